@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when some are missing,
+# so ./run and ./test are quick on a machine that already has them.
+set -euo pipefail
+
+packages=(
+  cmake g++ ninja-build pkg-config git
+  zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
+  qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-base
+  xvfb xauth x11-utils xdg-utils fonts-dejavu-core
+  imagemagick sox lame
+)
+# Sanitizer and fuzzing runs use clang's runtime.
+if [[ "${1:-}" == "--ci" ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=120 update -qq
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=120 install -y -qq --no-install-recommends "${missing[@]}"
