@@ -1,0 +1,42 @@
+#pragma once
+// An open or save dialog that keeps its own current file name, as the pages expect: the last
+// name confirmed in it, else its preset, else empty. Handlers read fileName() whether the user
+// confirmed or cancelled.
+
+#include "services.h"
+
+namespace kivo {
+
+class FileDialog {
+public:
+  FileDialog(DialogBackend& backend, DialogKind kind, QString title = {}, QString filter = {},
+             QString defaultExt = {});
+
+  /// Shows the dialog; true when the user confirmed a name.
+  bool execute();
+
+  QString fileName() const { return fileName_; }
+  void setFileName(const QString& name) { fileName_ = name; }
+  QString initialDir() const { return initialDir_; }
+  void setInitialDir(const QString& dir) { initialDir_ = dir; }
+  void setShowHidden(bool on) { showHidden_ = on; }
+
+  DialogKind kind() const { return kind_; }
+  const QString& title() const { return title_; }
+  const QString& filter() const { return filter_; }
+  const QString& defaultExt() const { return defaultExt_; }
+
+private:
+  DialogBackend& backend_;
+  DialogKind kind_;
+  QString title_, filter_, defaultExt_, fileName_, initialDir_;
+  bool showHidden_ = false;
+};
+
+/// "ISO images|*.ISO|All|*.*" -> "ISO images (*.ISO);;All (*.*)".
+QString qtFilter(const QString& filter);
+
+/// Appends the default extension ("ISO" or ".ISO") to a name whose last part has none.
+QString withDefaultExt(const QString& name, const QString& defaultExt);
+
+}  // namespace kivo

@@ -1,0 +1,22 @@
+#pragma once
+// Handlers that show a dialog or enter another folder record the current folder first and put
+// it back when they end, however they end, so every handler starts in the program folder.
+
+#include <QDir>
+#include <QString>
+
+namespace kivo {
+
+class CurrentFolderGuard {
+public:
+  CurrentFolderGuard() : saved_(QDir::currentPath()) {}
+  ~CurrentFolderGuard() { QDir::setCurrent(saved_); }
+  CurrentFolderGuard(const CurrentFolderGuard&) = delete;
+  CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
+  const QString& saved() const { return saved_; }
+
+private:
+  QString saved_;
+};
+
+}  // namespace kivo

@@ -1,0 +1,307 @@
+#include "formMain.h"
+
+#include "clicklabel.h"
+#include "failure.h"
+#include "platform.h"
+#include "imgbtn.h"
+#include "page.h"
+#include "tranpanel.h"
+
+#include "convert/convertpage.h"
+#include "info/aboutpage.h"
+#include "info/homepage.h"
+#include "link/linkpage.h"
+#include "link/shellpage.h"
+#include "stick/pluginspage.h"
+#include "stick/xmbpage.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+namespace {
+
+// A built-in picture from the program's resources; a plain placeholder if it is missing.
+QPixmap builtIn(const char* name, QSize size, QColor fallback) {
+  QPixmap pixmap(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)));
+  if (pixmap.isNull()) {
+    pixmap = QPixmap(size);
+    pixmap.fill(fallback);
+  }
+  return pixmap;
+}
+
+QLabel* picture(QWidget* parent, const char* name, QRect place, QColor fallback, bool stretch = false) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QLatin1String(name));
+  label->setGeometry(place);
+  label->setPixmap(builtIn(name, place.size(), fallback));
+  label->setScaledContents(stretch);
+  // Pictures are part of the window's surface: presses on them drag the window.
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
+  return label;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
+                   QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      frame0(new TframeMain(services, this)),
+      Frame1(new TFrame1(services, this)), Frame2(new TFrame2(services, this)),
+      Frame3(new TFrame3(services, this)), Frame4(new TFrame4(services, this)),
+      Frame5(new TFrame5(services, this)), Frame6(new TFrame6(services, this)),
+      captured(new QLabel(this)), FrameTop(picture(this, "FrameTop", {18, 7, 785, 28}, QColor(220, 232, 245))),
+      FrameBottom(picture(this, "FrameBottom", {18, 607, 785, 8}, QColor(40, 60, 90))),
+      FrameTitle(new QLabel(QStringLiteral("Kivo Workbench - by Plovik"), this)),
+      titleIcon(picture(this, "titleIcon", {20, 14, 20, 20}, QColor(53, 151, 216), true)),
+      feeter(picture(this, "feeter", {18, 539, 785, 68}, QColor(20, 60, 110), true)),
+      borderTop(picture(this, "borderTop", {18, 35, 785, 30}, QColor(16, 70, 120))),
+      FrameLeft(picture(this, "FrameLeft", {10, 7, 8, 608}, QColor(40, 60, 90))),
+      FrameRight(picture(this, "FrameRight", {803, 7, 8, 608}, QColor(40, 60, 90))),
+      PanelMenu(new TTranPanel(this)), PanelBtns(new TTranPanel(this)), PanelOptions(new TTranPanel(this)),
+      btnMin(new TImgBtn(PanelBtns)), btnMax(new QLabel(PanelBtns)), btnClose(new TImgBtn(PanelBtns)),
+      options(new kivo::ClickLabel(QStringLiteral("Options") + QString(52, QLatin1Char(' ')), PanelOptions)),
+      Label3(new QLabel(QStringLiteral("Theme:"), PanelOptions)), theme(new QComboBox(PanelOptions)),
+      gototray(new kivo::ClickLabel(QStringLiteral("Minimize to tray"), PanelOptions)), t1(new QTimer(this)),
+      tgui2(new QTimer(this)), moved(new QTimer(this)), services_(services), wmp_(wmp) {
+  // The song is opened while the layout loads; a song that cannot be opened stops the start.
+  const QString refused = wmp_.open(kivo::native(QStringLiteral("etc\\snd.mp3")));
+  if (!refused.isEmpty()) throw kivo::Failure(refused);
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(kivo::kAppTitle);
+  setFixedSize(813, 617);
+  move(183, 109);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+
+  buildFrame();
+  buildMenu();
+  buildButtons();
+  buildOptions();
+
+  for (QWidget* page : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6}) {
+    page->setGeometry(pageArea());
+    page->hide();
+  }
+  // Tab order: Home first, so the first focus lands in it at start.
+  setTabOrder(frame0, Frame1);
+  setTabOrder(Frame1, Frame2);
+  setTabOrder(Frame2, Frame3);
+  setTabOrder(Frame3, Frame4);
+  setTabOrder(Frame4, Frame5);
+  setTabOrder(Frame5, Frame6);
+
+  t1->setObjectName(QStringLiteral("t1"));
+  t1->setInterval(81000);
+  connect(t1, &QTimer::timeout, this, &TfrmMain::t1Timer);
+  tgui2->setObjectName(QStringLiteral("tgui2"));
+  tgui2->setInterval(25);
+  connect(tgui2, &QTimer::timeout, this, &TfrmMain::tgui2Timer);
+  tgui2->start();
+  moved->setObjectName(QStringLiteral("moved"));
+  moved->setInterval(250);
+  connect(moved, &QTimer::timeout, this, &TfrmMain::movedTimer);
+
+  connect(qApp, &QApplication::focusChanged, this, &TfrmMain::onFocusChanged);
+  FormCreate(arguments);
+}
+
+TfrmMain::~TfrmMain() { wmp_.close(); }
+
+void TfrmMain::buildFrame() {
+  captured->setObjectName(QStringLiteral("captured"));
+  captured->setAttribute(Qt::WA_TransparentForMouseEvents);
+  captured->move(0, 0);
+  captured->lower();
+  FrameTitle->setObjectName(QStringLiteral("FrameTitle"));
+  FrameTitle->setFont(kivo::pixelFont(QStringLiteral("Segoe UI"), 13));
+  FrameTitle->move(45, 14);
+  FrameTitle->adjustSize();
+  FrameTitle->setAttribute(Qt::WA_TransparentForMouseEvents);
+  // The emblem keeps its tooltip, so it must see the pointer; presses still reach the window.
+  titleIcon->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+  titleIcon->setToolTip(QStringLiteral("Double click to minimize to tray"));
+}
+
+void TfrmMain::buildMenu() {
+  PanelMenu->setObjectName(QStringLiteral("PanelMenu"));
+  PanelMenu->setGeometry(16, 40, 785, 25);
+  struct Word {
+    const char* name;
+    const char* text;
+    int left;
+    void (TfrmMain::*handler)();
+  };
+  const Word words[] = {
+      {"labelHome", "Home", 8, &TfrmMain::labelHomeClick},
+      {"labelConvert", "Convert", 56, &TfrmMain::labelConvertClick},
+      {"labelShell", "Shell integration", 120, &TfrmMain::labelShellClick},
+      {"LabelLink", "PC - PSP link", 240, &TfrmMain::LabelLinkClick},
+      {"prxmanager", "Plugins manager", 336, &TfrmMain::prxmanagerClick},
+      {"LabelXMB", "Customize XMB", 456, &TfrmMain::LabelXMBClick},
+      {"Label2", "About", 738, &TfrmMain::Label2Click},
+  };
+  for (const Word& w : words) {
+    auto* label = new kivo::ClickLabel(QString::fromLatin1(w.text), PanelMenu);
+    label->setObjectName(QLatin1String(w.name));
+    label->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 13));
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(pal);
+    label->move(w.left, 1);
+    label->adjustSize();
+    connect(label, &kivo::ClickLabel::clicked, this, w.handler);
+  }
+}
+
+void TfrmMain::buildButtons() {
+  PanelBtns->setObjectName(QStringLiteral("PanelBtns"));
+  PanelBtns->setGeometry(708, 10, 93, 25);
+  btnMin->setObjectName(QStringLiteral("btnMin"));
+  btnMin->setPic(builtIn("btnMin", {27, 15}, QColor(90, 120, 160)));
+  btnMin->setPicDown(btnMin->pic());
+  btnMin->setPicUp(builtIn("btnMinHot", {27, 15}, QColor(120, 160, 210)));
+  btnMin->setGeometry(0, 0, 27, 15);
+  connect(btnMin, &TImgBtn::clicked, this, &TfrmMain::btnMinClick);
+  btnMax->setObjectName(QStringLiteral("btnMax"));
+  btnMax->setPixmap(builtIn("btnMax", {26, 17}, QColor(90, 120, 160)));
+  btnMax->setGeometry(25, 0, 26, 17);
+  btnMax->setEnabled(false);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  btnClose->setPic(builtIn("btnClose", {42, 15}, QColor(190, 60, 50)));
+  btnClose->setPicDown(btnClose->pic());
+  btnClose->setPicUp(builtIn("btnCloseHot", {42, 15}, QColor(230, 80, 60)));
+  btnClose->setGeometry(51, 0, 42, 15);
+  connect(btnClose, &TImgBtn::clicked, this, &TfrmMain::btnCloseClick);
+}
+
+void TfrmMain::buildOptions() {
+  PanelOptions->setObjectName(QStringLiteral("PanelOptions"));
+  PanelOptions->setGeometry(528, 545, 265, 57);
+  const QFont verdana = kivo::pixelFont(QStringLiteral("Verdana"), 13);
+  options->setObjectName(QStringLiteral("options"));
+  QFont head = verdana;
+  head.setBold(true);
+  head.setUnderline(true);
+  options->setFont(head);
+  options->setGeometry(1, 1, 264, QFontMetrics(head).height());
+  options->setCursor(Qt::ArrowCursor);
+  connect(options, &kivo::ClickLabel::clicked, this, &TfrmMain::optionsClick);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  Label3->setFont(verdana);
+  Label3->move(0, 20);
+  Label3->adjustSize();
+  theme->setObjectName(QStringLiteral("theme"));
+  theme->setEditable(true);
+  theme->setFrame(false);
+  theme->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 11));
+  theme->addItems({QStringLiteral("Vista Glass"), QStringLiteral("Vista Black"), QStringLiteral("Vista Silver")});
+  theme->setCurrentText(QStringLiteral("Vista Glass"));
+  theme->setGeometry(54, 18, 100, 19);
+  Label3->setBuddy(theme);
+  connect(theme, &QComboBox::currentTextChanged, this, &TfrmMain::themeChange);
+  gototray->setObjectName(QStringLiteral("gototray"));
+  gototray->setFont(verdana);
+  gototray->move(1, 38);
+  gototray->adjustSize();
+  connect(gototray, &kivo::ClickLabel::clicked, this, &TfrmMain::gototrayClick);
+}
+
+void TfrmMain::FormCreate(const QStringList& arguments) {
+  remembered_ = pos();
+  const QString first = arguments.value(0);
+  if (first.size() < 4) {
+    showPage(frame0);
+    homeEntryPending_ = true;
+    moved->start();
+  } else {
+    showPage(Frame5);
+    Frame5->prxname->setText(first);
+  }
+}
+
+void TfrmMain::showPage(QWidget* page) {
+  page->setGeometry(pageArea());
+  for (QWidget* p : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6})
+    p->setVisible(p == page);
+  if (page != Frame4) {
+    wmp_.stop();
+    t1->stop();
+  } else {
+    if (!t1->isActive()) t1->start();  // a running count is not restarted
+    wmp_.play();
+  }
+}
+
+QWidget* TfrmMain::currentPage() const {
+  for (QWidget* p : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6})
+    if (p->isVisibleTo(this)) return p;
+  return nullptr;
+}
+
+void TfrmMain::labelHomeClick() { showPage(frame0); }
+void TfrmMain::labelConvertClick() { showPage(Frame1); }
+void TfrmMain::labelShellClick() { showPage(Frame2); }
+void TfrmMain::LabelLinkClick() { showPage(Frame3); }
+void TfrmMain::prxmanagerClick() { showPage(Frame5); }
+void TfrmMain::LabelXMBClick() { showPage(Frame6); }
+void TfrmMain::Label2Click() { showPage(Frame4); }
+
+void TfrmMain::frame0Enter() {
+  frame0->FrameEnter();
+  showPage(frame0);
+}
+
+void TfrmMain::t1Timer() {
+  wmp_.stop();
+  wmp_.rewind();
+  wmp_.play();
+}
+
+void TfrmMain::btnMinClick() { showMinimized(); }
+void TfrmMain::btnCloseClick() { close(); }
+void TfrmMain::optionsClick() { services_.messages.showMessage(QStringLiteral("Yep, it says options! :D")); }
+
+void TfrmMain::onFocusChanged(QWidget* old, QWidget* now) {
+  const bool inside = now && (now == frame0 || frame0->isAncestorOf(now));
+  const bool wasInside = old && (old == frame0 || frame0->isAncestorOf(old));
+  if (inside && !wasInside) frame0Enter();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!centred_) {
+    centred_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // After a normal start the first activation runs the Home page's entry step once.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && homeEntryPending_) {
+    homeEntryPending_ = false;
+    if (currentPage() == frame0) frame0Enter();
+  }
+}
+
+void TfrmMain::mousePressEvent(QMouseEvent* event) {
+  // A press on the window's own surface moves the window, as a title bar would.
+  if (event->button() == Qt::LeftButton && windowHandle()) {
+    windowHandle()->startSystemMove();
+    event->accept();
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }

@@ -1,0 +1,116 @@
+#pragma once
+// TfrmMain: the one borderless window with its picture frame, the page menu, the two title
+// buttons, the options panel and the page area in which one of the seven pages is shown.
+
+#include "services.h"
+#include "songplayer.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+class TImgBtn;
+class TTranPanel;
+class QComboBox;
+class TframeMain;
+class TFrame1;
+class TFrame2;
+class TFrame3;
+class TFrame4;
+class TFrame5;
+class TFrame6;
+namespace kivo {
+class ClickLabel;
+}
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+public:
+  /// Builds the window; the song is opened first and refusing it throws kivo::Failure.
+  TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
+           QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  /// Page switch: bounds to the page area, show this page and hide the others, song rule.
+  void showPage(QWidget* page);
+  QWidget* currentPage() const;
+  static QRect pageArea() { return {18, 65, 785, 474}; }
+
+  // The pages, in tab order.
+  TframeMain* const frame0;
+  TFrame1* const Frame1;
+  TFrame2* const Frame2;
+  TFrame3* const Frame3;
+  TFrame4* const Frame4;
+  TFrame5* const Frame5;
+  TFrame6* const Frame6;
+
+  // Pictures and labels drawn on the window's own surface, in painting order.
+  QLabel* const captured;
+  QLabel* const FrameTop;
+  QLabel* const FrameBottom;
+  QLabel* const FrameTitle;
+  QLabel* const titleIcon;
+  QLabel* const feeter;
+  QLabel* const borderTop;
+  QLabel* const FrameLeft;
+  QLabel* const FrameRight;
+
+  TTranPanel* const PanelMenu;
+  TTranPanel* const PanelBtns;
+  TTranPanel* const PanelOptions;
+  TImgBtn* const btnMin;
+  QLabel* const btnMax;
+  TImgBtn* const btnClose;
+  kivo::ClickLabel* const options;
+  QLabel* const Label3;
+  QComboBox* const theme;
+  kivo::ClickLabel* const gototray;
+
+  QTimer* const t1;     ///< About song loop, 81000 ms
+  QTimer* const tgui2;  ///< re-show after a backdrop capture, 25 ms
+  QTimer* const moved;  ///< desktop backdrop, 250 ms
+
+  /// The remembered window position (left, top).
+  QPoint remembered() const { return remembered_; }
+
+  // Handlers.
+  void FormCreate(const QStringList& arguments);
+  void labelHomeClick();
+  void labelConvertClick();
+  void labelShellClick();
+  void LabelLinkClick();
+  void prxmanagerClick();
+  void LabelXMBClick();
+  void Label2Click();
+  void frame0Enter();
+  void t1Timer();
+  void btnMinClick();
+  void btnCloseClick();
+  void optionsClick();
+  void themeChange();
+  void gototrayClick();
+  void tray1DblClick();
+  void movedTimer();
+  void tgui2Timer();
+
+protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+private:
+  void buildFrame();
+  void buildMenu();
+  void buildButtons();
+  void buildOptions();
+  void onFocusChanged(QWidget* old, QWidget* now);
+
+  kivo::Services& services_;
+  kivo::SongPlayer& wmp_;
+  QPoint remembered_;
+  bool centred_ = false;
+  bool homeEntryPending_ = false;
+};

@@ -1,0 +1,41 @@
+// Kivo: sets the application title, builds the main window and runs until it is closed.
+#include "failure.h"
+#include "formMain.h"
+#include "page.h"
+#include "platform.h"
+#include "realservices.h"
+
+#include <QApplication>
+#include <QDir>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+  // Qt WebEngine exits the whole process when run as root with its sandbox on.
+  if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(kivo::kAppTitle);
+  QApplication::setApplicationDisplayName(kivo::kAppTitle);
+  kivo::installFontSubstitutes();
+  // Every relative path of the program resolves against its own folder.
+  QDir::setCurrent(kivo::programFolder());
+
+  kivo::ProcessRunner runner;
+  kivo::QtDialogs dialogs;
+  kivo::QtMessageBoxes messages;
+  kivo::SystemClock clock;
+  kivo::Services services{runner, dialogs, messages, clock};
+  std::unique_ptr<kivo::SongPlayer> wmp = kivo::makeQtSongPlayer();
+
+  std::unique_ptr<TfrmMain> frmMain;
+  try {
+    frmMain = std::make_unique<TfrmMain>(services, *wmp, app.arguments().mid(1));
+  } catch (const kivo::Failure& failure) {
+    messages.showError(failure.text());
+    return 1;
+  }
+  frmMain->show();
+  const int code = app.exec();
+  frmMain.reset();
+  return code;
+}

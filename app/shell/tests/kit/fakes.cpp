@@ -1,0 +1,111 @@
+#include "fakes.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace kivo::testing {
+
+void RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show) {
+  starts.push_back({kind, line, show, QDir::currentPath()});
+  if (onStart) onStart(starts.back());
+}
+
+uint32_t RecordingRunner::runAndWait(const QString& commandLine, int showState) {
+  record(StartRecord::RunAndWait, commandLine, showState);
+  return exitCode;
+}
+
+void RecordingRunner::startAndForget(const QString& commandLine, int showState) {
+  record(StartRecord::StartAndForget, commandLine, showState);
+}
+
+void RecordingRunner::openWithShell(const QString& target, int showState) {
+  record(StartRecord::OpenWithShell, target, showState);
+}
+
+QStringList RecordingRunner::commandLines() const {
+  QStringList lines;
+  for (const StartRecord& s : starts) lines << s.commandLine;
+  return lines;
+}
+
+std::optional<QString> ScriptedDialogs::next() {
+  foldersDuringDialogs << QDir::currentPath();
+  if (answers.empty()) return std::nullopt;
+  std::optional<QString> answer = answers.front();
+  answers.pop_front();
+  if (answer && moveCurrentFolder) {
+    const QString folder = QFileInfo(*answer).absolutePath();
+    if (QFileInfo(folder).isDir()) QDir::setCurrent(folder);
+  }
+  return answer;
+}
+
+std::optional<QString> ScriptedDialogs::chooseFile(const FileRequest& request) {
+  fileRequests.push_back(request);
+  return next();
+}
+
+std::optional<QString> ScriptedDialogs::chooseFolder(const FolderRequest& request) {
+  folderRequests.push_back(request);
+  return next();
+}
+
+void RecordingMessages::showMessage(const QString& text) {
+  boxes.push_back({BoxRecord::Message, kAppTitle, text});
+  if (whileOpen) whileOpen(boxes.back());
+}
+
+void RecordingMessages::showError(const QString& text) {
+  boxes.push_back({BoxRecord::Error, kAppTitle, text});
+  if (whileOpen) whileOpen(boxes.back());
+}
+
+Answer RecordingMessages::ask(const QString& caption, const QString& text, Buttons, BoxIcon) {
+  boxes.push_back({BoxRecord::Question, caption.isEmpty() ? kAppTitle : caption, text});
+  if (whileOpen) whileOpen(boxes.back());
+  if (answers.empty()) return defaultAnswer;
+  const Answer a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+QStringList RecordingMessages::texts() const {
+  QStringList out;
+  for (const BoxRecord& b : boxes) out << b.text;
+  return out;
+}
+
+QStringList RecordingMessages::errors() const {
+  QStringList out;
+  for (const BoxRecord& b : boxes)
+    if (b.kind == BoxRecord::Error) out << b.text;
+  return out;
+}
+
+QString FakePlayer::open(const QString& path) {
+  commands << QStringLiteral("open:") + path;
+  return refuseWith;
+}
+
+TempProgramFolder::TempProgramFolder() : saved_(QDir::currentPath()) {
+  QDir(dir_.path()).mkpath(QStringLiteral("bin"));
+  QDir::setCurrent(dir_.path());
+}
+
+TempProgramFolder::~TempProgramFolder() { QDir::setCurrent(saved_); }
+
+QString TempProgramFolder::write(const QString& relative, const QByteArray& bytes) const {
+  const QString full = dir_.filePath(relative);
+  QDir().mkpath(QFileInfo(full).absolutePath());
+  QFile file(full);
+  if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+  return full;
+}
+
+QByteArray TempProgramFolder::read(const QString& relative) const {
+  QFile file(dir_.filePath(relative));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace kivo::testing

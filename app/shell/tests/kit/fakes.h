@@ -1,0 +1,123 @@
+#pragma once
+// Recording and scripted stand-ins for the services, so page tests can check the exact command
+// lines, dialogs and message texts a handler produced.
+
+#include "shell/services.h"
+#include "shell/songplayer.h"
+
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace kivo::testing {
+
+struct StartRecord {
+  enum Kind { RunAndWait, StartAndForget, OpenWithShell } kind;
+  QString commandLine;
+  int showState;
+  QString currentFolder;  ///< the folder current when the start happened
+};
+
+class RecordingRunner : public ToolRunner {
+public:
+  uint32_t runAndWait(const QString& commandLine, int showState) override;
+  void startAndForget(const QString& commandLine, int showState) override;
+  void openWithShell(const QString& target, int showState) override;
+
+  /// Called for every start, after it is recorded: lets a test play the tool (write its files).
+  std::function<void(const StartRecord&)> onStart;
+  uint32_t exitCode = 0;
+  std::vector<StartRecord> starts;
+  QStringList commandLines() const;
+
+private:
+  void record(StartRecord::Kind kind, const QString& line, int show);
+};
+
+class ScriptedDialogs : public DialogBackend {
+public:
+  std::optional<QString> chooseFile(const FileRequest& request) override;
+  std::optional<QString> chooseFolder(const FolderRequest& request) override;
+
+  /// Answers in order; std::nullopt is a cancel. With no answer left, the dialog is cancelled.
+  std::deque<std::optional<QString>> answers;
+  std::vector<FileRequest> fileRequests;
+  std::vector<FolderRequest> folderRequests;
+  /// The current folder seen while each dialog was open.
+  QStringList foldersDuringDialogs;
+  /// Like a platform dialog, move the current folder to the chosen file's folder.
+  bool moveCurrentFolder = true;
+
+private:
+  std::optional<QString> next();
+};
+
+struct BoxRecord {
+  enum Kind { Message, Error, Question } kind;
+  QString caption;
+  QString text;
+};
+
+class RecordingMessages : public MessageBoxes {
+public:
+  void showMessage(const QString& text) override;
+  void showError(const QString& text) override;
+  Answer ask(const QString& caption, const QString& text, Buttons buttons, BoxIcon icon) override;
+
+  std::deque<Answer> answers;          ///< for ask(); with none left, defaultAnswer
+  Answer defaultAnswer = Answer::Yes;
+  std::vector<BoxRecord> boxes;
+  /// Called while each box is "open" (e.g. to let timers fire inside it).
+  std::function<void(const BoxRecord&)> whileOpen;
+  QStringList texts() const;
+  QStringList errors() const;
+};
+
+class FakeClock : public Clock {
+public:
+  QDate today() const override { return date; }
+  QLocale locale() const override { return loc; }
+  QDate date{2026, 12, 8};
+  QLocale loc{QLocale::c()};
+};
+
+class FakePlayer : public SongPlayer {
+public:
+  QString open(const QString& path) override;
+  void stop() override { commands << QStringLiteral("stop"); }
+  void rewind() override { commands << QStringLiteral("rewind"); }
+  void play() override { commands << QStringLiteral("play"); }
+  void close() override { commands << QStringLiteral("close"); }
+  QString refuseWith;  ///< when set, open() fails with this reason
+  QStringList commands;
+};
+
+/// All fakes, wired into one Services bundle.
+struct FakeServices {
+  RecordingRunner runner;
+  ScriptedDialogs dialogs;
+  RecordingMessages messages;
+  FakeClock clock;
+  Services services{runner, dialogs, messages, clock};
+};
+
+/// A temporary program folder (with bin/) made current for the test's lifetime.
+class TempProgramFolder {
+public:
+  TempProgramFolder();
+  ~TempProgramFolder();
+  QString path() const { return dir_.path(); }
+  QString filePath(const QString& relative) const { return dir_.filePath(relative); }
+  /// Writes a file (creating its folders) and returns its full path.
+  QString write(const QString& relative, const QByteArray& bytes = {}) const;
+  QByteArray read(const QString& relative) const;
+
+private:
+  QTemporaryDir dir_;
+  QString saved_;
+};
+
+}  // namespace kivo::testing
