@@ -101,6 +101,10 @@ protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
 
+  // --- The floating look: themes, translucency, desktop backdrop, tray (formMain_look.cpp) ---
+  // (members of the look go here)
+  // --- end of the look ---
+
 private:
   void buildFrame();
   void buildMenu();
