@@ -1,10 +1,104 @@
 #pragma once
-// The Convert page: UMD image conversion, the PS1 EBOOT maker and EBOOT decompression.
+// The Convert page: UMD image conversion, the PS1 EBOOT maker and EBOOT decompression. The
+// work is done by umdjob, ebootmaker and rastlejob; the page binds its controls to them.
 
+#include "shell/clicklabel.h"
+#include "shell/filedialog.h"
 #include "shell/page.h"
+#include "ebootmaker.h"
+#include "umdjob.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QRadioButton;
 
 class TFrame1 : public kivo::Page {
   Q_OBJECT
 public:
   explicit TFrame1(kivo::Services& services, QWidget* parent = nullptr);
+
+  QLabel* const title;
+  QPlainTextEdit* const intro1;
+
+  // UMD images
+  QGroupBox* const groupUMD;
+  QRadioButton *const isocso, *const csoiso, *const daxiso, *const isodax, *const csodax, *const daxcso;
+  QLabel* const compLabel;
+  QComboBox* const complvlbox;
+  QLabel* const inputlabel;
+  QLineEdit* const source;
+  kivo::ClickLabel* const browse2;
+  QLabel* const outputlabel;
+  QLineEdit* const destination;
+  kivo::ClickLabel* const browse1;
+  kivo::ClickLabel* const convert;
+  kivo::FileDialog open1, save1;
+
+  // PSX images
+  QGroupBox* const groupPSX;
+  QLabel* const bgline2;
+  kivo::ClickLabel* const PIC1;
+  QLabel* const shadow;
+  kivo::ClickLabel *const ICON0, *const PIC0;
+  QLabel* const Label2;
+  QLineEdit* const PSXoutput;
+  kivo::ClickLabel* const psxbrowse;
+  QLabel* const Label3;
+  QLineEdit* const psxeboot;
+  kivo::ClickLabel* const psxebootbrowse;
+  QLabel* const Label4;
+  QComboBox* const PSXid1;
+  QLineEdit* const PSXid2;
+  QLabel* const Label5;
+  QLineEdit* const PSXtitle;
+  QCheckBox* const psxcompbox;
+  QComboBox* const PSXcomplvl;
+  kivo::ClickLabel *const icon1, *const snd0;
+  kivo::ClickLabel* const psxgo;
+  kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
+
+  // Decompress PSX eboots
+  QGroupBox* const GroupBox1;
+  QLabel* const Label1;
+  QLineEdit* const rastlepbp;
+  kivo::ClickLabel* const rastlebrowse;
+  QLabel* const Label6;
+  QLineEdit* const rastleiso;
+  kivo::ClickLabel* const rastlesaveto;
+  kivo::ClickLabel* const rastledo;
+  kivo::FileDialog rastleopen, rastlesave;
+
+  /// The radio button that is selected, tested in the order of the conversions.
+  kivo::UmdConversion selectedConversion() const;
+
+  // Handlers, named after their control and event.
+  void isocsoClick();
+  void csoisoClick();
+  void daxisoClick();
+  void isodaxClick();
+  void csodaxClick();
+  void daxcsoClick();
+  void browse2Click();
+  void browse1Click();
+  void convertClick();
+  void psxbrowseClick();
+  void psxebootbrowseClick();
+  void psxcompboxClick();
+  void ICON0DblClick();
+  void PIC0DblClick();
+  void PIC1DblClick();
+  void icon1DblClick();
+  void snd0DblClick();
+  void psxgoClick();
+  void rastlebrowseClick();
+  void rastlesavetoClick();
+  void rastledoClick();
+
+private:
+  void pickPicture(kivo::FileDialog& dialog, kivo::ClickLabel* preview, kivo::Artwork artwork);
+  void pickMedia(kivo::FileDialog& dialog, kivo::Artwork artwork);
 };

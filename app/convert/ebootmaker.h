@@ -1,0 +1,46 @@
+#pragma once
+// The PS1 EBOOT maker's work outside the widgets: staging the artwork in the tool folder, the
+// psx command line, and placing the result and the key file in the output folder.
+
+#include "shell/services.h"
+
+#include <QString>
+
+namespace kivo {
+
+/// The artwork a user may add; each is staged in the tool folder under one fixed name, which
+/// the build also deletes (one spelling, so a case-sensitive file system sees one file).
+enum class Artwork { Icon0, Pic0, Pic1, Icon1, Snd0 };
+QString stagedName(Artwork artwork);
+
+/// Copies the user's file into the tool folder under its staged name, replacing an older one.
+/// Fails silently, as every copy of the maker does.
+bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& file);
+
+struct EbootRequest {
+  QString title;         ///< the game label
+  QString idPrefix;      ///< "SCUS", ...
+  QString idNumber;      ///< the number part of the game ID
+  QString level;         ///< "0" when compression is off
+  QString image;         ///< the PS1 disc image
+  QString outputFolder;  ///< where EBOOT.PBP and KEYS.BIN go
+};
+
+QString psxCommandLine(const EbootRequest& request);
+
+/// A folder text joined with a file name: one separator between them, none added when the
+/// folder already ends in one.
+QString joinFolder(const QString& folder, const QString& name);
+
+/// Enters the tool folder ("bin" of the current folder); Failure("File not found") when missing.
+void enterToolFolder();
+
+/// Runs psx in the tool folder, moves its EBOOT.PBP to the output folder (never over an existing
+/// one), copies the key file beside it and removes the staged artwork. The current folder is the
+/// same afterwards, however it ends.
+void makeEboot(ToolRunner& runner, const EbootRequest& request);
+
+/// A folder as the chooser hands it back: no trailing separator, except for a root.
+QString chosenFolderText(QString folder);
+
+}  // namespace kivo

@@ -1,0 +1,34 @@
+#pragma once
+// The UMD image conversions: which tool lines a conversion starts and how, and the intermediate
+// image the two-step conversions pass between ciso and dax.
+
+#include "shell/services.h"
+
+#include <QString>
+#include <vector>
+
+namespace kivo {
+
+/// In the order the page tests its radio buttons.
+enum class UmdConversion { IsoToCso, IsoToDax, CsoToIso, CsoToDax, DaxToIso, DaxToCso };
+
+struct UmdStep {
+  QString commandLine;
+  bool wait = false;  ///< run-and-wait; otherwise start-and-forget
+};
+
+/// The image the two-step conversions write and read in the current folder.
+inline const QString kTempImage = QStringLiteral("temp.iso");
+
+/// The tool lines for a conversion. Source, destination and level go in exactly as typed.
+std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
+                              const QString& destination, const QString& level);
+
+/// Whether the conversion compresses, so the level box means something for it.
+bool umdUsesLevel(UmdConversion conversion);
+
+/// Starts the conversion from the current folder (the program folder).
+void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
+                      const QString& destination, const QString& level);
+
+}  // namespace kivo
