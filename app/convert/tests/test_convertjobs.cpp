@@ -1,0 +1,233 @@
+// The work behind the Convert page: tool lines, the files the EBOOT maker moves, copies and
+// deletes, and the picture loader.
+#include "convert/artwork.h"
+#include "convert/ebootmaker.h"
+#include "convert/rastlejob.h"
+#include "convert/umdjob.h"
+#include "shell/failure.h"
+#include "shell/tests/kit/fakes.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+using namespace kivo;
+using namespace kivo::testing;
+
+Q_DECLARE_METATYPE(kivo::UmdConversion)
+
+namespace {
+void setOld(const QString& path) {
+  QFile f(path);
+  f.open(QIODevice::ReadWrite);
+  f.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime);
+}
+}  // namespace
+
+class ConvertJobsTest : public QObject {
+  Q_OBJECT
+private slots:
+  void umdLines_data() {
+    QTest::addColumn<UmdConversion>("conversion");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("iso-cso") << UmdConversion::IsoToCso << "9" << QStringList{R"("bin/ciso.exe" 9 "a b.iso" "c.cso")"};
+    QTest::newRow("iso-dax") << UmdConversion::IsoToDax << "9" << QStringList{R"("bin/dax.exe" -l9 "a b.iso" "c.cso")"};
+    QTest::newRow("cso-iso") << UmdConversion::CsoToIso << "9" << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "c.cso")"};
+    QTest::newRow("dax-iso") << UmdConversion::DaxToIso << "9" << QStringList{R"("bin/dax.exe" -d "a b.iso" "c.cso")"};
+    QTest::newRow("cso-dax") << UmdConversion::CsoToDax << "4"
+                             << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "temp.iso")",
+                                            R"("bin/dax.exe" -l4 "temp.iso" "c.cso")"};
+    QTest::newRow("dax-cso") << UmdConversion::DaxToCso << "4"
+                             << QStringList{R"("bin/dax.exe" -d "a b.iso" "temp.iso")",
+                                            R"("bin/ciso.exe" 4 "temp.iso" "c.cso")"};
+    // Whatever is in the level box goes in unchanged, an empty one included.
+    QTest::newRow("iso-cso empty") << UmdConversion::IsoToCso << "" << QStringList{R"("bin/ciso.exe"  "a b.iso" "c.cso")"};
+    QTest::newRow("iso-dax empty") << UmdConversion::IsoToDax << "" << QStringList{R"("bin/dax.exe" -l "a b.iso" "c.cso")"};
+    QTest::newRow("cso-iso typed") << UmdConversion::CsoToIso << "x" << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "c.cso")"};
+  }
+  void umdLines() {
+    QFETCH(UmdConversion, conversion);
+    QFETCH(QString, level);
+    QFETCH(QStringList, lines);
+    TempProgramFolder program;
+    FakeServices fakes;
+    runUmdConversion(fakes.runner, conversion, "a b.iso", "c.cso", level);
+    QCOMPARE(fakes.runner.commandLines(), lines);
+    for (const StartRecord& s : fakes.runner.starts) {
+      // Two-step conversions wait for each step; single steps run beside the program.
+      QCOMPARE(s.kind, lines.size() == 2 ? StartRecord::RunAndWait : StartRecord::StartAndForget);
+      QCOMPARE(s.showState, int(SW_SHOWNORMAL));
+      QCOMPARE(s.currentFolder, program.path());
+    }
+  }
+
+  void intermediateImage() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    QStringList seenByStep2;
+    fakes.runner.onStart = [&](const StartRecord& s) {
+      if (s.commandLine.endsWith(R"("temp.iso")")) program.write("temp.iso", "fresh");
+      else seenByStep2 << program.read("temp.iso");
+    };
+    runUmdConversion(fakes.runner, UmdConversion::DaxToCso, "a.dax", "a.cso", "9");
+    QCOMPARE(program.read("temp.iso"), QByteArray("fresh"));  // kept after DAX to CSO
+    runUmdConversion(fakes.runner, UmdConversion::CsoToDax, "a.cso", "a.dax", "9");
+    QVERIFY(!QFile::exists(program.filePath("temp.iso")));  // removed after CSO to DAX
+
+    // A first step that writes nothing leaves the second no older image to pack.
+    program.write("temp.iso", "stale");
+    seenByStep2.clear();
+    fakes.runner.onStart = [&](const StartRecord& s) {
+      if (!s.commandLine.endsWith(R"("temp.iso")")) seenByStep2 << program.read("temp.iso");
+    };
+    runUmdConversion(fakes.runner, UmdConversion::DaxToCso, "a.dax", "a.cso", "9");
+    QCOMPARE(seenByStep2, QStringList{""});
+  }
+
+  void joinAndChosenFolder() {
+    QCOMPARE(joinFolder("/psp/GAME/CRASH", "EBOOT.PBP"), QString("/psp/GAME/CRASH/EBOOT.PBP"));
+    QCOMPARE(joinFolder("/psp/GAME/CRASH/", "EBOOT.PBP"), QString("/psp/GAME/CRASH/EBOOT.PBP"));
+    QCOMPARE(joinFolder("", "KEYS.BIN"), QString("/KEYS.BIN"));
+    QCOMPARE(chosenFolderText("/psp/GAME/CRASH/"), QString("/psp/GAME/CRASH"));
+    QCOMPARE(chosenFolderText("/psp/GAME//"), QString("/psp/GAME"));
+    QCOMPARE(chosenFolderText("/"), QString("/"));
+  }
+
+  void psxLine() {
+    EbootRequest r{"", "SCUS", "", "9", "/games/crash.iso", "x"};
+    QCOMPARE(psxCommandLine(r), QString(R"(psx.exe "" "SCUS" "9" "/games/crash.iso")"));
+    r = {"Crash Bandicoot", "SCES", "12345", "0", "crash.iso", "x"};
+    QCOMPARE(psxCommandLine(r), QString(R"(psx.exe "Crash Bandicoot" "SCES12345" "0" "crash.iso")"));
+  }
+
+  void ebootBuild_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("no trailing separator") << "out/CRASH";
+    QTest::newRow("trailing separator") << "out/CRASH/";
+  }
+  void ebootBuild() {
+    QFETCH(QString, folder);
+    TempProgramFolder program;
+    FakeServices fakes;
+    const QString out = program.filePath("out/CRASH");
+    QDir().mkpath(out);
+    program.write("bin/keys.bin", "keys");
+    program.write("out/CRASH/KEYS.BIN", "old keys");
+    for (Artwork a : {Artwork::Icon0, Artwork::Pic0, Artwork::Pic1, Artwork::Icon1, Artwork::Snd0})
+      QVERIFY(stageArtwork(program.path(), a, program.write("art/" + stagedName(a).toLower(), "art")));
+    QStringList stagedAtRun;
+    fakes.runner.onStart = [&](const StartRecord&) {
+      stagedAtRun = QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+      program.write("bin/EBOOT.PBP", "new eboot");
+    };
+    makeEboot(fakes.runner, {"T", "SCUS", "1", "9", "x.iso", program.path() + "/" + folder});
+    QCOMPARE(fakes.runner.starts.size(), size_t(1));
+    QCOMPARE(fakes.runner.starts[0].kind, StartRecord::RunAndWait);
+    QCOMPARE(fakes.runner.starts[0].showState, int(SW_SHOWNORMAL));
+    QCOMPARE(fakes.runner.starts[0].currentFolder, program.filePath("bin"));
+    QCOMPARE(stagedAtRun, (QStringList{"ICON0.PNG", "ICON1.PMF", "PIC0.PNG", "PIC1.PNG", "SND0.AT3", "keys.bin"}));
+    QCOMPARE(QDir::currentPath(), program.path());
+    QCOMPARE(program.read("out/CRASH/EBOOT.PBP"), QByteArray("new eboot"));
+    QCOMPARE(program.read("out/CRASH/KEYS.BIN"), QByteArray("keys"));  // replaced
+    QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"keys.bin"});
+  }
+
+  void ebootNeverReplaced() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    program.write("out/EBOOT.PBP", "user's eboot");
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "game A"); };
+    makeEboot(fakes.runner, {"A", "SCUS", "1", "9", "a.iso", program.filePath("out")});
+    QCOMPARE(program.read("out/EBOOT.PBP"), QByteArray("user's eboot"));
+    QCOMPARE(program.read("bin/EBOOT.PBP"), QByteArray("game A"));
+
+    // psx fails for game B: the leftover of game A must not land in B's folder.
+    setOld(program.filePath("bin/EBOOT.PBP"));
+    fakes.runner.onStart = nullptr;
+    QDir().mkpath(program.filePath("outB"));
+    makeEboot(fakes.runner, {"B", "SCUS", "2", "9", "b.iso", program.filePath("outB")});
+    QVERIFY(!QFile::exists(program.filePath("outB/EBOOT.PBP")));
+    // A build that does write one replaces the leftover and moves it.
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "game B"); };
+    makeEboot(fakes.runner, {"B", "SCUS", "2", "9", "b.iso", program.filePath("outB")});
+    QCOMPARE(program.read("outB/EBOOT.PBP"), QByteArray("game B"));
+  }
+
+  void relativePathsAreInTheToolFolder() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    QDir().mkpath(program.filePath("bin/out"));
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "e"); };
+    makeEboot(fakes.runner, {"", "SCUS", "", "9", "crash.iso", "out"});
+    QCOMPARE(program.read("bin/out/EBOOT.PBP"), QByteArray("e"));
+    QVERIFY(!QFile::exists(program.filePath("bin/out/KEYS.BIN")));  // no key file, nothing copied
+  }
+
+  void missingToolFolder() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    QDir(program.filePath("bin")).removeRecursively();
+    program.write("out/x", "");
+    try {
+      makeEboot(fakes.runner, {"", "SCUS", "", "9", "a.iso", program.filePath("out")});
+      QFAIL("no failure");
+    } catch (const Failure& f) {
+      QCOMPARE(f.text(), QString("File not found"));
+    }
+    try {
+      startRastle(fakes.runner, "", "EBOOT.PBP");
+      QFAIL("no failure");
+    } catch (const Failure& f) {
+      QCOMPARE(f.text(), QString("File not found"));
+    }
+    QVERIFY(fakes.runner.starts.empty());
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void rastle() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    startRastle(fakes.runner, "C:\\Games\\crash.iso", "C:\\Games\\EBOOT.PBP");
+    startRastle(fakes.runner, "", "EBOOT.PBP");
+    QCOMPARE(fakes.runner.commandLines(), (QStringList{R"(rastle.exe -o "C:\Games\crash.iso" "C:\Games\EBOOT.PBP")",
+                                                       R"(rastle.exe -o "" "EBOOT.PBP")"}));
+    for (const StartRecord& s : fakes.runner.starts) {
+      QCOMPARE(s.kind, StartRecord::StartAndForget);
+      QCOMPARE(s.showState, int(SW_SHOWMINIMIZED));
+      QCOMPARE(s.currentFolder, program.filePath("bin"));
+    }
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void pictureLoader() {
+    TempProgramFolder program;
+    QImage red(4, 2, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString png = program.filePath("a.png");
+    QVERIFY(red.save(png, "PNG"));
+    QCOMPARE(loadPicture(png).size(), QSize(4, 2));
+    // A PNG under an upper-case extension, and a picture whose extension lies about its type.
+    QVERIFY(QFile::copy(png, program.filePath("B.PNG")));
+    QVERIFY(QFile::copy(png, program.filePath("c.bmp")));
+    QVERIFY(!loadPicture(program.filePath("B.PNG")).isNull());
+    QVERIFY(!loadPicture(program.filePath("c.bmp")).isNull());
+
+    const auto message = [](const QString& path) {
+      try {
+        loadPicture(path);
+      } catch (const Failure& f) {
+        return f.text();
+      }
+      return QString();
+    };
+    QCOMPARE(message(""), QString("Unknown picture file extension (.)"));
+    QCOMPARE(message(program.write("n.txt", "x")), QString("Unknown picture file extension (.txt)"));
+    QCOMPARE(message(program.write("noext", "x")), QString("Unknown picture file extension (.)"));
+    QVERIFY(!message(program.write("broken.png", "not a png")).isEmpty());
+    QVERIFY(!message(program.filePath("missing.png")).isEmpty());
+  }
+};
+
+QTEST_MAIN(ConvertJobsTest)
+#include "test_convertjobs.moc"

@@ -1,0 +1,416 @@
+// The Convert page driven through its controls, with scripted dialogs and the recording runner.
+#include "convert/convertpage.h"
+#include "shell/platform.h"
+#include "shell/tests/kit/fakes.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QtTest>
+
+using namespace kivo;
+using namespace kivo::testing;
+
+namespace {
+QString png(const TempProgramFolder& program, const QString& name, QColor colour) {
+  QImage image(8, 8, QImage::Format_RGB32);
+  image.fill(colour);
+  const QString path = program.filePath(name);
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  image.save(path, "PNG");
+  return path;
+}
+
+QColor centre(const QLabel* picture) {
+  return picture->pixmap().toImage().pixelColor(picture->pixmap().width() / 2, picture->pixmap().height() / 2);
+}
+
+QStringList toolFiles(const TempProgramFolder& program) {
+  return QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+}
+}  // namespace
+
+class ConvertPageTest : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase() { installFontSubstitutes(); }
+
+  void startsWithTheDefaults() {
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QCOMPARE(page.title->text(), QString("Convert your images"));
+    QCOMPARE(page.intro1->toPlainText(),
+             QString("In this section you can convert any image (images are \ndisks in a file) to a format the "
+                     "PSP can read, or just \ncompress them to save memory stick space :) "));
+    QCOMPARE(page.groupUMD->title(), QString(" UMD images "));
+    QCOMPARE(page.groupPSX->title(), QString(" PSX images "));
+    QCOMPARE(page.GroupBox1->title(), QString(" Decompress PSX eboots"));
+    QVERIFY(page.isocso->isChecked());
+    QCOMPARE(page.complvlbox->currentText(), QString("9"));
+    QCOMPARE(page.complvlbox->count(), 9);
+    QVERIFY(page.complvlbox->isEnabled());
+    QCOMPARE(page.source->text(), QString("<no file selected>"));
+    QCOMPARE(page.destination->text(), QString("<no file selected>"));
+    QCOMPARE(page.PSXoutput->text(), QString("<no file selected>"));
+    QCOMPARE(page.psxeboot->text(), QString("<no folder selected>"));
+    QCOMPARE(page.PSXid1->currentText(), QString("SCUS"));
+    QCOMPARE(page.PSXid1->count(), 9);
+    QCOMPARE(page.PSXid1->itemText(8), QString("SCPS"));
+    QVERIFY(page.psxcompbox->isChecked());
+    QCOMPARE(page.PSXcomplvl->currentText(), QString("9"));
+    QCOMPARE(page.snd0->toolTip(), QString("Select SND0.at3"));
+    QVERIFY(page.rastlepbp->text().isEmpty() && page.rastleiso->text().isEmpty());
+
+    // Dialogs: titles, filters, default extensions and presets.
+    const auto check = [](const FileDialog& d, DialogKind kind, const char* title, const char* filter, const char* ext) {
+      QCOMPARE(d.kind(), kind);
+      QCOMPARE(d.title(), QString(title));
+      QCOMPARE(d.filter(), QString(filter));
+      QCOMPARE(d.defaultExt(), QString(ext));
+    };
+    check(page.open1, DialogKind::Open, "Open your UMD image...", "*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX", "");
+    check(page.save1, DialogKind::Save, "Save your UMD image to...", "*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX", "");
+    check(page.openX, DialogKind::Open, "Open PSX image", "ISO images|*.iso", ".ISO");
+    check(page.openPNG, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
+    check(page.openICON0, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
+    check(page.openAT3, DialogKind::Open, "Open an AT3 sound...", "AT3 media files|*.AT3", "");
+    check(page.openPMF, DialogKind::Open, "Open a PMF movie...", "PMF movies|*.PMF", "");
+    check(page.rastleopen, DialogKind::Open, "", "Packed PSX images|*.PBP", ".PBP");
+    check(page.rastlesave, DialogKind::Save, "", "ISO images|*.ISO", ".ISO");
+    QCOMPARE(page.rastleopen.fileName(), QString("EBOOT.PBP"));
+
+    // Every edit and box can be named by a screen reader.
+    QHash<QWidget*, QString> buddies;
+    for (QLabel* l : page.findChildren<QLabel*>())
+      if (l->buddy()) buddies[l->buddy()] = l->text();
+    for (QWidget* w : page.findChildren<QWidget*>()) {
+      if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w)) continue;
+      if (qobject_cast<QComboBox*>(w->parentWidget())) continue;  // a combo box's own line edit
+      QVERIFY2(buddies.contains(w) || !w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+    }
+  }
+
+  void previewsStackLikeTheScreen() {
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QCOMPARE(page.PIC1->geometry(), QRect(8, 17, 400, 227));
+    QCOMPARE(page.PIC0->geometry(), QRect(8 + 144, 17 + 88, 257, 149));
+    QCOMPARE(page.ICON0->geometry(), QRect(8 + 20, 17 + 87, 120, 67));
+    QCOMPARE(page.shadow->size(), QSize(144, 91));
+    QCOMPARE(page.bgline2->size(), QSize(402, 229));
+    QCOMPARE(page.icon1->size(), QSize(48, 48));
+    QCOMPARE(page.snd0->size(), QSize(48, 48));
+    QVERIFY(page.bgline2->geometry().contains(page.PIC1->geometry()));
+    QVERIFY(page.shadow->geometry().contains(page.ICON0->geometry()));
+    // Stacking order: what is hit at a point is what lies on top there.
+    QCOMPARE(page.groupPSX->childAt(page.PIC0->geometry().center()), page.PIC0);
+    QCOMPARE(page.groupPSX->childAt(page.ICON0->geometry().center()), page.ICON0);
+    QCOMPARE(page.groupPSX->childAt(QPoint(12, 21)), page.PIC1);
+    QCOMPARE(page.groupPSX->childAt(page.shadow->geometry().topLeft() + QPoint(2, 2)), page.PIC1);
+    // Every control sits inside its group, and the groups inside the page.
+    for (QGroupBox* g : page.findChildren<QGroupBox*>()) {
+      QVERIFY2(page.rect().contains(g->geometry()), qPrintable(g->objectName()));
+      for (QWidget* w : g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        QVERIFY2(g->rect().contains(w->geometry()), qPrintable(w->objectName()));
+    }
+  }
+
+  void levelBoxFollowsTheConversion() {
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    page.complvlbox->setCurrentText("5");
+    for (QRadioButton* off : {page.csoiso, page.daxiso}) {
+      page.isocso->click();
+      off->click();
+      QVERIFY(!page.complvlbox->isEnabled());
+    }
+    for (QRadioButton* on : {page.isocso, page.isodax, page.csodax, page.daxcso}) {
+      page.csoiso->click();
+      on->click();
+      QVERIFY(page.complvlbox->isEnabled());
+    }
+    QCOMPARE(page.complvlbox->currentText(), QString("5"));
+  }
+
+  void convertStartsTheSelectedConversion_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("default") << "isocso" << "9" << QStringList{R"("bin/ciso.exe" 9 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("iso-dax") << "isodax" << "9" << QStringList{R"("bin/dax.exe" -l9 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("cso-iso") << "csoiso" << "3" << QStringList{R"("bin/ciso.exe" 0 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("dax-iso") << "daxiso" << "3" << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "rel.cso")"};
+    QTest::newRow("cso-dax") << "csodax" << "1"
+                             << QStringList{R"("bin/ciso.exe" 0 "/g/a.iso" "temp.iso")",
+                                            R"("bin/dax.exe" -l1 "temp.iso" "rel.cso")"};
+    QTest::newRow("dax-cso empty level") << "daxcso" << ""
+                                         << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "temp.iso")",
+                                                        R"("bin/ciso.exe"  "temp.iso" "rel.cso")"};
+  }
+  void convertStartsTheSelectedConversion() {
+    QFETCH(QString, radio);
+    QFETCH(QString, level);
+    QFETCH(QStringList, lines);
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    page.findChild<QRadioButton*>(radio)->click();
+    page.complvlbox->setCurrentText(level);
+    page.source->setText("/g/a.iso");
+    page.destination->setText("rel.cso");
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+    QCOMPARE(fakes.runner.commandLines(), lines);
+    for (const StartRecord& s : fakes.runner.starts) QCOMPARE(s.currentFolder, program.path());
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void umdBrowseTakesTheDialogNames() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    program.write("games/a.iso");
+    // First open ever cancelled: the input empties and the save dialog still follows.
+    fakes.dialogs.answers = {std::nullopt, program.filePath("games/a.cso")};
+    page.browse2Click();
+    QCOMPARE(page.source->text(), QString());
+    QCOMPARE(page.destination->text(), program.filePath("games/a.cso"));
+    QCOMPARE(fakes.dialogs.fileRequests.size(), size_t(2));
+    QCOMPARE(fakes.dialogs.fileRequests[1].kind, DialogKind::Save);
+    QVERIFY(fakes.dialogs.fileRequests[1].showHidden);
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    fakes.dialogs.answers = {program.filePath("games/a.iso"), std::nullopt};
+    page.browse2Click();
+    QCOMPARE(page.source->text(), program.filePath("games/a.iso"));
+    QCOMPARE(page.destination->text(), program.filePath("games/a.cso"));  // cancelled: the last one confirmed
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    // A typed name keeps the extension it was given.
+    fakes.dialogs.answers = {program.filePath("games/b")};
+    QTest::mouseClick(page.browse1, Qt::LeftButton);
+    QCOMPARE(page.destination->text(), program.filePath("games/b"));
+    QCOMPARE(fakes.dialogs.fileRequests.back().title, QString("Save your UMD image to..."));
+    QCOMPARE(fakes.dialogs.fileRequests.back().fileName, program.filePath("games/a.cso"));
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    // The tools start from the program folder after all those dialogs.
+    page.convertClick();
+    QCOMPARE(fakes.runner.starts.back().currentFolder, program.path());
+  }
+
+  void psxFieldsAndCompression() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    fakes.dialogs.answers = {program.filePath("games/crash")};
+    QTest::mouseClick(page.psxbrowse, Qt::LeftButton);
+    QCOMPARE(page.PSXoutput->text(), program.filePath("games/crash.ISO"));
+    QVERIFY(fakes.dialogs.fileRequests.back().showHidden);
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    page.PSXcomplvl->setCurrentText("4");
+    page.psxcompbox->click();
+    QVERIFY(!page.PSXcomplvl->isEnabled());
+    QCOMPARE(page.PSXcomplvl->currentText(), QString("0"));
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.commandLines().last(),
+             QString(R"(psx.exe "" "SCUS" "0" "%1")").arg(program.filePath("games/crash.ISO")));
+    page.psxcompbox->click();
+    QVERIFY(page.PSXcomplvl->isEnabled());
+    QCOMPARE(page.PSXcomplvl->currentText(), QString("9"));
+
+    page.PSXid1->setCurrentText("SCES");
+    page.PSXid2->setText("12345");
+    page.PSXtitle->setText("Crash \"Bandicoot\"");
+    QTest::mouseClick(page.psxgo, Qt::LeftButton);
+    QCOMPARE(fakes.runner.commandLines().last(),
+             QString(R"(psx.exe "Crash "Bandicoot"" "SCES12345" "9" "%1")").arg(program.filePath("games/crash.ISO")));
+    QCOMPARE(fakes.runner.starts.back().currentFolder, program.filePath("bin"));
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void folderChooser() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QDir().mkpath(program.filePath("out/CRASH"));
+    fakes.dialogs.answers = {program.filePath("out/CRASH/")};
+    QTest::mouseClick(page.psxebootbrowse, Qt::LeftButton);
+    QCOMPARE(page.psxeboot->text(), program.filePath("out/CRASH"));
+    QCOMPARE(fakes.dialogs.folderRequests.back().caption, QString("Select Directory"));
+    QCOMPARE(fakes.dialogs.folderRequests.back().folder, systemDrive());
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    fakes.dialogs.answers = {"/"};
+    page.psxebootbrowseClick();
+    QCOMPARE(page.psxeboot->text(), QString("/"));  // a root keeps its separator
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    fakes.dialogs.answers = {std::nullopt};
+    page.psxebootbrowseClick();
+    QCOMPARE(page.psxeboot->text(), QString("/"));
+
+    // A missing folder: "No" goes back to the chooser; "Yes" creates it.
+    const QString fresh = program.filePath("out/NEW/GAME");
+    fakes.messages.answers = {Answer::No};
+    fakes.dialogs.answers = {fresh, std::nullopt};
+    page.psxebootbrowseClick();
+    QCOMPARE(page.psxeboot->text(), QString("/"));
+    QVERIFY(!QFileInfo::exists(fresh));
+    QCOMPARE(fakes.messages.texts(), QStringList{"The specified directory does not exist. Create it?"});
+    fakes.messages.answers = {Answer::Yes};
+    fakes.dialogs.answers = {fresh};
+    page.psxebootbrowseClick();
+    QVERIFY(QFileInfo(fresh).isDir());
+    QCOMPARE(page.psxeboot->text(), fresh);
+    QCOMPARE(QDir::currentPath(), program.path());
+    QVERIFY(fakes.messages.errors().isEmpty());
+  }
+
+  void pickersStageTheArtwork() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    const QString icon = png(program, "art/icon.png", Qt::red);
+    const QString info = png(program, "art/info.png", Qt::green);
+    const QString back = png(program, "art/back.png", Qt::blue);
+    program.write("art/snd.at3", "sound");
+    program.write("art/mov.pmf", "movie");
+
+    fakes.dialogs.answers = {icon, info, back, program.filePath("art/mov.pmf"), program.filePath("art/snd.at3")};
+    QTest::mouseDClick(page.ICON0, Qt::LeftButton);
+    QTest::mouseDClick(page.PIC0, Qt::LeftButton);
+    QTest::mouseDClick(page.PIC1, Qt::LeftButton);
+    page.icon1DblClick();
+    page.snd0DblClick();
+    QCOMPARE(fakes.messages.boxes.size(), size_t(0));
+    QCOMPARE(centre(page.ICON0), QColor(Qt::red));
+    QCOMPARE(centre(page.PIC0), QColor(Qt::green));
+    QCOMPARE(centre(page.PIC1), QColor(Qt::blue));
+    QVERIFY(page.PIC1->hasScaledContents());
+    QCOMPARE(toolFiles(program), (QStringList{"ICON0.PNG", "ICON1.PMF", "PIC0.PNG", "PIC1.PNG", "SND0.AT3"}));
+    QCOMPARE(program.read("bin/SND0.AT3"), QByteArray("sound"));
+    QCOMPARE(fakes.dialogs.fileRequests[0].title, QString("Open a PNG image..."));
+    QCOMPARE(fakes.dialogs.fileRequests[3].title, QString("Open a PMF movie..."));
+    QCOMPARE(fakes.dialogs.fileRequests[4].title, QString("Open an AT3 sound..."));
+    for (const QString& f : fakes.dialogs.foldersDuringDialogs) QCOMPARE(f, program.path());
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    // PIC0 and PIC1 share their dialog; ICON0 keeps its own file, whatever they picked last.
+    QCOMPARE(fakes.dialogs.fileRequests[2].fileName, info);
+    page.ICON0DblClick();  // cancelled: its own last file
+    QCOMPARE(QImage(program.filePath("bin/ICON0.PNG")).pixelColor(0, 0), QColor(Qt::red));
+
+    // A build consumes the staged files; the previews stay.
+    page.psxgoClick();
+    QCOMPARE(toolFiles(program), QStringList{});
+    QCOMPARE(centre(page.PIC1), QColor(Qt::blue));
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.starts.size(), size_t(2));
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void pickerFailures() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    const QImage before = page.PIC0->pixmap().toImage();
+    // Cancelled before any file was ever chosen: an empty name.
+    page.PIC0DblClick();
+    page.snd0DblClick();
+    page.icon1DblClick();
+    fakes.dialogs.answers = {program.write("art/notes.txt", "x"), program.write("art/bad.png", "not a picture")};
+    page.ICON0DblClick();
+    page.PIC1DblClick();
+    QCOMPARE(fakes.messages.errors().mid(0, 2), (QStringList{"Unknown picture file extension (.)",
+                                                             "Unknown picture file extension (.txt)"}));
+    QCOMPARE(fakes.messages.errors().size(), 3);  // the unreadable PNG reports too
+    QCOMPARE(fakes.messages.boxes[0].caption, kAppTitle);
+    QCOMPARE(page.PIC0->pixmap().toImage(), before);
+    QCOMPARE(toolFiles(program), QStringList{});
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void makeEbootPlacesTheResult() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    program.write("bin/keys.bin", "keys");
+    QDir().mkpath(program.filePath("out/CRASH"));
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "eboot"); };
+    page.PSXoutput->setText("/g/crash.iso");
+    page.psxeboot->setText(program.filePath("out/CRASH") + "/");
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.commandLines(), QStringList{R"(psx.exe "" "SCUS" "9" "/g/crash.iso")"});
+    QCOMPARE(fakes.runner.starts[0].kind, StartRecord::RunAndWait);
+    QCOMPARE(QDir(program.filePath("out/CRASH")).entryList(QDir::Files), (QStringList{"EBOOT.PBP", "KEYS.BIN"}));
+    QCOMPARE(toolFiles(program), QStringList{"keys.bin"});
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    // Without a tool folder: the error box, and nothing started, moved or deleted.
+    QVERIFY(QDir(program.filePath("bin")).removeRecursively());
+    page.psxgoClick();
+    page.rastledoClick();
+    QCOMPARE(fakes.messages.errors(), (QStringList{"File not found", "File not found"}));
+    QCOMPARE(fakes.runner.starts.size(), size_t(1));
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void makeIso() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    // Cancelled, never confirmed: the open dialog gives its preset, the save dialog nothing.
+    page.rastlebrowseClick();
+    QTest::mouseClick(page.rastlesaveto, Qt::LeftButton);
+    QCOMPARE(page.rastlepbp->text(), QString("EBOOT.PBP"));
+    QCOMPARE(page.rastleiso->text(), QString());
+    QCOMPARE(fakes.dialogs.fileRequests[0].fileName, QString("EBOOT.PBP"));
+    fakes.dialogs.answers = {program.filePath("g/EBOOT.PBP"), program.filePath("g/crash")};
+    page.rastlebrowseClick();
+    page.rastlesavetoClick();
+    QCOMPARE(page.rastleiso->text(), program.filePath("g/crash.ISO"));
+    QCOMPARE(QDir::currentPath(), program.path());
+    QTest::mouseClick(page.rastledo, Qt::LeftButton);
+    page.rastleiso->setText("crash.iso");
+    page.rastledoClick();
+    QCOMPARE(fakes.runner.commandLines(),
+             (QStringList{QString(R"(rastle.exe -o "%1" "%2")").arg(program.filePath("g/crash.ISO"), program.filePath("g/EBOOT.PBP")),
+                          QString(R"(rastle.exe -o "crash.iso" "%1")").arg(program.filePath("g/EBOOT.PBP"))}));
+    for (const StartRecord& s : fakes.runner.starts) {
+      QCOMPARE(s.kind, StartRecord::StartAndForget);
+      QCOMPARE(s.showState, int(SW_SHOWMINIMIZED));
+      QCOMPARE(s.currentFolder, program.filePath("bin"));
+    }
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void linkLabelsPressWithoutDrift() {
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    const QStringList names{"convert", "browse1", "browse2", "psxbrowse", "psxebootbrowse",
+                            "psxgo", "rastlebrowse", "rastlesaveto", "rastledo"};
+    for (const QString& name : names) {
+      auto* l = page.findChild<ClickLabel*>(name);
+      QVERIFY2(l && l->pressLook(), qPrintable(name));
+      QCOMPARE(l->cursor().shape(), Qt::PointingHandCursor);
+      const QPoint home = l->pos();
+      for (Qt::MouseButton b : {Qt::RightButton, Qt::RightButton, Qt::MiddleButton}) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), l->mapToGlobal(QPointF(2, 2)), b, b, {});
+        QCoreApplication::sendEvent(l, &press);
+        QCOMPARE(l->pos(), home + QPoint(1, 1));
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), l->mapToGlobal(QPointF(2, 2)), b, {}, {});
+        QCoreApplication::sendEvent(l, &release);
+        QCOMPARE(l->pos(), home);
+      }
+    }
+    QVERIFY(fakes.runner.starts.empty());  // other buttons press but do not click
+  }
+};
+
+QTEST_MAIN(ConvertPageTest)
+#include "test_convertpage.moc"
