@@ -96,6 +96,10 @@ QImage movieSymbol(int side) {
   image.fill(Qt::transparent);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
+  // A light plate keeps the symbol readable over any background picture.
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, 200));
+  p.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), 8, 8);
   const QRectF strip(side * 0.1, side * 0.2, side * 0.8, side * 0.6);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(50, 50, 55));
@@ -118,6 +122,10 @@ QImage soundSymbol(int side) {
   image.fill(Qt::transparent);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
+  // A light plate keeps the symbol readable over any background picture.
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, 200));
+  p.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), 8, 8);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(50, 50, 55));
   QPolygonF speaker;

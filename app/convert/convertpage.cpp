@@ -129,10 +129,10 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   QPalette grey = intro1->palette();
   grey.setColor(QPalette::Base, kivo::kPageGrey);
   intro1->setPalette(grey);
-  intro1->setGeometry(8, 32, 440, 50);
+  intro1->setGeometry(8, 30, 769, 52);
 
   // UMD images
-  groupUMD->setGeometry(8, 84, 345, 215);
+  groupUMD->setGeometry(8, 84, 345, 214);
   isocso->setGeometry(12, 22, 150, 20);
   csoiso->setGeometry(12, 44, 150, 20);
   daxiso->setGeometry(12, 66, 150, 20);
@@ -154,7 +154,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   convert->setGeometry(12, 186, 100, 20);
 
   // PSX images: the previews stack like the PSP screen, the frame around them.
-  groupPSX->setGeometry(361, 8, 416, 458);
+  groupPSX->setGeometry(361, 84, 416, 388);
   bgline2->setPixmap(QPixmap::fromImage(kivo::previewFrame({402, 229})));
   bgline2->setGeometry(7, 16, 402, 229);
   bgline2->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -169,42 +169,44 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   PIC0->setAccessibleName(QStringLiteral("Information picture (PIC0)"));
   for (ClickLabel* p : {PIC1, ICON0, PIC0}) p->setToolTip(p->accessibleName() + QStringLiteral(": double-click to pick"));
 
-  const int row = 256;
+  // The movie and sound symbols sit in the screen's free corner, under the icon.
+  icon1->setGeometry(8 + 20, 17 + 170, 48, 48);
+  icon1->setAccessibleName(QStringLiteral("Icon movie (ICON1)"));
+  icon1->setToolTip(QStringLiteral("Select ICON1.pmf"));
+  snd0->setGeometry(8 + 76, 17 + 170, 48, 48);
+  snd0->setAccessibleName(QStringLiteral("Sound (SND0)"));
+  snd0->setToolTip(QStringLiteral("Select SND0.at3"));
+
+  const int row = 252;
   Label2->setGeometry(10, row + 2, 110, 20);
-  PSXoutput->setGeometry(122, row, 218, 22);
+  PSXoutput->setGeometry(126, row, 214, 22);
   Label2->setBuddy(PSXoutput);
   psxbrowse->setGeometry(348, row + 2, 60, 20);
-  Label3->setGeometry(10, row + 30, 110, 20);
-  psxeboot->setGeometry(122, row + 28, 218, 22);
+  Label3->setGeometry(10, row + 28, 112, 20);
+  psxeboot->setGeometry(126, row + 26, 214, 22);
   Label3->setBuddy(psxeboot);
-  psxebootbrowse->setGeometry(348, row + 30, 60, 20);
-  Label4->setGeometry(10, row + 58, 110, 20);
+  psxebootbrowse->setGeometry(348, row + 28, 60, 20);
+  Label4->setGeometry(10, row + 54, 62, 20);
   PSXid1->setEditable(true);
   PSXid1->addItems({QStringLiteral("SCUS"), QStringLiteral("SCES"), QStringLiteral("SLES"), QStringLiteral("SLPS"),
                     QStringLiteral("SLPM"), QStringLiteral("PBPX"), QStringLiteral("SLED"), QStringLiteral("SCED"),
                     QStringLiteral("SCPS")});
   PSXid1->setCurrentText(QStringLiteral("SCUS"));
-  PSXid1->setGeometry(122, row + 56, 72, 22);
+  PSXid1->setGeometry(74, row + 52, 68, 22);
   Label4->setBuddy(PSXid1);
-  PSXid2->setGeometry(198, row + 56, 90, 22);
+  PSXid2->setGeometry(144, row + 52, 62, 22);
   PSXid2->setAccessibleName(QStringLiteral("Game ID number"));
-  Label5->setGeometry(10, row + 86, 110, 20);
-  PSXtitle->setGeometry(122, row + 84, 218, 22);
+  Label5->setGeometry(214, row + 54, 80, 20);
+  PSXtitle->setGeometry(294, row + 52, 114, 22);
   Label5->setBuddy(PSXtitle);
   psxcompbox->setChecked(true);
-  psxcompbox->setGeometry(10, row + 114, 272, 20);
-  PSXcomplvl->setGeometry(286, row + 112, 54, 22);
+  psxcompbox->setGeometry(10, row + 80, 272, 20);
+  PSXcomplvl->setGeometry(286, row + 78, 54, 22);
   PSXcomplvl->setAccessibleName(QStringLiteral("Compression level"));
-  icon1->setGeometry(352, row + 58, 48, 48);
-  icon1->setAccessibleName(QStringLiteral("Icon movie (ICON1)"));
-  icon1->setToolTip(QStringLiteral("Select ICON1.pmf"));
-  snd0->setGeometry(352, row + 112, 48, 48);
-  snd0->setAccessibleName(QStringLiteral("Sound (SND0)"));
-  snd0->setToolTip(QStringLiteral("Select SND0.at3"));
-  psxgo->setGeometry(10, row + 146, 140, 20);
+  psxgo->setGeometry(10, row + 108, 140, 20);
 
   // Decompress PSX eboots
-  GroupBox1->setGeometry(8, 305, 345, 161);
+  GroupBox1->setGeometry(8, 306, 345, 166);
   Label1->setGeometry(12, 30, 88, 20);
   rastlepbp->setGeometry(100, 28, 172, 22);
   Label1->setBuddy(rastlepbp);
