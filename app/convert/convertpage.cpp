@@ -306,6 +306,7 @@ void TFrame1::psxebootbrowseClick() {
       const std::optional<QString> chosen =
           services().dialogs.chooseFolder({QStringLiteral("Select Directory"), kivo::systemDrive()});
       if (!chosen) return;
+      kivo::setCurrentFolder(back.saved());  // a typed relative name means the program folder
       const QString folder = kivo::chosenFolderText(*chosen);
       if (!kivo::folderExists(folder)) {
         // A "No" goes back to the chooser, so the user can correct the name.
@@ -313,7 +314,7 @@ void TFrame1::psxebootbrowseClick() {
                                     QStringLiteral("The specified directory does not exist. Create it?"),
                                     kivo::Buttons::YesNo, kivo::BoxIcon::Question) != kivo::Answer::Yes)
           continue;
-        if (!QDir(back.saved()).mkpath(folder))
+        if (!QDir().mkpath(folder))
           throw kivo::Failure(QStringLiteral("Unable to create directory %1").arg(folder));
       }
       psxeboot->setText(folder);

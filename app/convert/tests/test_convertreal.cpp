@@ -1,0 +1,168 @@
+// The Convert page with the real runner and the converters of the build's tool folder, in a
+// temporary copy of the program folder: the files a user would find after each click.
+#include "convert/convertpage.h"
+#include "shell/processrunner.h"
+#include "shell/tests/kit/fakes.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace kivo;
+using namespace kivo::testing;
+
+namespace {
+constexpr int kSector = 2048;
+
+/// An ISO 9660-looking image: mixed content and a volume descriptor that gives its size.
+QByteArray discImage(int sectors) {
+  QByteArray iso(sectors * kSector, '\0');
+  QRandomGenerator random(7);
+  for (int s = 20; s < sectors; ++s) {
+    char* p = iso.data() + s * kSector;
+    if (s % 3 == 0) random.fillRange(reinterpret_cast<quint32*>(p), kSector / 4);
+    else if (s % 3 == 1) for (int i = 0; i < kSector; ++i) p[i] = char("PSP disc text "[i % 14]);
+  }
+  char* pvd = iso.data() + 16 * kSector;
+  pvd[0] = 1;
+  memcpy(pvd + 1, "CD001", 5);
+  pvd[6] = 1;
+  for (int i = 0; i < 4; ++i) {
+    pvd[80 + i] = char(sectors >> (8 * i));
+    pvd[87 - i] = char(sectors >> (8 * i));
+  }
+  return iso;
+}
+
+/// A started tool runs beside the test: wait until its output is there, at the size expected
+/// when it is known, else until it no longer grows.
+bool waitForFile(const QString& path, qint64 expected = -1, int ms = 30000) {
+  qint64 last = -1;
+  return QTest::qWaitFor(
+      [&] {
+        const QFileInfo info(path);
+        if (!info.isFile()) return false;
+        const qint64 size = info.size();
+        const bool settled = expected >= 0 ? size == expected : size > 0 && size == last;
+        last = size;
+        return settled;
+      },
+      ms);
+}
+}  // namespace
+
+class ConvertRealTest : public QObject {
+  Q_OBJECT
+  ProcessRunner runner;
+  FakeServices fakes;
+  Services services{runner, fakes.dialogs, fakes.messages, fakes.clock};
+
+  void copyTools(const TempProgramFolder& program) {
+    for (const char* tool : {"ciso", "dax", "psx", "rastle"}) {
+      const QString to = program.filePath(QStringLiteral("bin/") + tool);
+      QVERIFY2(QFile::copy(QStringLiteral(KIVO_TOOL_DIR "/") + tool, to), tool);
+    }
+  }
+
+  static void convert(TFrame1& page, QRadioButton* kind, const QString& from, const QString& to) {
+    const QString before = QDir::currentPath();
+    kind->click();
+    page.source->setText(from);
+    page.destination->setText(to);
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+    QVERIFY(QDir::currentPath() == before);
+  }
+
+private slots:
+  void initTestCase() { installFontSubstitutes(); }
+
+  void umdRoundTrips() {
+    TempProgramFolder program;
+    copyTools(program);
+    const QByteArray iso = discImage(300);
+    const QString a = program.write("games/a.iso", iso);
+    const auto games = [&](const char* name) { return program.filePath(QStringLiteral("games/") + name); };
+    TFrame1 page(services);
+
+    // One-step conversions run beside the program: their output appears later.
+    convert(page, page.isocso, a, games("a.cso"));
+    QVERIFY(waitForFile(games("a.cso")));
+    QVERIFY(QFileInfo(games("a.cso")).size() < iso.size());
+    convert(page, page.csoiso, games("a.cso"), games("b.iso"));
+    QVERIFY(waitForFile(games("b.iso"), iso.size()));
+    QVERIFY(program.read("games/b.iso") == iso);
+
+    page.complvlbox->setCurrentText("1");
+    convert(page, page.isodax, a, games("a.dax"));
+    QVERIFY(waitForFile(games("a.dax")));
+    convert(page, page.daxiso, games("a.dax"), games("c.iso"));
+    QVERIFY(waitForFile(games("c.iso"), iso.size()));
+    QVERIFY(program.read("games/c.iso") == iso);
+
+    // The two-step conversions wait: their output is there when the click returns.
+    page.complvlbox->setCurrentText("9");
+    convert(page, page.csodax, games("a.cso"), games("d.dax"));
+    QVERIFY(QFileInfo(games("d.dax")).size() > 0);
+    QVERIFY(!QFile::exists(program.filePath("temp.iso")));
+    convert(page, page.daxcso, games("d.dax"), games("e.cso"));
+    QVERIFY(QFileInfo(games("e.cso")).size() > 0);
+    QVERIFY(program.read("temp.iso") == iso);  // left for the next two-step conversion
+    convert(page, page.csoiso, games("e.cso"), games("f.iso"));
+    QVERIFY(waitForFile(games("f.iso"), iso.size()));
+    QVERIFY(program.read("games/f.iso") == iso);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  void ebootAndBack() {
+    TempProgramFolder program;
+    copyTools(program);
+    const int sectors = 120;
+    const QByteArray iso = discImage(sectors);
+    const QString image = program.write("games/crash.iso", iso);
+    QDir().mkpath(program.filePath("psp/CRASH"));
+    QDir().mkpath(program.filePath("art"));
+    QImage icon(144, 80, QImage::Format_RGB32);
+    icon.fill(Qt::yellow);
+    QVERIFY(icon.save(program.filePath("art/icon.png")));
+    TFrame1 page(services);
+
+    fakes.dialogs.answers = {program.filePath("art/icon.png")};
+    page.ICON0DblClick();
+    QVERIFY(QFile::exists(program.filePath("bin/ICON0.PNG")));
+    page.PSXoutput->setText(image);
+    page.psxeboot->setText(program.filePath("psp/CRASH"));
+    page.PSXtitle->setText("Crash");
+    page.PSXid2->setText("00001");
+    QTest::mouseClick(page.psxgo, Qt::LeftButton);
+    const QString eboot = program.filePath("psp/CRASH/EBOOT.PBP");
+    QVERIFY(QFileInfo(eboot).size() > 0);
+    QVERIFY(program.read("psp/CRASH/EBOOT.PBP").startsWith(QByteArray("\0PBP", 4)));
+    QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name),
+             (QStringList{"ciso", "dax", "psx", "rastle"}));
+    QCOMPARE(QDir::currentPath(), program.path());
+
+    page.rastlepbp->setText(eboot);
+    page.rastleiso->setText(program.filePath("psp/crash.bin"));
+    QTest::mouseClick(page.rastledo, Qt::LeftButton);
+    QCOMPARE(QDir::currentPath(), program.path());
+    QVERIFY(waitForFile(program.filePath("psp/crash.bin"), sectors * 2352));
+    // psx wrapped each ISO sector into a raw Mode 2 Form 1 sector; the user data comes back.
+    const QByteArray raw = program.read("psp/crash.bin");
+    QCOMPARE(raw.size(), sectors * 2352);
+    for (int s = 0; s < sectors; ++s)
+      QVERIFY2(raw.mid(s * 2352 + 24, kSector) == iso.mid(s * kSector, kSector), qPrintable(QString::number(s)));
+
+    // No output named: rastle writes beside the input.
+    page.rastleiso->clear();
+    page.rastledoClick();
+    QVERIFY(waitForFile(program.filePath("psp/CRASH/EBOOT.iso"), sectors * 2352));
+    QVERIFY(program.read("psp/CRASH/EBOOT.iso") == raw);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+};
+
+QTEST_MAIN(ConvertRealTest)
+#include "test_convertreal.moc"
