@@ -2,7 +2,6 @@
 // deletes, and the picture loader.
 #include "convert/artwork.h"
 #include "convert/ebootmaker.h"
-#include "convert/rastlejob.h"
 #include "convert/umdjob.h"
 #include "shell/failure.h"
 #include "shell/tests/kit/fakes.h"
@@ -13,8 +12,6 @@
 
 using namespace kivo;
 using namespace kivo::testing;
-
-Q_DECLARE_METATYPE(kivo::UmdConversion)
 
 namespace {
 void setOld(const QString& path) {
@@ -27,41 +24,6 @@ void setOld(const QString& path) {
 class ConvertJobsTest : public QObject {
   Q_OBJECT
 private slots:
-  void umdLines_data() {
-    QTest::addColumn<UmdConversion>("conversion");
-    QTest::addColumn<QString>("level");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("iso-cso") << UmdConversion::IsoToCso << "9" << QStringList{R"("bin/ciso.exe" 9 "a b.iso" "c.cso")"};
-    QTest::newRow("iso-dax") << UmdConversion::IsoToDax << "9" << QStringList{R"("bin/dax.exe" -l9 "a b.iso" "c.cso")"};
-    QTest::newRow("cso-iso") << UmdConversion::CsoToIso << "9" << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "c.cso")"};
-    QTest::newRow("dax-iso") << UmdConversion::DaxToIso << "9" << QStringList{R"("bin/dax.exe" -d "a b.iso" "c.cso")"};
-    QTest::newRow("cso-dax") << UmdConversion::CsoToDax << "4"
-                             << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "temp.iso")",
-                                            R"("bin/dax.exe" -l4 "temp.iso" "c.cso")"};
-    QTest::newRow("dax-cso") << UmdConversion::DaxToCso << "4"
-                             << QStringList{R"("bin/dax.exe" -d "a b.iso" "temp.iso")",
-                                            R"("bin/ciso.exe" 4 "temp.iso" "c.cso")"};
-    // Whatever is in the level box goes in unchanged, an empty one included.
-    QTest::newRow("iso-cso empty") << UmdConversion::IsoToCso << "" << QStringList{R"("bin/ciso.exe"  "a b.iso" "c.cso")"};
-    QTest::newRow("iso-dax empty") << UmdConversion::IsoToDax << "" << QStringList{R"("bin/dax.exe" -l "a b.iso" "c.cso")"};
-    QTest::newRow("cso-iso typed") << UmdConversion::CsoToIso << "x" << QStringList{R"("bin/ciso.exe" 0 "a b.iso" "c.cso")"};
-  }
-  void umdLines() {
-    QFETCH(UmdConversion, conversion);
-    QFETCH(QString, level);
-    QFETCH(QStringList, lines);
-    TempProgramFolder program;
-    FakeServices fakes;
-    runUmdConversion(fakes.runner, conversion, "a b.iso", "c.cso", level);
-    QCOMPARE(fakes.runner.commandLines(), lines);
-    for (const StartRecord& s : fakes.runner.starts) {
-      // Two-step conversions wait for each step; single steps run beside the program.
-      QCOMPARE(s.kind, lines.size() == 2 ? StartRecord::RunAndWait : StartRecord::StartAndForget);
-      QCOMPARE(s.showState, int(SW_SHOWNORMAL));
-      QCOMPARE(s.currentFolder, program.path());
-    }
-  }
-
   void intermediateImage() {
     TempProgramFolder program;
     FakeServices fakes;
@@ -92,13 +54,6 @@ private slots:
     QCOMPARE(chosenFolderText("/psp/GAME/CRASH/"), QString("/psp/GAME/CRASH"));
     QCOMPARE(chosenFolderText("/psp/GAME//"), QString("/psp/GAME"));
     QCOMPARE(chosenFolderText("/"), QString("/"));
-  }
-
-  void psxLine() {
-    EbootRequest r{"", "SCUS", "", "9", "/games/crash.iso", "x"};
-    QCOMPARE(psxCommandLine(r), QString(R"(psx.exe "" "SCUS" "9" "/games/crash.iso")"));
-    r = {"Crash Bandicoot", "SCES", "12345", "0", "crash.iso", "x"};
-    QCOMPARE(psxCommandLine(r), QString(R"(psx.exe "Crash Bandicoot" "SCES12345" "0" "crash.iso")"));
   }
 
   void ebootBuild_data() {
@@ -162,42 +117,6 @@ private slots:
     makeEboot(fakes.runner, {"", "SCUS", "", "9", "crash.iso", "out"});
     QCOMPARE(program.read("bin/out/EBOOT.PBP"), QByteArray("e"));
     QVERIFY(!QFile::exists(program.filePath("bin/out/KEYS.BIN")));  // no key file, nothing copied
-  }
-
-  void missingToolFolder() {
-    TempProgramFolder program;
-    FakeServices fakes;
-    QDir(program.filePath("bin")).removeRecursively();
-    program.write("out/x", "");
-    try {
-      makeEboot(fakes.runner, {"", "SCUS", "", "9", "a.iso", program.filePath("out")});
-      QFAIL("no failure");
-    } catch (const Failure& f) {
-      QCOMPARE(f.text(), QString("File not found"));
-    }
-    try {
-      startRastle(fakes.runner, "", "EBOOT.PBP");
-      QFAIL("no failure");
-    } catch (const Failure& f) {
-      QCOMPARE(f.text(), QString("File not found"));
-    }
-    QVERIFY(fakes.runner.starts.empty());
-    QCOMPARE(QDir::currentPath(), program.path());
-  }
-
-  void rastle() {
-    TempProgramFolder program;
-    FakeServices fakes;
-    startRastle(fakes.runner, "C:\\Games\\crash.iso", "C:\\Games\\EBOOT.PBP");
-    startRastle(fakes.runner, "", "EBOOT.PBP");
-    QCOMPARE(fakes.runner.commandLines(), (QStringList{R"(rastle.exe -o "C:\Games\crash.iso" "C:\Games\EBOOT.PBP")",
-                                                       R"(rastle.exe -o "" "EBOOT.PBP")"}));
-    for (const StartRecord& s : fakes.runner.starts) {
-      QCOMPARE(s.kind, StartRecord::StartAndForget);
-      QCOMPARE(s.showState, int(SW_SHOWMINIMIZED));
-      QCOMPARE(s.currentFolder, program.filePath("bin"));
-    }
-    QCOMPARE(QDir::currentPath(), program.path());
   }
 
   void pictureLoader() {

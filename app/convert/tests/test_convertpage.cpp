@@ -147,6 +147,8 @@ private slots:
     QTest::newRow("cso-dax") << "csodax" << "1"
                              << QStringList{R"("bin/ciso.exe" 0 "/g/a.iso" "temp.iso")",
                                             R"("bin/dax.exe" -l1 "temp.iso" "rel.cso")"};
+    QTest::newRow("cso-iso typed level") << "csoiso" << "x" << QStringList{R"("bin/ciso.exe" 0 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("iso-dax empty level") << "isodax" << "" << QStringList{R"("bin/dax.exe" -l "/g/a.iso" "rel.cso")"};
     QTest::newRow("dax-cso empty level") << "daxcso" << ""
                                          << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "temp.iso")",
                                                         R"("bin/ciso.exe"  "temp.iso" "rel.cso")"};
@@ -164,7 +166,12 @@ private slots:
     page.destination->setText("rel.cso");
     QTest::mouseClick(page.convert, Qt::LeftButton);
     QCOMPARE(fakes.runner.commandLines(), lines);
-    for (const StartRecord& s : fakes.runner.starts) QCOMPARE(s.currentFolder, program.path());
+    for (const StartRecord& s : fakes.runner.starts) {
+      // Two-step conversions wait for each step; single steps run beside the program.
+      QCOMPARE(s.kind, lines.size() == 2 ? StartRecord::RunAndWait : StartRecord::StartAndForget);
+      QCOMPARE(s.showState, int(SW_SHOWNORMAL));
+      QCOMPARE(s.currentFolder, program.path());
+    }
     QCOMPARE(QDir::currentPath(), program.path());
   }
 
