@@ -70,7 +70,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ec);
 }
 
-Run runTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd) {
   std::string program = std::string(KIVO_TOOL_DIR) + "/" + tool;
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -89,7 +89,7 @@ Run runTool(const std::string& tool, const std::vector<std::string>& args, const
     ::_exit(127);
   }
   ::close(fds[1]);
-  Run run{-1, {}};
+  ToolRun run{-1, {}};
   char buf[4096];
   ssize_t n;
   while ((n = ::read(fds[0], buf, sizeof buf)) > 0) run.output.append(buf, size_t(n));
