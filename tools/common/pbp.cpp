@@ -14,7 +14,6 @@ const char* const kSectionNames[kSections] = {"PARAM.SFO", "ICON0.PNG", "ICON1.P
 namespace {
 
 constexpr char kPsarMagic[] = "PSISOIMG0000";
-constexpr uint32_t kPsarHead = kIndexOffset;
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
 
