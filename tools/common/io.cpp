@@ -1,6 +1,9 @@
 #include "io.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +18,36 @@ std::string sysMessage(const std::string& what, const std::string& path) {
 }
 
 constexpr size_t kWriteBuffer = 1 << 20;
+
+// Temporary files being written, so that an interrupted run (Ctrl+C, a closed console)
+// removes them too. The handler may only use async-signal-safe calls.
+constexpr int kSlots = 4;
+std::atomic<const char*> g_temps[kSlots];
+
+void removeTempsAndDie(int sig) {
+  for (auto& slot : g_temps)
+    if (const char* p = slot.load()) ::unlink(p);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void trackTemp(const char* path) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, removeTempsAndDie);
+  });
+  for (auto& slot : g_temps) {
+    const char* none = nullptr;
+    if (slot.compare_exchange_strong(none, path)) return;
+  }
+}
+
+void untrackTemp(const char* path) {
+  for (auto& slot : g_temps) {
+    const char* expected = path;
+    slot.compare_exchange_strong(expected, nullptr);
+  }
+}
 
 } // namespace
 
@@ -84,6 +117,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) throw ToolError(sysMessage("cannot write", path));
+  trackTemp(temp_.c_str());
   buf_.reserve(kWriteBuffer);
 }
 
@@ -92,6 +126,7 @@ OutputFile::~OutputFile() {
     ::close(fd_);
     ::unlink(temp_.c_str());
   }
+  untrackTemp(temp_.c_str());
 }
 
 void OutputFile::writeRaw(uint64_t at, const uint8_t* p, size_t n) {
@@ -131,17 +166,14 @@ void OutputFile::writeAt(uint64_t off, const void* buf, size_t n) {
 
 void OutputFile::commit() {
   flush();
-  if (::close(fd_) != 0) {
-    fd_ = -1;
-    ::unlink(temp_.c_str());
-    throw ToolError(sysMessage("cannot write", path_));
-  }
+  int fd = fd_;
   fd_ = -1;
-  if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+  if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
     std::string msg = sysMessage("cannot write", path_);
     ::unlink(temp_.c_str());
     throw ToolError(msg);
   }
+  untrackTemp(temp_.c_str());
 }
 
 } // namespace kivo
