@@ -7,10 +7,10 @@
 #include "pipeline.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -21,7 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // Roughly what a game disc holds: padding, text and tables, compressed media, code-like data.
 std::vector<uint8_t> mixedImage(size_t size) {
@@ -32,16 +34,20 @@ std::vector<uint8_t> mixedImage(size_t size) {
   while (out.size() < size) {
     size_t run = 4096 + rng() % (1 << 20);
     switch (rng() % 5) {
-    case 0: out.insert(out.end(), run, 0); break;
+    case 0:
+      out.insert(out.end(), run, 0);
+      break;
     case 1:
       for (size_t i = 0; i < run;) {
         const char* w = words[rng() % 8];
-        for (; *w && i < run; ++w, ++i) out.push_back(uint8_t(*w));
+        for (; *w && i < run; ++w, ++i)
+          out.push_back(uint8_t(*w));
       }
       break;
     case 2:
     case 3:
-      for (size_t i = 0; i < run; ++i) out.push_back(uint8_t(rng()));
+      for (size_t i = 0; i < run; ++i)
+        out.push_back(uint8_t(rng()));
       break;
     default: {
       uint32_t x = rng();
@@ -111,9 +117,7 @@ int main(int argc, char** argv) {
   std::string iso = base + ".iso", one = base + "-1.cso", many = base + "-n.cso", back = base + "-back.iso";
   unsigned cores = defaultThreads();
   std::printf("image: %zu MiB of mixed content, %u cores\n", mib, cores);
-  {
-    writeAll(iso, mixedImage(mib << 20));
-  }
+  { writeAll(iso, mixedImage(mib << 20)); }
   try {
     InputFile in(iso);
     // CPU seconds beside wall seconds show whether every core took part even when other
@@ -133,8 +137,9 @@ int main(int argc, char** argv) {
     double tn = compressTo(many, cores);
     uint64_t csoSize = InputFile(one).size();
     std::printf("ciso 9, 1 thread:   %6.2f s  %6.1f MiB/s  (%.2f CPU s)\n", t1, mib / t1, cpu1);
-    std::printf("ciso 9, %u threads:  %6.2f s  %6.1f MiB/s  speed-up %.2fx  identical output: %s  (%.2f CPU s)\n",
-                cores, tn, mib / tn, t1 / tn, sameFiles(one, many) ? "yes" : "NO", cpu);
+    std::printf(
+        "ciso 9, %u threads:  %6.2f s  %6.1f MiB/s  speed-up %.2fx  identical output: %s  (%.2f CPU s)\n",
+        cores, tn, mib / tn, t1 / tn, sameFiles(one, many) ? "yes" : "NO", cpu);
     std::printf("CSO ratio: %.1f%% (%.1f MiB)\n", 100.0 * csoSize / in.size(), csoSize / 1048576.0);
 
     InputFile cso(one);
@@ -162,14 +167,16 @@ int main(int argc, char** argv) {
     std::printf("ciso 0 file to file: %6.2f s  (%.2fx the zlib pass)  exact: %s\n", tf, tf / tz,
                 sameFiles(iso, back) ? "yes" : "NO");
 
-    OutputFile dout(base + ".dax");  // never committed: removed when done
+    OutputFile dout(base + ".dax"); // never committed: removed when done
     t = Clock::now();
     dax::compress(in, dout, 9, cores);
     double td = since(t);
-    std::printf("dax -l9, %u threads: %6.2f s  ratio %.1f%%\n", cores, td, 100.0 * dout.position() / in.size());
+    std::printf("dax -l9, %u threads: %6.2f s  ratio %.1f%%\n", cores, td,
+                100.0 * dout.position() / in.size());
   } catch (const ToolError& e) {
     std::fprintf(stderr, "bench: %s\n", e.what());
   }
-  for (const std::string& f : {iso, one, many, back}) ::unlink(f.c_str());
+  for (const std::string& f : {iso, one, many, back})
+    ::unlink(f.c_str());
   return 0;
 }

@@ -7,10 +7,9 @@
 
 using namespace kivo;
 
-static const char kUsage[] =
-    "usage: ciso LEVEL IN OUT\n"
-    "  LEVEL 0     decompress the CSO file IN into the ISO image OUT\n"
-    "  LEVEL 1-9   compress the ISO image IN into the CSO file OUT (9: smallest)";
+static const char kUsage[] = "usage: ciso LEVEL IN OUT\n"
+                             "  LEVEL 0     decompress the CSO file IN into the ISO image OUT\n"
+                             "  LEVEL 1-9   compress the ISO image IN into the CSO file OUT (9: smallest)";
 
 int main(int argc, char** argv) {
   return runTool("ciso", [&] {
@@ -36,8 +35,9 @@ int main(int argc, char** argv) {
       cso::compress(in, out, level, 0, std::ref(progress));
       uint64_t size = out.position();
       out.commit();
-      std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(), describeSize(in.size()).c_str(),
-                  outPath.c_str(), describeSize(size).c_str(), in.size() ? 100.0 * size / in.size() : 100.0);
+      std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(),
+                  describeSize(in.size()).c_str(), outPath.c_str(), describeSize(size).c_str(),
+                  in.size() ? 100.0 * size / in.size() : 100.0);
     }
     return 0;
   });

@@ -8,12 +8,13 @@ namespace {
 
 struct Tables {
   uint32_t edc[256];
-  uint8_t mul2[256];  // x * alpha in GF(2^8) with x^8 + x^4 + x^3 + x^2 + 1
-  uint8_t div3[256];  // x / (alpha + 1)
+  uint8_t mul2[256]; // x * alpha in GF(2^8) with x^8 + x^4 + x^3 + x^2 + 1
+  uint8_t div3[256]; // x / (alpha + 1)
   Tables() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t e = i;
-      for (int k = 0; k < 8; ++k) e = (e >> 1) ^ (e & 1 ? 0xD8018001u : 0);
+      for (int k = 0; k < 8; ++k)
+        e = (e >> 1) ^ (e & 1 ? 0xD8018001u : 0);
       edc[i] = e;
       uint32_t m = (i << 1) ^ (i & 0x80 ? 0x11D : 0);
       mul2[i] = uint8_t(m);
@@ -55,7 +56,8 @@ void parity(const uint8_t* src, uint32_t majors, uint32_t minors, uint32_t major
 uint32_t edc(const uint8_t* p, size_t n) {
   const Tables& t = tables();
   uint32_t e = 0;
-  for (size_t i = 0; i < n; ++i) e = (e >> 8) ^ t.edc[(e ^ p[i]) & 0xFF];
+  for (size_t i = 0; i < n; ++i)
+    e = (e >> 8) ^ t.edc[(e ^ p[i]) & 0xFF];
   return e;
 }
 
@@ -76,11 +78,12 @@ void makeMode2Form1(uint8_t* raw, const uint8_t* user, uint32_t lba) {
   raw[0] = raw[11] = 0;
   // Form 1 error correction treats the header as zero; it is filled in afterwards.
   std::memset(raw + 12, 0, 4);
-  static const uint8_t subheader[8] = {0, 0, 0x08, 0, 0, 0, 0x08, 0};  // data, form 1
+  static const uint8_t subheader[8] = {0, 0, 0x08, 0, 0, 0, 0x08, 0}; // data, form 1
   std::memcpy(raw + 16, subheader, 8);
   std::memcpy(raw + 24, user, kUserSector);
   uint32_t e = edc(raw + 16, 8 + kUserSector);
-  for (int i = 0; i < 4; ++i) raw[2072 + i] = uint8_t(e >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    raw[2072 + i] = uint8_t(e >> (8 * i));
   parity(raw + 12, 86, 24, 2, 86, raw + 2076);
   parity(raw + 12, 52, 43, 86, 88, raw + 2248);
   toBcdMsf(lba + kLeadIn, raw + 12);

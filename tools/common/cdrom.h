@@ -8,7 +8,7 @@ namespace kivo::cdrom {
 
 constexpr size_t kRawSector = 2352;
 constexpr size_t kUserSector = 2048;
-constexpr uint32_t kLeadIn = 150;  // sector 0 lies at 00:02:00
+constexpr uint32_t kLeadIn = 150; // sector 0 lies at 00:02:00
 
 /// Builds the Mode 2 Form 1 sector at lba around 2048 bytes of user data.
 void makeMode2Form1(uint8_t* raw, const uint8_t* user, uint32_t lba);

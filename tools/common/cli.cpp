@@ -26,8 +26,8 @@ int runTool(const char* name, const std::function<int()>& body) {
 
 int parseLevel(const std::string& text, int lowest, int highest) {
   if (text.size() == 1 && text[0] >= '0' + lowest && text[0] <= '0' + highest) return text[0] - '0';
-  throw UsageError{"invalid compression level '" + text + "' (expected a digit from " + std::to_string(lowest) +
-                   " to " + std::to_string(highest) + ")"};
+  throw UsageError{"invalid compression level '" + text + "' (expected a digit from " +
+                   std::to_string(lowest) + " to " + std::to_string(highest) + ")"};
 }
 
 ProgressLine::ProgressLine(const char* verb, uint64_t total)

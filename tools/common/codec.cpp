@@ -12,10 +12,13 @@ DeflateEncoder::DeflateEncoder(int level, Wrap wrap) : level_(level), wrap_(wrap
   if (!c_) throw std::bad_alloc();
 }
 
-DeflateEncoder::~DeflateEncoder() { libdeflate_free_compressor(c_); }
+DeflateEncoder::~DeflateEncoder() {
+  libdeflate_free_compressor(c_);
+}
 
 size_t DeflateEncoder::bound(size_t n) {
-  return wrap_ == Wrap::Raw ? libdeflate_deflate_compress_bound(c_, n) : libdeflate_zlib_compress_bound(c_, n);
+  return wrap_ == Wrap::Raw ? libdeflate_deflate_compress_bound(c_, n)
+                            : libdeflate_zlib_compress_bound(c_, n);
 }
 
 size_t DeflateEncoder::encode(const uint8_t* in, size_t n, uint8_t* out, size_t outCap) {
@@ -30,11 +33,14 @@ Inflater::Inflater() {
   if (!d_) throw std::bad_alloc();
 }
 
-Inflater::~Inflater() { libdeflate_free_decompressor(d_); }
+Inflater::~Inflater() {
+  libdeflate_free_decompressor(d_);
+}
 
 bool Inflater::inflateExact(Wrap wrap, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
-  libdeflate_result r = wrap == Wrap::Raw ? libdeflate_deflate_decompress(d_, in, inSize, out, outSize, nullptr)
-                                          : libdeflate_zlib_decompress(d_, in, inSize, out, outSize, nullptr);
+  libdeflate_result r = wrap == Wrap::Raw
+                            ? libdeflate_deflate_decompress(d_, in, inSize, out, outSize, nullptr)
+                            : libdeflate_zlib_decompress(d_, in, inSize, out, outSize, nullptr);
   return r == LIBDEFLATE_SUCCESS;
 }
 
@@ -65,7 +71,8 @@ void readBlocks(const ByteSource& src, uint64_t count, const std::function<Block
     }
     buf.resize(size_t(end - start));
     src.readAt(start, buf.data(), buf.size());
-    for (uint64_t k = 0; k < batch.size(); ++k) use(i + k, buf.data() + (batch[k].offset - start));
+    for (uint64_t k = 0; k < batch.size(); ++k)
+      use(i + k, buf.data() + (batch[k].offset - start));
     i = j;
   }
 }

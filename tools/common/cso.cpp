@@ -20,12 +20,12 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   putLe32(header + 4, kHeaderSize);
   putLe64(header + 8, total);
   putLe32(header + 16, kBlockSize);
-  header[20] = 1;  // version
-  header[21] = 0;  // index shift
+  header[20] = 1; // version
+  header[21] = 0; // index shift
   const uint64_t base = out.position();
   out.write(header, sizeof header);
   std::vector<uint8_t> index(size_t(blocks + 1) * 4);
-  out.write(index.data(), index.size());  // filled in once the block sizes are known
+  out.write(index.data(), index.size()); // filled in once the block sizes are known
 
   uint64_t pos = dataStart;
   size_t at = 0;
@@ -95,7 +95,8 @@ void Reader::decompress(ByteSink& out, const Progress& progress) const {
     uint32_t b = uint32_t(i);
     uint64_t avail = offsetOf(b + 1) - offsetOf(b);
     bool plain = index_[b] & kPlainFlag;
-    if (plain && avail < sizeOf(b)) throw ToolError("corrupt CSO: stored block " + std::to_string(b) + " is cut short");
+    if (plain && avail < sizeOf(b))
+      throw ToolError("corrupt CSO: stored block " + std::to_string(b) + " is cut short");
     uint32_t len = plain ? sizeOf(b) : uint32_t(std::min<uint64_t>(avail, maxDeflated));
     return BlockSpan{offsetOf(b), len};
   };

@@ -16,10 +16,10 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   putLe32(header, kMagic);
   putLe32(header + 4, uint32_t(total));
   putLe32(header + 8, 1);  // version
-  putLe32(header + 12, 0);  // no plain areas
+  putLe32(header + 12, 0); // no plain areas
   out.write(header, sizeof header);
   std::vector<uint8_t> offsets(size_t(frames) * 4), lengths(size_t(frames) * 2);
-  out.write(offsets.data(), offsets.size());  // both tables are filled in at the end
+  out.write(offsets.data(), offsets.size()); // both tables are filled in at the end
   out.write(lengths.data(), lengths.size());
 
   uint64_t pos = out.position() - base;
@@ -78,16 +78,21 @@ Reader::Reader(const ByteSource& src) : src_(src) {
     --edges[size_t(first + count)];
   }
   int64_t depth = 0;
-  for (size_t i = 0; i < frames; ++i) plain_[i] = (depth += edges[i]) > 0;
+  for (size_t i = 0; i < frames; ++i)
+    plain_[i] = (depth += edges[i]) > 0;
   for (size_t i = 0; i < frames; ++i) {
-    uint64_t need = plain_[i] ? std::min<uint64_t>(kFrameSize, size_ - uint64_t(i) * kFrameSize) : lengths_[i];
-    if (offsets_[i] + need > fileSize) throw corrupt("frame " + std::to_string(i) + " lies past the end of the file");
+    uint64_t need =
+        plain_[i] ? std::min<uint64_t>(kFrameSize, size_ - uint64_t(i) * kFrameSize) : lengths_[i];
+    if (offsets_[i] + need > fileSize)
+      throw corrupt("frame " + std::to_string(i) + " lies past the end of the file");
   }
 }
 
 void Reader::decompress(ByteSink& out, const Progress& progress) const {
   const uint32_t count = frameCount();
-  auto sizeOf = [this](uint64_t i) { return uint32_t(std::min<uint64_t>(kFrameSize, size_ - i * kFrameSize)); };
+  auto sizeOf = [this](uint64_t i) {
+    return uint32_t(std::min<uint64_t>(kFrameSize, size_ - i * kFrameSize));
+  };
   auto spanOf = [&](uint64_t i) {
     return BlockSpan{offsets_[size_t(i)], plain_[size_t(i)] ? sizeOf(i) : lengths_[size_t(i)]};
   };

@@ -10,7 +10,7 @@ namespace kivo::dax {
 
 constexpr uint32_t kHeaderSize = 32;
 constexpr uint32_t kFrameSize = 8192;
-constexpr uint32_t kMagic = 0x00584144;  // "DAX\0"
+constexpr uint32_t kMagic = 0x00584144; // "DAX\0"
 
 using Progress = std::function<void(uint64_t done)>;
 
@@ -31,7 +31,7 @@ private:
   uint32_t size_ = 0;
   std::vector<uint32_t> offsets_;
   std::vector<uint16_t> lengths_;
-  std::vector<bool> plain_;  // frames of the version 1 "not compressed" areas
+  std::vector<bool> plain_; // frames of the version 1 "not compressed" areas
 };
 
 } // namespace kivo::dax

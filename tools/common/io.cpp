@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <mutex>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +34,8 @@ void removeTempsAndDie(int sig) {
 void trackTemp(const char* path) {
   static std::once_flag installed;
   std::call_once(installed, [] {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, removeTempsAndDie);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+      ::signal(sig, removeTempsAndDie);
   });
   for (auto& slot : g_temps) {
     const char* none = nullptr;
@@ -80,7 +81,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   }
   if (S_ISREG(st.st_mode)) {
     size_ = uint64_t(st.st_size);
-  } else {  // a disc drive's block device has no st_size
+  } else { // a disc drive's block device has no st_size
     off_t end = ::lseek(fd_, 0, SEEK_END);
     if (end < 0) {
       ::close(fd_);

@@ -84,7 +84,7 @@ private:
 class OutputFile : public ByteSink {
 public:
   explicit OutputFile(const std::string& path);
-  ~OutputFile() override;  // removes the temporary file unless committed
+  ~OutputFile() override; // removes the temporary file unless committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -102,17 +102,22 @@ private:
   std::vector<uint8_t> buf_;
 };
 
-inline uint16_t getLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t getLe16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t getLe32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint64_t getLe64(const uint8_t* p) { return getLe32(p) | uint64_t(getLe32(p + 4)) << 32; }
+inline uint64_t getLe64(const uint8_t* p) {
+  return getLe32(p) | uint64_t(getLe32(p + 4)) << 32;
+}
 inline void putLe16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
   p[1] = uint8_t(v >> 8);
 }
 inline void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    p[i] = uint8_t(v >> (8 * i));
 }
 inline void putLe64(uint8_t* p, uint64_t v) {
   putLe32(p, uint32_t(v));

@@ -15,7 +15,9 @@ namespace {
 
 constexpr char kPsarMagic[] = "PSISOIMG0000";
 
-uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+uint64_t alignUp(uint64_t v, uint64_t a) {
+  return (v + a - 1) / a * a;
+}
 
 } // namespace
 
@@ -37,7 +39,11 @@ DiscImage::DiscImage(const ByteSource& src) : src_(src) {
   if (sectors_ > 16) {
     uint8_t sector[cdrom::kRawSector];
     readRaw(16, 1, sector);
-    if (sector[15] == 2 && std::memcmp(sector + 24, "\x01" "CD001", 6) == 0) volume_ = getLe32(sector + 24 + 80);
+    if (sector[15] == 2 && std::memcmp(sector + 24,
+                                       "\x01"
+                                       "CD001",
+                                       6) == 0)
+      volume_ = getLe32(sector + 24 + 80);
   }
 }
 
@@ -50,7 +56,8 @@ void DiscImage::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
   user.resize(size_t(count) * cdrom::kUserSector);
   src_.readAt(uint64_t(first) * cdrom::kUserSector, user.data(), user.size());
   for (uint32_t i = 0; i < count; ++i)
-    cdrom::makeMode2Form1(out + size_t(i) * cdrom::kRawSector, &user[size_t(i) * cdrom::kUserSector], first + i);
+    cdrom::makeMode2Form1(out + size_t(i) * cdrom::kRawSector, &user[size_t(i) * cdrom::kUserSector],
+                          first + i);
 }
 
 // PARAM.SFO: a header, one index entry per key (sorted), a key table and a data table.
@@ -128,7 +135,8 @@ SfoFields parseSfo(const uint8_t* data, size_t size) {
     if (keyAt >= size || at > size || len > size - at) throw bad("entry outside the file");
     const void* end = std::memchr(data + keyAt, 0, size - keyAt);
     if (!end) throw bad("unterminated key");
-    std::string key(reinterpret_cast<const char*>(data + keyAt), static_cast<const uint8_t*>(end) - (data + keyAt));
+    std::string key(reinterpret_cast<const char*>(data + keyAt),
+                    static_cast<const uint8_t*>(end) - (data + keyAt));
     if (fmt == 0x0404) {
       if (len != 4) throw bad("number of the wrong size");
       sfo.numbers[key] = getLe32(data + at);
@@ -151,7 +159,7 @@ void write(const DiscImage& image, const std::string& title, const std::string& 
     offsets[s] = at;
     at += parts[s]->size();
   }
-  offsets[DataPsp] = at;  // no PSP boot code: that is the signed part only its owner can add
+  offsets[DataPsp] = at; // no PSP boot code: that is the signed part only its owner can add
   const uint64_t psar = alignUp(at, 16);
   offsets[DataPsar] = psar;
   const uint32_t blocks = (image.sectors() + kBlockSectors - 1) / kBlockSectors;
@@ -163,9 +171,11 @@ void write(const DiscImage& image, const std::string& title, const std::string& 
   const uint64_t base = out.position();
   uint8_t header[kHeaderSize] = {0, 'P', 'B', 'P'};
   putLe32(header + 4, 0x00010000);
-  for (int s = 0; s < kSections; ++s) putLe32(header + 8 + 4 * s, uint32_t(offsets[s]));
+  for (int s = 0; s < kSections; ++s)
+    putLe32(header + 8 + 4 * s, uint32_t(offsets[s]));
   out.write(header, sizeof header);
-  for (auto* p : parts) out.write(p->data(), p->size());
+  for (auto* p : parts)
+    out.write(p->data(), p->size());
   std::vector<uint8_t> head(size_t(psar - at) + kDataOffset);
   uint8_t* ps = head.data() + (psar - at);
   std::memcpy(ps, kPsarMagic, 12);
@@ -233,7 +243,9 @@ Reader::Reader(const ByteSource& src) : src_(src) {
   offsets_[kSections] = src.size();
 }
 
-uint64_t Reader::sectionSize(Section s) const { return offsets_[s + 1] - offsets_[s]; }
+uint64_t Reader::sectionSize(Section s) const {
+  return offsets_[s + 1] - offsets_[s];
+}
 
 std::vector<uint8_t> Reader::section(Section s) const {
   std::vector<uint8_t> bytes(size_t(sectionSize(s)));
@@ -256,7 +268,8 @@ void Reader::extractImage(ByteSink& out) const {
     uint32_t off = getLe32(&raw[size_t(i) * kIndexEntry]), len = getLe32(&raw[size_t(i) * kIndexEntry + 4]);
     if (off == 0 && len == 0) continue;
     if (data + off + len > fileSize)
-      throw ToolError("damaged disc image: block " + std::to_string(spans.size()) + " lies past the end of the file");
+      throw ToolError("damaged disc image: block " + std::to_string(spans.size()) +
+                      " lies past the end of the file");
     // A deflated block never needs more than twice its plain size; the rest is not read.
     spans.push_back({data + off, std::min<uint32_t>(len, 2 * kBlockBytes)});
   }
@@ -269,29 +282,31 @@ void Reader::extractImage(ByteSink& out) const {
     out.write(p, take);
     written += take;
   };
-  readBlocks(src_, spans.size(), [&](uint64_t i) { return spans[size_t(i)]; },
-             [&](uint64_t i, const uint8_t* p) {
-               const BlockSpan& s = spans[size_t(i)];
-               size_t n = kBlockBytes;
-               if (s.length == kBlockBytes) {
-                 std::memcpy(block.data(), p, n);
-               } else {
-                 long got = inflater.inflateUpTo(p, s.length, block.data(), kBlockBytes);
-                 if (got < 0) throw ToolError("damaged disc image: block " + std::to_string(i) + " does not inflate");
-                 n = size_t(got);
-               }
-               if (i == 0) {  // held back until block 1 tells the image size
-                 std::memcpy(first.data(), block.data(), n);
-                 firstLen = n;
-                 return;
-               }
-               if (i == 1) {
-                 if (n < 108) throw ToolError("damaged disc image: block 1 is too short");
-                 imageSize = uint64_t(getLe32(block.data() + 104)) * cdrom::kRawSector;
-                 emit(first.data(), firstLen);
-               }
-               emit(block.data(), n);
-             });
+  readBlocks(
+      src_, spans.size(), [&](uint64_t i) { return spans[size_t(i)]; },
+      [&](uint64_t i, const uint8_t* p) {
+        const BlockSpan& s = spans[size_t(i)];
+        size_t n = kBlockBytes;
+        if (s.length == kBlockBytes) {
+          std::memcpy(block.data(), p, n);
+        } else {
+          long got = inflater.inflateUpTo(p, s.length, block.data(), kBlockBytes);
+          if (got < 0)
+            throw ToolError("damaged disc image: block " + std::to_string(i) + " does not inflate");
+          n = size_t(got);
+        }
+        if (i == 0) { // held back until block 1 tells the image size
+          std::memcpy(first.data(), block.data(), n);
+          firstLen = n;
+          return;
+        }
+        if (i == 1) {
+          if (n < 108) throw ToolError("damaged disc image: block 1 is too short");
+          imageSize = uint64_t(getLe32(block.data() + 104)) * cdrom::kRawSector;
+          emit(first.data(), firstLen);
+        }
+        emit(block.data(), n);
+      });
   if (written < imageSize) throw ToolError("damaged disc image: it ends before its recorded size");
 }
 

@@ -14,11 +14,11 @@ namespace kivo::pbp {
 
 constexpr uint32_t kHeaderSize = 40;
 constexpr uint32_t kBlockSectors = 16;
-constexpr uint32_t kBlockBytes = kBlockSectors * 2352;  // 37632
+constexpr uint32_t kBlockBytes = kBlockSectors * 2352; // 37632
 constexpr uint32_t kIndexOffset = 0x4000;
 constexpr uint32_t kDataOffset = 0x100000;
 constexpr uint32_t kIndexEntry = 32;
-constexpr uint32_t kMaxBlocks = (kDataOffset - kIndexOffset) / kIndexEntry;  // 32256
+constexpr uint32_t kMaxBlocks = (kDataOffset - kIndexOffset) / kIndexEntry; // 32256
 
 enum Section { Sfo, Icon0, Icon1, Pic0, Pic1, Snd0, DataPsp, DataPsar, kSections };
 extern const char* const kSectionNames[kSections];

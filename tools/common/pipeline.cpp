@@ -16,7 +16,7 @@ constexpr size_t kChunkBytes = 256 * 1024;
 
 struct Chunk {
   std::vector<uint8_t> in, out;
-  std::vector<uint32_t> sizes;  // encoded size per block, 0 = stored
+  std::vector<uint32_t> sizes; // encoded size per block, 0 = stored
   std::exception_ptr error;
   bool ready = false;
 };
@@ -129,7 +129,7 @@ void encodeBlocks(const BlockStream& s, unsigned threads) {
     }
   };
 
-  std::vector<std::unique_ptr<BlockEncoder>> encoders;  // outlive the workers
+  std::vector<std::unique_ptr<BlockEncoder>> encoders; // outlive the workers
   std::vector<std::thread> pool;
   auto finish = [&] {
     {
@@ -137,12 +137,15 @@ void encodeBlocks(const BlockStream& s, unsigned threads) {
       stop = true;
     }
     cv.notify_all();
-    for (auto& t : pool) t.join();
+    for (auto& t : pool)
+      t.join();
     pool.clear();
   };
   try {
-    for (unsigned i = 0; i < threads; ++i) encoders.push_back(s.makeEncoder());
-    for (auto& enc : encoders) pool.emplace_back(worker, std::ref(*enc));
+    for (unsigned i = 0; i < threads; ++i)
+      encoders.push_back(s.makeEncoder());
+    for (auto& enc : encoders)
+      pool.emplace_back(worker, std::ref(*enc));
     for (uint64_t c = 0; c < l.chunks; ++c) {
       Chunk& slot = slots[c % ring];
       {

@@ -21,7 +21,7 @@ public:
 };
 
 struct BlockStream {
-  uint64_t totalBytes = 0;  // the last block may be short
+  uint64_t totalBytes = 0; // the last block may be short
   size_t blockSize = 0;
   /// Fills buf with n bytes of the stream at off. Called from several threads at once.
   std::function<void(uint64_t off, uint8_t* buf, size_t n)> read;

@@ -38,8 +38,9 @@ int main(int argc, char** argv) {
       dax::compress(in, out, level, 0, std::ref(progress));
       uint64_t size = out.position();
       out.commit();
-      std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(), describeSize(in.size()).c_str(),
-                  outPath.c_str(), describeSize(size).c_str(), in.size() ? 100.0 * size / in.size() : 100.0);
+      std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(),
+                  describeSize(in.size()).c_str(), outPath.c_str(), describeSize(size).c_str(),
+                  in.size() ? 100.0 * size / in.size() : 100.0);
     }
     return 0;
   });

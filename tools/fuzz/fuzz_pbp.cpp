@@ -33,7 +33,7 @@ std::vector<uint8_t> spread(const uint8_t* data, size_t size) {
   const uint8_t* p = data + 4;
   std::vector<uint8_t> file(p, p + head);
   uint32_t psar = head >= 40 ? getLe32(p + 36) : 0;
-  if (psar > 0x10000) return file;  // keep the spread-out file small
+  if (psar > 0x10000) return file; // keep the spread-out file small
   file.resize(size_t(psar) + pbp::kIndexOffset);
   file.insert(file.end(), p + head, p + head + index);
   if (size > 4 + head + index) {
@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> file;
   if (size > 0 && data[0] == 'E') {
     file = seedEboot();
-    for (size_t i = 1; i + 5 <= size; i += 5) file[getLe32(data + i) % file.size()] = data[i + 4];
+    for (size_t i = 1; i + 5 <= size; i += 5)
+      file[getLe32(data + i) % file.size()] = data[i + 4];
   } else {
     file = spread(data, size);
   }

@@ -12,7 +12,8 @@ namespace kivo::fuzz {
 
 inline std::vector<uint8_t> sampleImage(size_t sectors) {
   std::vector<uint8_t> iso(sectors * 2048);
-  for (size_t i = 0; i < iso.size(); ++i) iso[i] = uint8_t(i % 251 < 120 ? 0 : (i * 2654435761u) >> 24);
+  for (size_t i = 0; i < iso.size(); ++i)
+    iso[i] = uint8_t(i % 251 < 120 ? 0 : (i * 2654435761u) >> 24);
   if (sectors > 16) {
     uint8_t* pvd = &iso[16 * 2048];
     std::memset(pvd, 0, 2048);

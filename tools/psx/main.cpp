@@ -48,7 +48,8 @@ std::vector<uint8_t> loadStaged(const char* name, std::string& found) {
 std::string fit(const std::string& text, size_t max, const char* what) {
   if (text.size() <= max) return text;
   size_t n = max;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+    --n;
   std::fprintf(stderr, "psx: warning: the %s is longer than %zu bytes and was shortened\n", what, max);
   return text.substr(0, n);
 }
@@ -72,8 +73,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "psx: warning: sector 16 holds no ISO 9660 volume descriptor; extractors "
                            "will not know the size of this image\n");
     else if (disc.volumeSectors() != disc.sectors())
-      std::fprintf(stderr, "psx: warning: the image has %u sectors but its volume records %u; an extracted "
-                           "image will have %u\n", disc.sectors(), disc.volumeSectors(), disc.volumeSectors());
+      std::fprintf(stderr,
+                   "psx: warning: the image has %u sectors but its volume records %u; an extracted "
+                   "image will have %u\n",
+                   disc.sectors(), disc.volumeSectors(), disc.volumeSectors());
 
     pbp::Artwork art;
     std::string found;

@@ -3,6 +3,7 @@
 #include "dax.h"
 #include "support.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <zlib.h>
@@ -62,10 +63,11 @@ TEST(Cso, OutputDoesNotDependOnThreadCount) {
 }
 
 TEST(Cso, LayoutIsVersion1With2048ByteBlocksAndNoShift) {
-  std::vector<uint8_t> image(2048, 0);  // compresses well
+  std::vector<uint8_t> image(2048, 0); // compresses well
   std::mt19937 rng(3);
-  for (int i = 0; i < 2048; ++i) image.push_back(uint8_t(rng()));  // does not compress
-  image.push_back(7);  // a short last block
+  for (int i = 0; i < 2048; ++i)
+    image.push_back(uint8_t(rng())); // does not compress
+  image.push_back(7);                // a short last block
   auto file = csoOf(image, 9, 1);
   ASSERT_GE(file.size(), 24u + 4 * 4);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "CISO");
@@ -75,13 +77,15 @@ TEST(Cso, LayoutIsVersion1With2048ByteBlocksAndNoShift) {
   EXPECT_EQ(file[20], 1);
   EXPECT_EQ(file[21], 0);
   uint32_t idx[4];
-  for (int i = 0; i < 4; ++i) idx[i] = getLe32(&file[24 + 4 * i]);
+  for (int i = 0; i < 4; ++i)
+    idx[i] = getLe32(&file[24 + 4 * i]);
   EXPECT_EQ(idx[0], 24u + 16u);
   EXPECT_FALSE(idx[0] & cso::kPlainFlag);
   EXPECT_TRUE(idx[1] & cso::kPlainFlag) << "random data must be stored plain";
   EXPECT_EQ((idx[2] & ~cso::kPlainFlag) - (idx[1] & ~cso::kPlainFlag), 2048u);
   EXPECT_EQ(idx[3], file.size());
-  EXPECT_TRUE(std::equal(image.begin() + 2048, image.begin() + 4096, file.begin() + (idx[1] & ~cso::kPlainFlag)));
+  EXPECT_TRUE(
+      std::equal(image.begin() + 2048, image.begin() + 4096, file.begin() + (idx[1] & ~cso::kPlainFlag)));
 
   // Deflated blocks are raw deflate that zlib reads on its own.
   uint8_t block[2048];
@@ -105,7 +109,7 @@ TEST(Cso, ReadsAnIndexShiftAndPadding) {
   putLe32(&file[16], 2048);
   file[20] = 1;
   file[21] = 2;
-  file.resize(40, 0xEE);  // padding before the block
+  file.resize(40, 0xEE); // padding before the block
   putLe32(&file[24], (40 >> 2) | cso::kPlainFlag);
   file.insert(file.end(), plain.begin(), plain.end());
   file.resize(file.size() + 4, 0xEE);
@@ -125,13 +129,13 @@ TEST(Cso, DamagedFilesAreRejectedWithAReason) {
   v[20] = 2;
   EXPECT_NE(fails(v).find("version 2"), std::string::npos);
   v = good;
-  putLe64(&v[8], uint64_t(1) << 40);  // claims far more blocks than the index holds
+  putLe64(&v[8], uint64_t(1) << 40); // claims far more blocks than the index holds
   EXPECT_NE(fails(v).find("index"), std::string::npos);
   v = good;
-  v.resize(v.size() - 100);  // the last entry now points past the end
+  v.resize(v.size() - 100); // the last entry now points past the end
   EXPECT_NE(fails(v).find("past the end"), std::string::npos);
   v = good;
-  putLe32(&v[24 + 4], (getLe32(&v[24 + 8]) & ~cso::kPlainFlag) + 100);  // block 1 past block 2
+  putLe32(&v[24 + 4], (getLe32(&v[24 + 8]) & ~cso::kPlainFlag) + 100); // block 1 past block 2
   EXPECT_NE(fails(v).find("backwards"), std::string::npos);
 
   // Garbage in the first deflated block.
@@ -190,7 +194,7 @@ TEST(Dax, ReadsPlainAreasOfVersion1) {
   putLe32(&file[32], uint32_t(file.size()));
   putLe16(&file[40], uint16_t(zLen));
   putLe32(&file[36], uint32_t(file.size() + zLen));
-  putLe32(&file[44], 1);  // area: first frame 1, one frame
+  putLe32(&file[44], 1); // area: first frame 1, one frame
   putLe32(&file[48], 1);
   file.insert(file.end(), z.begin(), z.begin() + zLen);
   file.insert(file.end(), image.begin() + 8192, image.end());
@@ -205,15 +209,31 @@ TEST(Dax, DamagedFilesAreRejectedWithAReason) {
   v[1] = 'X';
   EXPECT_NE(fails(v).find("signature"), std::string::npos);
   v = good;
-  putLe32(&v[4], 0xFFFFFFFF);  // tables would run past the end
+  putLe32(&v[4], 0xFFFFFFFF); // tables would run past the end
   EXPECT_NE(fails(v).find("tables"), std::string::npos);
   v = good;
-  putLe32(&v[12], 0x10000000);  // absurd number of plain areas
+  putLe32(&v[12], 0x10000000); // absurd number of plain areas
   EXPECT_NE(fails(v), "");
   v = good;
   v.resize(v.size() - 10);
   EXPECT_NE(fails(v).find("past the end"), std::string::npos);
   v = good;
-  v[getLe32(&v[32]) + 5] ^= 0x55;  // damaged data, caught by the zlib check
+  v[getLe32(&v[32]) + 5] ^= 0x55; // damaged data, caught by the zlib check
   EXPECT_NE(fails(v).find("frame 0"), std::string::npos);
+}
+
+TEST(Pipeline, AReadFailureOnAnyThreadStopsTheWholeRun) {
+  // Fails part-way, as a disc with a bad sector would; every thread count must report it.
+  struct Failing : ByteSource {
+    uint64_t size() const override { return 8 << 20; }
+    void readAt(uint64_t off, void* buf, size_t n) const override {
+      if (off + n > (5 << 20)) throw ToolError("read error at " + std::to_string(off));
+      std::memset(buf, int(off / 4096), n);
+    }
+  } src;
+  for (unsigned threads : {1u, 2u, 8u}) {
+    MemorySink out;
+    EXPECT_THROW(cso::compress(src, out, 9, threads), ToolError) << threads << " threads";
+    EXPECT_THROW(dax::compress(src, out, 1, threads), ToolError) << threads << " threads";
+  }
 }

@@ -24,7 +24,8 @@ std::vector<uint8_t> ebootOf(const std::vector<uint8_t>& image, int level, const
 
 std::vector<uint8_t> wrap(const std::vector<uint8_t>& iso) {
   std::vector<uint8_t> raw(iso.size() / 2048 * 2352);
-  for (size_t s = 0; s < iso.size() / 2048; ++s) cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
+  for (size_t s = 0; s < iso.size() / 2048; ++s)
+    cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
   return raw;
 }
 
@@ -53,13 +54,15 @@ std::vector<uint8_t> plainExtract(const std::vector<uint8_t>& f, std::vector<uin
     image.insert(image.end(), block.begin(), block.end() - z.avail_out);
     inflateEnd(&z);
   }
-  if (image.size() >= 37632 + 108) image.resize(std::min<size_t>(image.size(), getLe32(&image[37632 + 104]) * 2352ull));
+  if (image.size() >= 37632 + 108)
+    image.resize(std::min<size_t>(image.size(), getLe32(&image[37632 + 104]) * 2352ull));
   return image;
 }
 
 // x * alpha^e in the field of the sector's Reed-Solomon codes.
 uint8_t gfMul(uint8_t x, int e) {
-  for (int i = 0; i < e; ++i) x = uint8_t((x << 1) ^ (x & 0x80 ? 0x1D : 0));
+  for (int i = 0; i < e; ++i)
+    x = uint8_t((x << 1) ^ (x & 0x80 ? 0x1D : 0));
   return x;
 }
 
@@ -78,7 +81,7 @@ bool codewordHolds(const std::vector<uint8_t>& v) {
 TEST(Sectors, Mode2Form1SectorsCarryValidHeaderEdcAndParity) {
   auto user = test::mixedBytes(2048, 5);
   uint8_t raw[2352];
-  cdrom::makeMode2Form1(raw, user.data(), 4500 - 150 + 16);  // 01:00:16
+  cdrom::makeMode2Form1(raw, user.data(), 4500 - 150 + 16); // 01:00:16
   EXPECT_TRUE(cdrom::hasSync(raw));
   EXPECT_EQ(raw[12], 0x01);
   EXPECT_EQ(raw[13], 0x00);
@@ -93,12 +96,14 @@ TEST(Sectors, Mode2Form1SectorsCarryValidHeaderEdcAndParity) {
   std::fill_n(s.begin(), 4, 0);
   for (int col = 0; col < 86; ++col) {
     std::vector<uint8_t> v;
-    for (int k = 0; k < 26; ++k) v.push_back(s[col + 86 * k]);
+    for (int k = 0; k < 26; ++k)
+      v.push_back(s[col + 86 * k]);
     EXPECT_TRUE(codewordHolds(v)) << "P column " << col;
   }
   for (int diag = 0; diag < 52; ++diag) {
     std::vector<uint8_t> v;
-    for (int k = 0, at = (diag / 2) * 86 + diag % 2; k < 43; ++k, at = (at + 88) % 2236) v.push_back(s[at]);
+    for (int k = 0, at = (diag / 2) * 86 + diag % 2; k < 43; ++k, at = (at + 88) % 2236)
+      v.push_back(s[at]);
     v.push_back(s[2236 + diag]);
     v.push_back(s[2236 + 52 + diag]);
     EXPECT_TRUE(codewordHolds(v)) << "Q diagonal " << diag;
@@ -106,7 +111,7 @@ TEST(Sectors, Mode2Form1SectorsCarryValidHeaderEdcAndParity) {
 }
 
 TEST(Eboot, IsoIsWrappedAndReadBackByAPlainZlibReader) {
-  auto iso = test::isoImage(300, 300);  // 18.75 blocks: the last one is padded
+  auto iso = test::isoImage(300, 300); // 18.75 blocks: the last one is padded
   auto raw = wrap(iso);
   for (int level : {0, 1, 9}) {
     auto eboot = ebootOf(iso, level);
@@ -114,8 +119,10 @@ TEST(Eboot, IsoIsWrappedAndReadBackByAPlainZlibReader) {
     EXPECT_EQ(plainExtract(eboot, &lengths), raw) << "level " << level;
     ASSERT_EQ(lengths.size(), 19u);
     for (uint32_t len : lengths) {
-      if (level == 0) EXPECT_EQ(len, 37632u);
-      else EXPECT_LE(len, 37632u);
+      if (level == 0)
+        EXPECT_EQ(len, 37632u);
+      else
+        EXPECT_LE(len, 37632u);
     }
     MemorySource src(eboot.data(), eboot.size());
     MemorySink out;
@@ -128,7 +135,8 @@ TEST(Eboot, RawImageIsTakenAsItIsAndIncompressibleBlocksAreStored) {
   auto iso = test::isoImage(64, 64, 7);
   auto raw = wrap(iso);
   std::mt19937 rng(1);
-  for (size_t i = 2 * 37632; i < raw.size(); ++i) raw[i] = uint8_t(rng());  // blocks 2 and 3: noise
+  for (size_t i = 2 * 37632; i < raw.size(); ++i)
+    raw[i] = uint8_t(rng()); // blocks 2 and 3: noise
   std::vector<uint32_t> lengths;
   EXPECT_EQ(plainExtract(ebootOf(raw, 9), &lengths), raw);
   ASSERT_EQ(lengths.size(), 4u);
@@ -178,7 +186,7 @@ TEST(Eboot, RejectsWhatIsNoDiscImage) {
   EXPECT_THROW(ebootOf(odd, 9), ToolError);
   EXPECT_THROW(ebootOf({}, 9), ToolError);
 
-  struct Huge : ByteSource {  // one block more than the index can hold
+  struct Huge : ByteSource { // one block more than the index can hold
     uint64_t size() const override { return (32256ull * 16 + 1) * 2048; }
     void readAt(uint64_t, void* buf, size_t n) const override { std::memset(buf, 0, n); }
   } huge;
@@ -205,7 +213,7 @@ TEST(Eboot, ReaderRejectsDamagedContainers) {
   v[p] = 'X';
   EXPECT_NE(fails(v).find("no PS1"), std::string::npos);
   v = eboot;
-  putLe32(&v[p + 0x4000 + 4], 0x7FFFFFF0);  // block 0 far past the end
+  putLe32(&v[p + 0x4000 + 4], 0x7FFFFFF0); // block 0 far past the end
   EXPECT_NE(fails(v).find("past the end"), std::string::npos);
   v = eboot;
   std::fill_n(v.begin() + p + 0x100000, 16, 0xFF);

@@ -85,7 +85,8 @@ TEST(Programs, FailuresLeaveNothingUnderTheOutputName) {
   // A damaged block is found only after part of the image was written.
   auto cso = readFile(dir / "a.cso");
   size_t block = 50;
-  while (getLe32(&cso[24 + 4 * block]) & 0x80000000u) ++block;  // a deflated one
+  while (getLe32(&cso[24 + 4 * block]) & 0x80000000u)
+    ++block; // a deflated one
   std::fill_n(cso.begin() + getLe32(&cso[24 + 4 * block]), 64, 0xFF);
   writeFile(dir / "bad.cso", cso);
   writeFile(dir / "keep.iso", {1, 2, 3});
@@ -114,7 +115,7 @@ TEST(Programs, PsxWritesEbootIntoTheToolFolderWithStagedArtwork) {
   auto iso = isoImage(200, 200);
   writeFile(dir / "game.iso", iso);
   writeFile(dir / "bin" / "ICON0.PNG", {0x89, 'P', 'N', 'G'});
-  writeFile(dir / "bin" / "pic1.png", {5, 6});  // another letter case is found too
+  writeFile(dir / "bin" / "pic1.png", {5, 6}); // another letter case is found too
   writeFile(dir / "bin" / "SND0.AT3", {7});
 
   ToolRun r = runTool("psx", {"My Game", "SLES12345", "9", "../game.iso"}, dir / "bin");
@@ -152,7 +153,8 @@ TEST(Programs, ImageToEbootToRastleIsExact) {
   auto iso = isoImage(333, 333, 4);
   writeFile(dir / "game.iso", iso);
   std::vector<uint8_t> raw(iso.size() / 2048 * 2352);
-  for (size_t s = 0; s < iso.size() / 2048; ++s) cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
+  for (size_t s = 0; s < iso.size() / 2048; ++s)
+    cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
   writeFile(dir / "game.bin", raw);
 
   for (std::string input : {"game.iso", "game.bin"}) {

@@ -19,15 +19,20 @@ std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   while (out.size() < size) {
     size_t run = 1 + rng() % 20000;
     switch (rng() % 4) {
-    case 0: out.insert(out.end(), run, 0); break;
+    case 0:
+      out.insert(out.end(), run, 0);
+      break;
     case 1:
-      for (size_t i = 0; i < run; ++i) out.push_back(uint8_t(text[i % (sizeof text - 1)]));
+      for (size_t i = 0; i < run; ++i)
+        out.push_back(uint8_t(text[i % (sizeof text - 1)]));
       break;
     case 2:
-      for (size_t i = 0; i < run; ++i) out.push_back(uint8_t(rng()));
+      for (size_t i = 0; i < run; ++i)
+        out.push_back(uint8_t(rng()));
       break;
     default:
-      for (size_t i = 0; i < run; ++i) out.push_back(uint8_t(i / 16 + (i % 16) * 7));
+      for (size_t i = 0; i < run; ++i)
+        out.push_back(uint8_t(i / 16 + (i % 16) * 7));
       break;
     }
   }
@@ -42,7 +47,8 @@ std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t
     std::fill(pvd, pvd + 2048, 0);
     pvd[0] = 1;
     std::copy_n("CD001", 5, pvd + 1);
-    for (int i = 0; i < 4; ++i) pvd[80 + i] = uint8_t(volumeSectors >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      pvd[80 + i] = uint8_t(volumeSectors >> (8 * i));
   }
   return iso;
 }
@@ -70,7 +76,8 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ec);
 }
 
-ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
+                const std::filesystem::path& cwd) {
   std::string program = std::string(KIVO_TOOL_DIR) + "/" + tool;
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -83,7 +90,8 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, c
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> argv{program.data()};
     std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
+    for (auto& a : copy)
+      argv.push_back(a.data());
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
@@ -92,7 +100,8 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, c
   ToolRun run{-1, {}};
   char buf[4096];
   ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) run.output.append(buf, size_t(n));
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+    run.output.append(buf, size_t(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);

@@ -26,10 +26,11 @@ struct TempDir {
 };
 
 struct ToolRun {
-  int status;  // exit status, or -1 when killed by a signal
-  std::string output;  // stdout and stderr together
+  int status;         // exit status, or -1 when killed by a signal
+  std::string output; // stdout and stderr together
 };
 /// Runs a program of the tool folder with cwd as its current folder.
-ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd);
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
+                const std::filesystem::path& cwd);
 
 } // namespace kivo::test
