@@ -96,14 +96,14 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
   keybnet = link(GroupBox3, "keybnet", QStringLiteral("Run nethost!"), {12, 114});
   Image3 = picture(GroupBox3, "Image3", Picture::Keyboard, {312, 24, 56, 56});
 
-  GroupBox2 = group(this, "GroupBox2", QStringLiteral(" Registry backup "), {398, 60, 379, 232});
+  GroupBox2 = group(this, "GroupBox2", QStringLiteral(" Registry backup "), {398, 60, 379, 214});
   Label5 = label(GroupBox2, "Label5",
                  QStringLiteral("If your PSP is connected through recovery mode and flash1 is mounted, Kivo can "
                                 "backup your registry. Files will be stored in \\registry\\ in your installation dir."),
-                 {8, 16, 363, 48}, true);
+                 {8, 20, 363, 48}, true);
   Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Label3 = label(GroupBox2, "Label3", QStringLiteral("What's your PSP drive letter?"), {8, 66, 230, 18});
-  drive = edit(GroupBox2, "drive", QStringLiteral("E:\\"), {240, 63, 80, 22}, Label3);
+  Label3 = label(GroupBox2, "Label3", QStringLiteral("What's your PSP drive letter?"), {8, 68, 230, 18});
+  drive = edit(GroupBox2, "drive", QStringLiteral("E:\\"), {240, 66, 80, 20}, Label3);
   regbackup = link(GroupBox2, "regbackup", QStringLiteral("Backup!"), {8, 88});
   bakdone = result(GroupBox2, "bakdone", QStringLiteral("...done!"), {regbackup->geometry().right() + 10, 88});
   Label6 = label(GroupBox2, "Label6", QStringLiteral("Please enter the date of backup:"), {8, 120, 300, 18});

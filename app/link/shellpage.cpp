@@ -20,9 +20,11 @@ QPlainTextEdit* memo(QWidget* parent, const char* name, const QStringList& lines
   m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Reads as text on the page, on the page grey or a group's fill alike.
   QPalette pal = m->palette();
-  pal.setColor(QPalette::Base, kivo::kPageGrey);
+  pal.setColor(QPalette::Base, Qt::transparent);
   m->setPalette(pal);
+  m->viewport()->setAutoFillBackground(false);
   m->setGeometry(place);
   return m;
 }
