@@ -44,6 +44,7 @@ public:
                                    QDir::Unsorted);
     for (const QFileInfo& entry : entries) {
       const QString name = entry.fileName();
+      // Volume labels never show up in a folder listing here; the other skips do.
       if (name.isEmpty() || name.toUpper() == QLatin1String("RECYCLED") || name.startsWith(QLatin1Char('.')))
         continue;
       if (entry.isDir()) {

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto* text = reinterpret_cast<const char*>(data);
-  const void* zero = std::memchr(data, 0, size);
+  const void* zero = size ? std::memchr(data, 0, size) : nullptr;  // data may be null when empty
   const size_t maskLength = zero ? static_cast<const uint8_t*>(zero) - data : size;
   const QString mask = QString::fromUtf8(text, static_cast<qsizetype>(maskLength));
   const QString name = zero ? QString::fromUtf8(text + maskLength + 1, static_cast<qsizetype>(size - maskLength - 1))
