@@ -297,6 +297,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 void TfrmMain::mousePressEvent(QMouseEvent* event) {
   // A press on the window's own surface moves the window, as a title bar would.
   if (event->button() == Qt::LeftButton && windowHandle()) {
+    kivo::beginMoveLoop(this);  // the translucency follows the move loop
     windowHandle()->startSystemMove();
     event->accept();
     return;
