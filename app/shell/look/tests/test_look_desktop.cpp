@@ -13,6 +13,31 @@
 
 using namespace kivo::testing;
 
+namespace {
+
+// Whether a window of this program sits inside trayer's panel, from the X window tree.
+bool iconInPanel() {
+  QProcess tree;
+  tree.start(QStringLiteral("xwininfo"), {"-root", "-tree"});
+  if (!tree.waitForFinished(5000)) return false;
+  const QStringList lines = QString::fromLocal8Bit(tree.readAllStandardOutput()).split(QLatin1Char('\n'));
+  const QString self = QCoreApplication::applicationName();
+  int panelIndent = -1;
+  for (const QString& line : lines) {
+    const int indent = int(line.size() - line.trimmed().size());
+    if (line.contains(QLatin1String("\"panel\": (\"panel\" \"trayer\")"))) {
+      panelIndent = indent;
+      continue;
+    }
+    if (panelIndent < 0) continue;
+    if (indent <= panelIndent) panelIndent = -1;
+    else if (line.contains(self)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 class LookDesktopTest : public QObject {
   Q_OBJECT
 private slots:
@@ -49,11 +74,22 @@ private slots:
       QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/tray.png");
     }
 
+    QTRY_VERIFY_WITH_TIMEOUT(iconInPanel(), 5000);
+    qDebug() << "embedded";
+    // The panel goes and comes back: the icon is added to the new one.
+    panel.terminate();
+    panel.waitForFinished();
+    QTRY_VERIFY(!iconInPanel());
+    panel.start(trayer, {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+    QVERIFY(panel.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(iconInPanel(), 8000);
+
     w.tray1DblClick();
     QVERIFY(w.isVisible());
     QVERIFY(!(w.windowState() & Qt::WindowMinimized));
     QVERIFY(!w.tray1->iconVisible());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(!iconInPanel());
     panel.terminate();
     panel.waitForFinished();
   }
