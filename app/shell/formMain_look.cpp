@@ -44,6 +44,11 @@ TCoolTrayIcon* TfrmMain::makeTray1() {
   tray->setIconIndex(0);
   tray->setCycleInterval(0);
   tray->OnDblClick = [this] { tray1DblClick(); };
+  // The icon is the only way back from the tray: if the notification area goes for good, so
+  // does the tray state.
+  tray->OnAreaLost = [this] {
+    if (tray1->iconVisible()) tray1DblClick();
+  };
   return tray;
 }
 
@@ -133,7 +138,9 @@ void TfrmMain::movedTimer() {
   // the move is over, against the position from before it.
   if (kivo::inMoveLoop(this)) return;
   const QPoint now = pos();
-  if (now.x() != remembered_.x() && now.y() != remembered_.y()) {
+  // A window the user sent to the taskbar or the tray is not brought back by a backdrop.
+  const bool away = !isVisible() || (windowState() & Qt::WindowMinimized);
+  if (now.x() != remembered_.x() && now.y() != remembered_.y() && !away) {
     captured->move(captured->x(), -now.y());
     captured->move(-now.x(), captured->y());
     hide();

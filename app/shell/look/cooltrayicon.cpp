@@ -59,6 +59,7 @@ private:
   void poll() {
     const bool now = available();
     if (now && !wasAvailable_ && onRecreated) onRecreated();
+    if (!now && wasAvailable_ && onLost) onLost();
     wasAvailable_ = now;
   }
 
@@ -71,11 +72,21 @@ private:
 
 TCoolTrayIcon::TCoolTrayIcon(QWidget* owner, std::unique_ptr<NotifyArea> area)
     : QObject(owner), owner_(owner), area_(area ? std::move(area) : std::make_unique<QtNotifyArea>()),
-      clickTimer_(QApplication::doubleClickInterval()), cycleTimer_(0) {
+      clickTimer_(QApplication::doubleClickInterval()), cycleTimer_(0), lostTimer_(0) {
   area_->onMouse = [this](NotifyArea::Mouse m) { mouse(m); };
   area_->onRecreated = [this] {
+    lostTimer_.setEnabled(false);
     if (iconVisible_) area_->add(data_);
   };
+  // A panel that restarts is back within a moment; one that stays away leaves no icon.
+  area_->onLost = [this] {
+    lostTimer_.setInterval(lostGraceMs);
+    lostTimer_.setEnabled(iconVisible_);
+  };
+  lostTimer_.setOnTimer([this] {
+    lostTimer_.setEnabled(false);
+    if (iconVisible_ && OnAreaLost) OnAreaLost();
+  });
   clickTimer_.setOnTimer([this] {
     clickTimer_.setEnabled(false);
     if (OnClick) OnClick();
@@ -91,6 +102,7 @@ TCoolTrayIcon::~TCoolTrayIcon() {
 
 void TCoolTrayIcon::setIconVisible(bool on) {
   iconVisible_ = on;
+  if (!on) lostTimer_.setEnabled(false);
   if (on) area_->add(data_);
   else area_->remove();
 }

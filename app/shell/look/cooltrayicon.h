@@ -38,6 +38,8 @@ public:
   std::function<void(Mouse)> onMouse;
   /// The notification area appeared again (the panel that holds it was restarted).
   std::function<void()> onRecreated;
+  /// The notification area went away.
+  std::function<void()> onLost;
 };
 
 class TCoolTrayIcon : public QObject {
@@ -96,6 +98,9 @@ public:
   bool WantEnterExitEvents = false;  // the platform reports no pointer moves over tray icons
   std::function<void()> OnClick;
   std::function<void()> OnDblClick;
+  /// The notification area has been gone for lostGraceMs while the icon was shown.
+  std::function<void()> OnAreaLost;
+  int lostGraceMs = 5000;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,4 +121,5 @@ private:
   QList<QIcon> iconList_;
   TSimpleTimer clickTimer_;
   TSimpleTimer cycleTimer_;
+  TSimpleTimer lostTimer_;
 };

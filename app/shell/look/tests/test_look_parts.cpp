@@ -173,6 +173,19 @@ private slots:
     tray.setIconVisible(true);
     area->onRecreated();
     QCOMPARE(area->calls, (QStringList{"add", "add"}));
+
+    // A panel that restarts keeps the tray state; one that stays away gives the window back.
+    int lost = 0;
+    tray.OnAreaLost = [&] { ++lost; };
+    tray.lostGraceMs = 60;
+    area->onLost();
+    area->onRecreated();
+    QTest::qWait(150);
+    QCOMPARE(lost, 0);
+    area->onLost();
+    QTRY_COMPARE(lost, 1);
+    QTest::qWait(150);
+    QCOMPARE(lost, 1);
   }
 
   void trayMouse() {

@@ -203,6 +203,13 @@ private slots:
     w.movedTimer();
     QCOMPARE(w.captured->pos(), QPoint(-160, -140));
     QVERIFY(!w.captured->pixmap().isNull());
+
+    // A window put away stays away, however it moved.
+    w.hide();
+    w.move(10, 20);
+    w.movedTimer();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(w.remembered(), QPoint(10, 20));
   }
 
   void withoutANotificationAreaTheTrayMinimizes() {
