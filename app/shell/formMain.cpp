@@ -114,7 +114,11 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   FormCreate(arguments);
 }
 
-TfrmMain::~TfrmMain() { wmp_.close(); }
+TfrmMain::~TfrmMain() {
+  // Focus moves while the widget part is torn down; this part is gone by then.
+  disconnect(qApp, nullptr, this, nullptr);
+  wmp_.close();
+}
 
 void TfrmMain::buildFrame() {
   captured->setObjectName(QStringLiteral("captured"));
