@@ -114,7 +114,11 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   FormCreate(arguments);
 }
 
-TfrmMain::~TfrmMain() { wmp_.close(); }
+TfrmMain::~TfrmMain() {
+  // Focus moves while the widget part is torn down; this part is gone by then.
+  disconnect(qApp, nullptr, this, nullptr);
+  wmp_.close();
+}
 
 void TfrmMain::buildFrame() {
   captured->setObjectName(QStringLiteral("captured"));
@@ -297,6 +301,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 void TfrmMain::mousePressEvent(QMouseEvent* event) {
   // A press on the window's own surface moves the window, as a title bar would.
   if (event->button() == Qt::LeftButton && windowHandle()) {
+    kivo::beginMoveLoop(this);  // the translucency follows the move loop
     windowHandle()->startSystemMove();
     event->accept();
     return;

@@ -4,6 +4,7 @@
 
 #include "services.h"
 #include "songplayer.h"
+#include "look/look.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -102,7 +103,21 @@ protected:
   void changeEvent(QEvent* event) override;
 
   // --- The floating look: themes, translucency, desktop backdrop, tray (formMain_look.cpp) ---
-  // (members of the look go here)
+public:
+  TAlphaBlendForm* const alpha1 = makeAlpha1();
+  TCoolTrayIcon* const tray1 = makeTray1();
+  tScreenGrab* const grab = makeGrab();
+  /// How the window's background is painted now (colour, unpainted, colour key).
+  const kivo::look::WindowBackground& background() const { return background_; }
+
+private:
+  TAlphaBlendForm* makeAlpha1();
+  TCoolTrayIcon* makeTray1();
+  tScreenGrab* makeGrab();
+  void applyBackground();
+  kivo::look::WindowBackground background_;
+
+protected:
   // --- end of the look ---
 
 private:

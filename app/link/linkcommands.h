@@ -1,0 +1,16 @@
+#pragma once
+// The command lines of the PC - PSP link page. The program's own paths use the native
+// separator; what the user typed goes in as typed: the paths in double quotes, the port and
+// the password bare, nothing escaped.
+
+#include <QString>
+
+namespace kivo::link {
+
+QString usbHostCommand(const QString& path);
+QString netHostCommand(const QString& port, const QString& password, const QString& path);
+QString usbKeyboardCommand();
+QString netKeyboardCommand();
+QString editControlsCommand();
+
+}  // namespace kivo::link

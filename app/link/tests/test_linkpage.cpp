@@ -1,0 +1,174 @@
+// The PC - PSP link page: the five command lines, the press look, and the registry backup and
+// restore on real files.
+#include "link/linkpage.h"
+#include "shell/clicklabel.h"
+#include "shell/tests/kit/fakes.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace kivo::testing;
+
+namespace {
+
+QByteArray slurp(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+class LinkPageTest : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase() { kivo::installFontSubstitutes(); }
+
+  void startsAndTheirLines() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    QCOMPARE(page.groupUSB->title(), " USBhost ");
+    QCOMPARE(page.GroupBox2->title(), " Registry backup ");
+    QVERIFY(!page.bakdone->isVisibleTo(&page) && !page.resdone->isVisibleTo(&page) &&
+            !page.resnobak->isVisibleTo(&page));
+    for (QLineEdit* box : page.findChildren<QLineEdit*>()) {
+      const auto buddies = page.findChildren<QLabel*>();
+      QVERIFY2(std::any_of(buddies.begin(), buddies.end(), [&](QLabel* l) { return l->buddy() == box; }),
+               qPrintable(box->objectName()));
+    }
+
+    page.usbStartClick();
+    page.netstartClick();
+    page.keybusbClick();
+    page.keybnetClick();
+    page.Label7Click();
+    // What the user typed goes in untouched: blanks, a quote, empty text.
+    page.usbpath->setText("/cygdrive/C/My Games/");
+    page.usbStartClick();
+    page.netport->setText("75 13");
+    page.netpwd->setText("");
+    page.netpath->setText("/cygdrive/C/a\"b");
+    page.netstartClick();
+    page.usbpath->clear();
+    page.usbStartClick();
+    QCOMPARE(fakes.runner.commandLines(), (QStringList{
+                                              "bin/usb.exe \"/cygdrive/C/\"",
+                                              "bin/net.exe -p 7513 -l 6195 \"/cygdrive/C/\"",
+                                              "bin/usbkey.exe",
+                                              "bin/netkey.exe -s",
+                                              "notepad keyboardSetup.cfg",
+                                              "bin/usb.exe \"/cygdrive/C/My Games/\"",
+                                              "bin/net.exe -p 75 13 -l  \"/cygdrive/C/a\"b\"",
+                                              "bin/usb.exe \"\"",
+                                          }));
+    const std::vector<int> shows{1, 1, 2, 2, 1, 1, 1, 1};
+    for (size_t i = 0; i < shows.size(); ++i) {
+      QCOMPARE(fakes.runner.starts[i].kind, StartRecord::StartAndForget);
+      QCOMPARE(fakes.runner.starts[i].showState, shows[i]);
+      QCOMPARE(fakes.runner.starts[i].currentFolder, program.path());
+    }
+  }
+
+  void linksMoveWhilePressed() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    QCOMPARE(page.regbackup->pos(), QPoint(8, 88));
+    QTest::mousePress(page.regbackup, Qt::RightButton, {}, QPoint(3, 3));
+    QCOMPARE(page.regbackup->pos(), QPoint(9, 89));
+    QTest::mouseRelease(page.regbackup, Qt::RightButton, {}, QPoint(3, 3));
+    QCOMPARE(page.regbackup->pos(), QPoint(8, 88));
+
+    for (kivo::ClickLabel* l : {page.usbStart, page.netstart, page.keybusb, page.keybnet, page.Label7, page.regrestore}) {
+      const QPoint home = l->pos();
+      QTest::mousePress(l, Qt::LeftButton, {}, QPoint(2, 2));
+      QCOMPARE(l->pos(), home + QPoint(1, 1));
+      QTest::mouseRelease(l, Qt::LeftButton, {}, QPoint(2, 2));
+      QCOMPARE(l->pos(), home);
+    }
+    // Each left press and release over a link was a click: the five starts, then one more.
+    QCOMPARE(fakes.runner.starts.size(), size_t(5));
+    QTest::mouseClick(page.usbStart, Qt::LeftButton, {}, QPoint(2, 2));
+    QCOMPARE(fakes.runner.commandLines().last(), "bin/usb.exe \"/cygdrive/C/\"");
+  }
+
+  void backupAndRestoreWithSlashDates() {
+    TempProgramFolder program;
+    QTemporaryDir psp;
+    const QString drive = psp.path() + "/";
+    QDir().mkpath(drive + "registry");
+    auto writePsp = [&](const QByteArray& dreg, const QByteArray& ireg) {
+      QFile a(drive + "registry/system.dreg"), b(drive + "registry/system.ireg");
+      QVERIFY(a.open(QIODevice::WriteOnly) && a.write(dreg) == dreg.size());
+      QVERIFY(b.open(QIODevice::WriteOnly) && b.write(ireg) == ireg.size());
+    };
+    writePsp("dreg-1", "ireg-1");
+
+    FakeServices fakes;
+    fakes.clock.date = QDate(2026, 12, 8);
+    fakes.clock.loc = QLocale(QLocale::English, QLocale::UnitedStates);  // short date 12/8/26
+    TFrame3 page(fakes.services);
+    page.drive->setText(drive);
+
+    page.regbackupClick();
+    QVERIFY(page.bakdone->isVisibleTo(&page));
+    QCOMPARE(program.read("backup/registry/12-8-26/system.dreg"), QByteArray("dreg-1"));
+    QCOMPARE(program.read("backup/registry/12-8-26/system.ireg"), QByteArray("ireg-1"));
+
+    // The same day again replaces the set's files.
+    writePsp("dreg-2", "ireg-2");
+    page.regbackupClick();
+    QCOMPARE(program.read("backup/registry/12-8-26/system.dreg"), QByteArray("dreg-2"));
+
+    // The date as the user writes it finds the set; the PSP gets the set's files back.
+    writePsp("broken", "broken");
+    page.resdate->setText("12/8/26");
+    page.regrestoreClick();
+    QVERIFY(page.resdone->isVisibleTo(&page));
+    QVERIFY(!page.resnobak->isVisibleTo(&page));
+    QCOMPARE(slurp(drive + "registry/system.dreg"), QByteArray("dreg-2"));
+    QCOMPARE(slurp(drive + "registry/system.ireg"), QByteArray("ireg-2"));
+    // Nothing is left beside the PSP's files.
+    QCOMPARE(QDir(drive + "registry").entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    // Copies onto a PSP without its registry folder fail; the label says so, then changes
+    // to "No backup found!" for a date without a set. "...done!" stays shown throughout.
+    page.drive->setText(drive + "gone/");
+    page.regrestoreClick();
+    QVERIFY(page.resnobak->isVisibleTo(&page));
+    QCOMPARE(page.resnobak->text(), "Error while copying!");
+    page.resdate->setText("d-m-yyyy");
+    page.regrestoreClick();
+    QCOMPARE(page.resnobak->text(), "No backup found!");
+    QVERIFY(page.resdone->isVisibleTo(&page));
+    QVERIFY(fakes.messages.boxes.empty());
+    QVERIFY(fakes.runner.starts.empty());
+  }
+
+  void backupFailures() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    page.drive->setText(program.path() + "/nopsp/");
+
+    // No PSP files and no earlier set: nothing to show, but the folders are made.
+    page.regbackupClick();
+    QVERIFY(!page.bakdone->isVisibleTo(&page));
+    const QString set = "backup/registry/" + fakes.clock.loc.toString(fakes.clock.date, QLocale::ShortFormat);
+    QVERIFY(QFileInfo(program.filePath(set)).isDir());
+
+    // A folder that cannot be made ends the handler in the error box, before any copy.
+    QVERIFY(QDir(program.filePath("backup")).removeRecursively());
+    program.write("backup", "a file in the way");
+    program.write("nopsp/registry/system.dreg", "d");
+    page.regbackupClick();
+    QCOMPARE(fakes.messages.errors(), QStringList{"Cannot create backup"});
+    QVERIFY(!page.bakdone->isVisibleTo(&page));
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+};
+
+QTEST_MAIN(LinkPageTest)
+#include "test_linkpage.moc"

@@ -1,0 +1,118 @@
+// The look on a real X screen: the tray round trip (with a notification area of its own when
+// trayer is installed) and pictures of the three themes.
+#include "shell/formMain.h"
+#include "shell/page.h"
+#include "shell/tests/kit/fakes.h"
+
+#include <QComboBox>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+using namespace kivo::testing;
+
+namespace {
+
+// Whether a window of this program sits inside trayer's panel, from the X window tree.
+bool iconInPanel() {
+  QProcess tree;
+  tree.start(QStringLiteral("xwininfo"), {"-root", "-tree"});
+  if (!tree.waitForFinished(5000)) return false;
+  const QStringList lines = QString::fromLocal8Bit(tree.readAllStandardOutput()).split(QLatin1Char('\n'));
+  const QString self = QCoreApplication::applicationName();
+  int panelIndent = -1;
+  for (const QString& line : lines) {
+    const int indent = int(line.size() - line.trimmed().size());
+    if (line.contains(QLatin1String("\"panel\": (\"panel\" \"trayer\")"))) {
+      panelIndent = indent;
+      continue;
+    }
+    if (panelIndent < 0) continue;
+    if (indent <= panelIndent) panelIndent = -1;
+    else if (line.contains(self)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+class LookDesktopTest : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase() {
+    kivo::installFontSubstitutes();
+    // The themes live in the built program folder.
+    QVERIFY(QDir::setCurrent(QStringLiteral(KIVO_PROGRAM_DIR)));
+  }
+
+  void trayRoundTrip() {
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (trayer.isEmpty()) QSKIP("trayer is not installed (scripts/deps.sh installs it)");
+    QProcess panel;
+    panel.start(trayer, {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+    QVERIFY(panel.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.gototrayClick();
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.tray1->iconVisible());
+    const TrayIconData& sent = w.tray1->data();
+    QCOMPARE(sent.infoTitle, QStringLiteral("Kivo is hidden."));
+    QCOMPARE(sent.info, QStringLiteral("Kivo Workbench has been minimized to the tray. Double click the icon below to restore.\r"));
+    QCOMPARE(sent.infoFlags, 1);
+    QCOMPARE(sent.timeoutMs, 10000);
+    QVERIFY(sent.tip.isEmpty());
+    if (const char* dir = getenv("KIVO_LOOK_SHOTS")) {
+      QTest::qWait(500);
+      QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/tray.png");
+    }
+
+    QTRY_VERIFY_WITH_TIMEOUT(iconInPanel(), 5000);
+    qDebug() << "embedded";
+    // The panel goes and comes back: the icon is added to the new one.
+    panel.terminate();
+    panel.waitForFinished();
+    QTRY_VERIFY(!iconInPanel());
+    panel.start(trayer, {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120"});
+    QVERIFY(panel.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(iconInPanel(), 8000);
+
+    w.tray1DblClick();
+    QVERIFY(w.isVisible());
+    QVERIFY(!(w.windowState() & Qt::WindowMinimized));
+    QVERIFY(!w.tray1->iconVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(!iconInPanel());
+    panel.terminate();
+    panel.waitForFinished();
+  }
+
+  // Each theme applies without an error box; with KIVO_LOOK_SHOTS set, the screen is saved.
+  void threeThemes() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(300);
+    w.movedTimer();  // first tick after centring: a backdrop
+    for (const QString& name : {QStringLiteral("Vista Black"), QStringLiteral("Vista Silver"), QStringLiteral("Vista Glass")}) {
+      w.theme->setEditText(name);
+      QVERIFY(fakes.messages.boxes.empty());
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QTest::qWait(300);
+      if (const char* dir = getenv("KIVO_LOOK_SHOTS"))
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
+    }
+  }
+};
+
+QTEST_MAIN(LookDesktopTest)
+#include "test_look_desktop.moc"

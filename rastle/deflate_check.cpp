@@ -1,0 +1,232 @@
+#include "deflate_check.h"
+
+#include <cstring>
+
+namespace rastle {
+namespace {
+
+// Codes up to this length are decoded with one table look-up; longer (rare) ones canonically.
+constexpr unsigned kRootBits = 10;
+
+class BitReader {
+public:
+  BitReader(const uint8_t* p, size_t n) : p_(p), end_(p + n) {}
+
+  // Makes at least 32 bits available; past the end, zero bits are counted as overrun.
+  void refill() {
+    while (count_ <= 56) {
+      uint64_t byte = 0;
+      if (p_ < end_)
+        byte = *p_++;
+      else
+        overrun_ += 8;
+      bits_ |= byte << count_;
+      count_ += 8;
+    }
+  }
+  uint32_t peek(unsigned n) const { return uint32_t(bits_ & ((uint64_t(1) << n) - 1)); }
+  void drop(unsigned n) {
+    bits_ >>= n;
+    count_ -= n;
+  }
+  uint32_t take(unsigned n) {
+    uint32_t v = peek(n);
+    drop(n);
+    return v;
+  }
+  // True while every bit consumed so far came from the stream.
+  bool inside() const { return overrun_ <= count_; }
+  void alignToByte() { drop(count_ % 8); }
+  // Skips n whole bytes after alignment; false if they are not all there.
+  bool skipBytes(size_t n) {
+    while (n > 0 && count_ >= 8) {
+      drop(8);
+      --n;
+    }
+    if (!inside()) return false;
+    if (n == 0) return true;
+    // The bit buffer is empty here, so nothing was zero fill and the rest comes from memory.
+    if (size_t(end_ - p_) < n) return false;
+    p_ += n;
+    return true;
+  }
+
+private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  uint64_t bits_ = 0;
+  unsigned count_ = 0;
+  unsigned overrun_ = 0;
+};
+
+// A canonical Huffman code: a root table for short codes, counts for the long ones.
+struct Code {
+  uint16_t root[1 << kRootBits]; // symbol << 4 | length; length 0: longer than kRootBits
+  uint16_t count[16];
+  uint16_t symbols[320]; // by code, in canonical order
+  unsigned maxLen;
+
+  // False unless the lengths form a complete code (or a lone one is allowed to be missing).
+  bool build(const uint8_t* lens, unsigned n) {
+    std::memset(count, 0, sizeof count);
+    for (unsigned s = 0; s < n; ++s)
+      count[lens[s]]++;
+    count[0] = 0;
+    int left = 1;
+    maxLen = 0;
+    for (unsigned len = 1; len <= 15; ++len) {
+      left = (left << 1) - count[len];
+      if (left < 0) return false;
+      if (count[len]) maxLen = len;
+    }
+    if (left != 0) return false;
+    uint16_t offs[16];
+    offs[1] = 0;
+    for (unsigned len = 1; len < 15; ++len)
+      offs[len + 1] = uint16_t(offs[len] + count[len]);
+    for (unsigned s = 0; s < n; ++s)
+      if (lens[s]) symbols[offs[lens[s]]++] = uint16_t(s);
+    std::memset(root, 0, sizeof root);
+    // Fill the root table with bit-reversed codes of length <= kRootBits.
+    unsigned code = 0, idx = 0;
+    for (unsigned len = 1; len <= 15; ++len) {
+      for (unsigned i = 0; i < count[len]; ++i, ++idx, ++code) {
+        if (len > kRootBits) continue;
+        unsigned rev = 0;
+        for (unsigned b = 0; b < len; ++b)
+          rev |= ((code >> b) & 1u) << (len - 1 - b);
+        for (unsigned r = rev; r < (1u << kRootBits); r += 1u << len)
+          root[r] = uint16_t(symbols[idx] << 4 | len);
+      }
+      code <<= 1;
+    }
+    return true;
+  }
+
+  // Decodes one symbol; the reader must hold at least 15 bits.
+  unsigned decode(BitReader& in) const {
+    uint16_t e = root[in.peek(kRootBits)];
+    if (e & 15) {
+      in.drop(e & 15);
+      return e >> 4;
+    }
+    // Long code: walk the canonical code bit by bit from length 1.
+    int code = 0, first = 0, index = 0;
+    for (unsigned len = 1; len <= 15; ++len) {
+      code |= int(in.take(1));
+      int c = count[len];
+      if (code - c < first) return symbols[index + (code - first)];
+      index += c;
+      first += c;
+      first <<= 1;
+      code <<= 1;
+    }
+    return 0xFFFF; // unreachable for a complete code
+  }
+};
+
+const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+struct Tables {
+  Code lit, dist;
+};
+
+// Walks the symbols of one Huffman-coded block up to its end-of-block code.
+bool walkSymbols(BitReader& in, const Code& lit, const Code& dist) {
+  for (;;) {
+    if (!in.inside()) return false; // zero fill decodes forever as some literal
+    in.refill();
+    unsigned sym = lit.decode(in);
+    if (sym < 256) continue;
+    if (sym == 256) return in.inside();
+    sym -= 257;
+    if (sym >= 29) return false;
+    in.drop(kLengthExtra[sym]);
+    in.refill();
+    unsigned d = dist.decode(in);
+    if (d >= 30) return false;
+    in.drop(kDistExtra[d]);
+    if (!in.inside()) return false;
+  }
+}
+
+bool readDynamicCodes(BitReader& in, Tables& t) {
+  static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  in.refill();
+  unsigned nlen = in.take(5) + 257, ndist = in.take(5) + 1, ncode = in.take(4) + 4;
+  if (nlen > 286 || ndist > 30) return false;
+  uint8_t lens[320] = {};
+  in.refill();
+  for (unsigned i = 0; i < ncode; ++i)
+    lens[order[i]] = uint8_t(in.take(3));
+  Code pre;
+  if (!pre.build(lens, 19)) return false;
+  std::memset(lens, 0, sizeof lens);
+  unsigned have = 0;
+  while (have < nlen + ndist) {
+    in.refill();
+    unsigned sym = pre.decode(in);
+    if (sym < 16) {
+      lens[have++] = uint8_t(sym);
+      continue;
+    }
+    unsigned len = 0, copies;
+    if (sym == 16) {
+      if (have == 0) return false;
+      len = lens[have - 1];
+      copies = 3 + in.take(2);
+    } else if (sym == 17) {
+      copies = 3 + in.take(3);
+    } else {
+      copies = 11 + in.take(7);
+    }
+    if (have + copies > nlen + ndist) return false;
+    while (copies--)
+      lens[have++] = uint8_t(len);
+  }
+  if (!in.inside() || lens[256] == 0) return false;
+  return t.lit.build(lens, nlen) && t.dist.build(lens + nlen, ndist);
+}
+
+} // namespace
+
+bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
+  static const Tables fixed = [] {
+    Tables t;
+    uint8_t lens[320];
+    std::memset(lens, 8, 144);
+    std::memset(lens + 144, 9, 112);
+    std::memset(lens + 256, 7, 24);
+    std::memset(lens + 280, 8, 8);
+    std::memset(lens + 288, 5, 32);
+    t.lit.build(lens, 288);
+    t.dist.build(lens + 288, 32);
+    return t;
+  }();
+  BitReader in(data, n);
+  Tables dynamic;
+  for (;;) {
+    in.refill();
+    unsigned last = in.take(1);
+    unsigned type = in.take(2);
+    if (type == 0) {
+      in.alignToByte();
+      uint32_t len = in.take(16), nlen = in.take(16);
+      if (len != (~nlen & 0xFFFF) || !in.skipBytes(len)) return false;
+    } else if (type == 1) {
+      // Symbols 286, 287, 30 and 31 have fixed codes; walkSymbols refuses them.
+      if (!walkSymbols(in, fixed.lit, fixed.dist)) return false;
+    } else if (type == 2) {
+      if (!readDynamicCodes(in, dynamic) || !walkSymbols(in, dynamic.lit, dynamic.dist)) return false;
+    } else {
+      return false;
+    }
+    if (!in.inside()) return false;
+    if (last) return true;
+  }
+}
+
+} // namespace rastle

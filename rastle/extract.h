@@ -1,0 +1,53 @@
+// Writing the disc image held in an EBOOT: the blocks in index order, cut to the image size.
+#pragma once
+
+#include "container.h"
+
+#include <cstdint>
+#include <string>
+
+namespace rastle {
+
+/// Sequential writes to the output; false means the bytes were not all written.
+class ByteSink {
+public:
+  virtual ~ByteSink() = default;
+  virtual bool write(const uint8_t* data, size_t n) = 0;
+};
+
+/// What the extraction reports while it runs, in the order it happens.
+class ExtractListener {
+public:
+  virtual ~ExtractListener() = default;
+  /// Block 1 has been decoded and gave the image size; block 0 is already written.
+  virtual void extracting(int32_t imageSize) = 0;
+  /// The index could not be read whole.
+  virtual void indexProblem(BlockIndex::Status status) = 0;
+  /// Block number k (counting non-empty entries) could not be read whole.
+  virtual void blockProblem(size_t k, BlockStatus status) = 0;
+};
+
+struct ExtractResult {
+  bool writeFailed = false; ///< the sink refused bytes; extraction stopped there
+  bool readFailed = false;  ///< the source reported an error other than its end
+  size_t blocks = 0;        ///< blocks in the index
+  int32_t imageSize = 0;    ///< 0 when the index holds fewer than two blocks
+  uint64_t written = 0;
+};
+
+struct ExtractOptions {
+  bool fastInflate = true;
+  /// Output is gathered into writes of about this size; block 0 is always written alone.
+  size_t writeBuffer = 28 * kBlockSize;
+};
+
+/// A source that can tell a read error from the end of its data.
+class CheckedSource : public ByteSource {
+public:
+  virtual bool failed() const = 0;
+};
+
+ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener,
+                      const ExtractOptions& options = {});
+
+} // namespace rastle

@@ -1,0 +1,347 @@
+// The container rules: index scan, stored and compressed blocks, image size and cut.
+#include "container.h"
+#include "eboot_builder.h"
+#include "extract.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <zlib.h>
+
+using namespace rastle;
+using namespace rastle_test;
+
+namespace {
+
+struct MemorySink : ByteSink {
+  Bytes bytes;
+  std::vector<std::string>* log = nullptr;
+  size_t failAfter = SIZE_MAX;
+  bool write(const uint8_t* data, size_t n) override {
+    if (bytes.size() + n > failAfter) return false;
+    bytes.insert(bytes.end(), data, data + n);
+    if (log) log->push_back("write " + std::to_string(n));
+    return true;
+  }
+};
+
+struct Events : ExtractListener {
+  std::vector<std::string> log;
+  void extracting(int32_t size) override { log.push_back("extracting " + std::to_string(size)); }
+  void indexProblem(BlockIndex::Status s) override { log.push_back("index " + std::to_string(int(s))); }
+  void blockProblem(size_t k, BlockStatus s) override {
+    log.push_back("block " + std::to_string(k) + " " + std::to_string(int(s)));
+  }
+};
+
+struct Outcome {
+  Bytes out;
+  Events events;
+  ExtractResult result;
+};
+
+Outcome extractBytes(const Bytes& file, ExtractOptions options = {}) {
+  Outcome run;
+  MemorySource src(file.data(), file.size());
+  MemorySink sink;
+  run.result = extract(src, sink, run.events, options);
+  run.out = sink.bytes;
+  return run;
+}
+
+Bytes filled(size_t n, uint8_t v) {
+  return Bytes(n, v);
+}
+
+// A block 1 whose bytes 104..107 give the image size in sectors.
+Bytes sizeBlock(uint32_t sectors, size_t length = kBlockSize) {
+  Bytes b(length, 0x11);
+  putLe32(&b[104], sectors);
+  return b;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+} // namespace
+
+TEST(Index, AllEmptyEntriesGiveNoBlocksAndNoImage) {
+  Outcome run = extractBytes(EbootBuilder().build());
+  EXPECT_EQ(run.result.blocks, 0u);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_TRUE(run.events.log.empty());
+}
+
+TEST(Index, EmptyEntriesLeaveNoGapAndTailsAreIgnored) {
+  Bytes a = filled(kBlockSize, 'a'), b = sizeBlock(48), c = filled(5000, 'c');
+  EbootBuilder plain;
+  plain.addCompressed(a);
+  plain.addEmpty();
+  plain.addCompressed(b);
+  plain.addEmpty();
+  plain.addEmpty();
+  plain.addCompressed(c);
+  Outcome run = extractBytes(plain.build());
+  EXPECT_EQ(run.result.blocks, 3u);
+  EXPECT_EQ(run.out, concat({a, b, c}));
+
+  // The same index with junk in every entry's last 24 bytes reads the same.
+  Bytes file = plain.build();
+  for (size_t e = 0; e < plain.entries(); ++e)
+    for (size_t i = 8; i < 32; ++i)
+      file[plain.psar() + kIndexStart + e * 32 + i] = uint8_t(e * 31 + i);
+  EXPECT_EQ(extractBytes(file).out, run.out);
+}
+
+TEST(Index, BlockAtOffsetZeroIsNotEmpty) {
+  EbootBuilder eb;
+  Bytes packed = deflateRaw(filled(100, 'z'));
+  eb.addEntry(eb.addData(packed), uint32_t(packed.size())); // offset 0
+  EXPECT_EQ(extractBytes(eb.build()).out, filled(100, 'z'));
+}
+
+TEST(Index, ReadsTheWholeRegionAndStopsAtItsEnd) {
+  EbootBuilder eb;
+  for (size_t i = 0; i < kMaxBlocks; ++i)
+    eb.addEntry(0, 0);
+  eb.addData(Bytes(64, 0));
+  Bytes file = eb.build();
+  // An entry right behind the region is data, not index.
+  putLe32(&file[eb.psar() + kDataStart], 7);
+  putLe32(&file[eb.psar() + kDataStart + 4], 9);
+  // and the last slot of the region is a real entry.
+  putLe32(&file[eb.psar() + kDataStart - 32 + 4], 3);
+  MemorySource src(file.data(), file.size());
+  BlockIndex index = readIndex(src);
+  EXPECT_EQ(index.status, BlockIndex::Status::Complete);
+  ASSERT_EQ(index.blocks.size(), 1u);
+  EXPECT_EQ(index.blocks[0].length, 3u);
+}
+
+TEST(Index, ShortFilesStopTheScanAtTheirEnd) {
+  EXPECT_EQ(extractBytes(Bytes(39, 0)).events.log, std::vector<std::string>{"index 1"});
+  EXPECT_EQ(extractBytes(Bytes{}).result.blocks, 0u);
+
+  EbootBuilder eb(0x1000);
+  Bytes packed = deflateRaw(filled(300, 'p'));
+  uint32_t at = eb.addData(packed);
+  eb.addEntry(at, uint32_t(packed.size()));
+  eb.addEntry(at, uint32_t(packed.size()));
+  Bytes file = eb.build();
+
+  Bytes beforeIndex(file.begin(), file.begin() + 0x1000 + kIndexStart);
+  Outcome before = extractBytes(beforeIndex);
+  EXPECT_EQ(before.result.blocks, 0u);
+  EXPECT_EQ(before.events.log, std::vector<std::string>{"index 1"});
+
+  // Cut inside the second entry's tail: both entries are kept, their data is gone.
+  Bytes inside(file.begin(), file.begin() + 0x1000 + kIndexStart + 32 + 12);
+  Outcome in = extractBytes(inside);
+  EXPECT_EQ(in.result.blocks, 2u);
+  EXPECT_EQ(in.events.log[0], "index 2");
+  EXPECT_TRUE(in.out.empty());
+}
+
+TEST(Index, PositionsWrapAroundIn32Bits) {
+  // P = -0x1000: the index starts at 0x3000 and the data area at 0xFF000.
+  const uint32_t psar = 0xFFFFF000u;
+  Bytes file(0xFF000, 0);
+  putLe32(&file[36], psar);
+  Bytes packed = deflateRaw(filled(1000, 'w'));
+  putLe32(&file[0x3000], 0);
+  putLe32(&file[0x3004], uint32_t(packed.size()));
+  file.insert(file.end(), packed.begin(), packed.end());
+  Outcome run = extractBytes(file);
+  EXPECT_EQ(run.out, filled(1000, 'w'));
+  EXPECT_TRUE(run.events.log.empty());
+
+  // A block offset of -256 reaches back before the data area.
+  Bytes back(0xFF000 - 256, 0);
+  putLe32(&back[36], psar);
+  putLe32(&back[0x3000], 0xFFFFFF00u);
+  putLe32(&back[0x3004], uint32_t(packed.size()));
+  back.insert(back.end(), packed.begin(), packed.end());
+  EXPECT_EQ(extractBytes(back).out, filled(1000, 'w'));
+}
+
+TEST(Index, RegionBeyond2GiBIsOutOfReach) {
+  Bytes file(64, 0);
+  putLe32(&file[36], 0x7FFFF000u);
+  Outcome run = extractBytes(file);
+  EXPECT_EQ(run.result.blocks, 0u);
+  EXPECT_EQ(run.events.log, std::vector<std::string>{"index 3"});
+}
+
+TEST(Blocks, StoredLengthAloneDecidesHowABlockIsRead) {
+  // A valid deflate stream padded to exactly 37632 bytes is still copied as it stands.
+  Bytes stream = deflateRaw(filled(50000, 'q'));
+  Bytes asStored = stream;
+  asStored.resize(kBlockSize, 0xEE);
+  // With one byte more the same bytes are inflated (over-long input is fine).
+  Bytes asDeflate = asStored;
+  asDeflate.push_back(0xEE);
+  EbootBuilder eb;
+  eb.addEntry(eb.addData(asStored), uint32_t(asStored.size()));
+  eb.addEntry(eb.addData(asDeflate), uint32_t(asDeflate.size()));
+  Outcome run = extractBytes(eb.build());
+  ASSERT_EQ(run.out.size(), 2 * kBlockSize);
+  EXPECT_EQ(Bytes(run.out.begin(), run.out.begin() + kBlockSize), asStored);
+  // 50000 bytes inflate to one block's worth at most.
+  EXPECT_EQ(Bytes(run.out.begin() + kBlockSize, run.out.end()), filled(kBlockSize, 'q'));
+}
+
+TEST(Blocks, DamagedStreamsKeepWhatCameBeforeTheDamage) {
+  // A non-final stored deflate block of 1000 bytes, then a block of the reserved type 3.
+  Bytes stream = {0x00, 0xE8, 0x03, 0x17, 0xFC};
+  Bytes payload = noise(1000, 7);
+  stream.insert(stream.end(), payload.begin(), payload.end());
+  stream.push_back(0x07);
+  EbootBuilder eb;
+  eb.addEntry(eb.addData(stream), uint32_t(stream.size()));
+  eb.addEntry(eb.addData(Bytes(40, 0xFF)), 40); // garbage: nothing comes out
+  eb.addEntry(123, 0);                          // length 0: no bytes
+  eb.addCompressed(filled(10, 'e'));
+  Outcome run = extractBytes(eb.build());
+  EXPECT_EQ(run.out, concat({payload, filled(10, 'e')}));
+  EXPECT_EQ(run.result.imageSize, 0); // block 1 produced nothing: its size bytes count as 0
+}
+
+TEST(Blocks, StreamThatInflatesPastOneBlockIsCapped) {
+  Bytes big = noise(40000, 3);
+  EbootBuilder eb;
+  eb.addCompressed(big);
+  Outcome run = extractBytes(eb.build());
+  EXPECT_EQ(run.out, Bytes(big.begin(), big.begin() + kBlockSize));
+}
+
+TEST(Blocks, BlocksRunningPastTheEndGiveWhatCouldBeRead) {
+  Bytes stored = noise(kBlockSize, 11);
+  Bytes text(30000);
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = uint8_t("lorem ipsum dolor "[i % 18] + i / 997);
+  EbootBuilder eb;
+  Bytes packed = deflateRaw(text, 1);
+  eb.addEntry(eb.addData(packed), uint32_t(packed.size()));
+  eb.addStored(stored);
+  Bytes file = eb.build();
+  file.resize(file.size() - 1000); // cuts the stored block short
+  Outcome run = extractBytes(file);
+  EXPECT_EQ(run.out, concat({text, Bytes(stored.begin(), stored.end() - 1000)}));
+  EXPECT_EQ(run.events.log.front(), "block 1 1");
+
+  // Cut the compressed block instead: a prefix of the text, no more.
+  EbootBuilder eb2;
+  eb2.addEntry(eb2.addData(packed), uint32_t(packed.size()));
+  Bytes file2 = eb2.build();
+  file2.resize(file2.size() - packed.size() / 2);
+  Outcome half = extractBytes(file2);
+  EXPECT_EQ(half.events.log, std::vector<std::string>{"block 0 1"});
+  ASSERT_LT(half.out.size(), text.size());
+  EXPECT_EQ(half.out, Bytes(text.begin(), text.begin() + half.out.size()));
+}
+
+TEST(Blocks, HostileOffsetsAndLengthsAreHarmless) {
+  EbootBuilder eb;
+  eb.addEntry(0x7FFFFFFFu, 100);         // wraps below zero: out of reach
+  eb.addEntry(0x40000000u, 0xFFFFFFF0u); // far past the end, huge length
+  eb.addEntry(0, 0xFFFFFFFFu);           // a huge length over real data
+  Bytes packed = deflateRaw(filled(64, 'h'));
+  eb.addData(packed);
+  Outcome run = extractBytes(eb.build());
+  EXPECT_EQ(run.result.blocks, 3u);
+  EXPECT_EQ(run.out, filled(64, 'h'));
+  EXPECT_EQ(run.events.log[0], "block 0 2");
+}
+
+TEST(ImageSize, ComesFromBlock1Bytes104To107) {
+  EXPECT_EQ(imageSizeFromBlock1(sizeBlock(16).data(), kBlockSize), 37632);
+  Bytes b = sizeBlock(0);
+  b[105] = 1;
+  EXPECT_EQ(imageSizeFromBlock1(b.data(), kBlockSize), 602112);
+  // Products past 2^31 wrap like a signed 32-bit integer.
+  EXPECT_EQ(imageSizeFromBlock1(sizeBlock(0x7FFFFFFFu).data(), kBlockSize), -2352);
+  EXPECT_EQ(imageSizeFromBlock1(sizeBlock(913000).data(), kBlockSize), int32_t(913000u * 2352u));
+  // Bytes past the content count as zero.
+  EXPECT_EQ(imageSizeFromBlock1(sizeBlock(0x01010101u).data(), 106), 0x0101 * 2352);
+  EXPECT_EQ(imageSizeFromBlock1(sizeBlock(16).data(), 104), 0);
+}
+
+TEST(Extract, CutsToTheImageSizeAfterBlock0) {
+  EbootBuilder eb;
+  eb.addCompressed(filled(kBlockSize, '0'));
+  Bytes block1 = sizeBlock(20); // 20 sectors: block 0 plus 4 sectors of block 1
+  eb.addCompressed(block1);
+  eb.addCompressed(filled(kBlockSize, '2'));
+  Outcome run = extractBytes(eb.build());
+  ASSERT_EQ(run.out.size(), 20 * kSectorSize);
+  EXPECT_EQ(run.result.imageSize, int32_t(20 * kSectorSize));
+  EXPECT_EQ(run.out,
+            concat({filled(kBlockSize, '0'), Bytes(block1.begin(), block1.begin() + 4 * kSectorSize)}));
+}
+
+TEST(Extract, SmallOrNegativeSizesCutNothingTheyCannot) {
+  // Size smaller than block 0: block 0 stays whole, the rest contributes nothing.
+  EbootBuilder small;
+  small.addStored(noise(kBlockSize, 1));
+  small.addCompressed(sizeBlock(1));
+  small.addCompressed(filled(100, 'x'));
+  EXPECT_EQ(extractBytes(small.build()).out.size(), kBlockSize);
+
+  // A negative size cuts nothing.
+  EbootBuilder negative;
+  negative.addCompressed(filled(10, 'a'));
+  negative.addCompressed(sizeBlock(0xFFFFFFFFu));
+  negative.addCompressed(filled(10, 'b'));
+  Outcome run = extractBytes(negative.build());
+  EXPECT_EQ(run.result.imageSize, -2352);
+  EXPECT_EQ(run.out.size(), 20 + kBlockSize);
+}
+
+TEST(Extract, OneBlockIsWrittenWholeWithoutAnnouncement) {
+  EbootBuilder eb;
+  eb.addCompressed(sizeBlock(1));
+  Outcome run = extractBytes(eb.build());
+  EXPECT_EQ(run.out.size(), kBlockSize);
+  EXPECT_TRUE(run.events.log.empty());
+  EXPECT_EQ(run.result.imageSize, 0);
+}
+
+TEST(Extract, Block0IsWrittenBeforeTheAnnouncement) {
+  EbootBuilder eb;
+  eb.addCompressed(filled(kBlockSize, '0'));
+  eb.addCompressed(sizeBlock(48));
+  eb.addCompressed(filled(kBlockSize, '2'));
+  Bytes file = eb.build();
+  MemorySource src(file.data(), file.size());
+  Events events;
+  MemorySink sink;
+  sink.log = &events.log;
+  extract(src, sink, events);
+  std::vector<std::string> expected = {"write 37632", "extracting 112896", "write 75264"};
+  EXPECT_EQ(events.log, expected);
+}
+
+TEST(Extract, WriteFailureStopsAndIsReported) {
+  Bytes file = packDisc(rawMode2Disc(100));
+  MemorySource src(file.data(), file.size());
+  Events events;
+  MemorySink sink;
+  sink.failAfter = 3 * kBlockSize;
+  ExtractResult result = extract(src, sink, events, ExtractOptions{true, 2 * kBlockSize});
+  EXPECT_TRUE(result.writeFailed);
+}
+
+TEST(Extract, RawMode2DiscSurvivesTheRoundTrip) {
+  const uint32_t sectors = 16 * 7 + 5; // the last block is padded and must be cut
+  Bytes disc = rawMode2Disc(sectors);
+  Bytes file = packDisc(disc);
+  for (bool fast : {true, false}) {
+    Outcome run = extractBytes(file, ExtractOptions{fast, 3 * kBlockSize});
+    EXPECT_EQ(run.result.imageSize, int32_t(sectors * kSectorSize));
+    EXPECT_TRUE(run.out == disc) << "fast inflate " << fast;
+  }
+}

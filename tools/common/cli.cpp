@@ -1,0 +1,60 @@
+#include "cli.h"
+
+#include "io.h"
+
+#include <cstdio>
+#include <new>
+#include <unistd.h>
+
+namespace kivo {
+
+int runTool(const char* name, const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.message.c_str());
+    return 1;
+  } catch (const ToolError& e) {
+    std::fprintf(stderr, "%s: error: %s\n", name, e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: error: out of memory\n", name);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: error: %s\n", name, e.what());
+  }
+  return 2;
+}
+
+int parseLevel(const std::string& text, int lowest, int highest) {
+  if (text.size() == 1 && text[0] >= '0' + lowest && text[0] <= '0' + highest) return text[0] - '0';
+  throw UsageError{"invalid compression level '" + text + "' (expected a digit from " +
+                   std::to_string(lowest) + " to " + std::to_string(highest) + ")"};
+}
+
+ProgressLine::ProgressLine(const char* verb, uint64_t total)
+    : verb_(verb), total_(total), tty_(::isatty(2) == 1) {}
+
+ProgressLine::~ProgressLine() {
+  if (tty_ && shown_ >= 0) std::fputc('\n', stderr);
+}
+
+void ProgressLine::operator()(uint64_t done) {
+  if (!tty_ || total_ == 0) return;
+  int pct = int(done * 100 / total_);
+  if (pct == shown_) return;
+  shown_ = pct;
+  std::fprintf(stderr, "\r%s... %3d%%", verb_, pct);
+  std::fflush(stderr);
+}
+
+std::string describeSize(uint64_t bytes) {
+  char buf[64];
+  if (bytes < 10 * 1024)
+    std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
+  else if (bytes < 10ull * 1024 * 1024)
+    std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024.0);
+  else
+    std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / 1048576.0);
+  return buf;
+}
+
+} // namespace kivo

@@ -1,0 +1,121 @@
+#include "cso.h"
+
+#include "codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace kivo::cso {
+
+void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+  const uint64_t total = src.size();
+  const uint64_t blocks = (total + kBlockSize - 1) / kBlockSize;
+  // Index entries hold 31-bit offsets; without an index shift the file must stay below 2 GiB.
+  const uint64_t dataStart = kHeaderSize + (blocks + 1) * 4;
+  auto tooBig = [] { return ToolError("the image is too large for a CSO (it would pass 2 GiB)"); };
+  if (dataStart > kPlainFlag - 1) throw tooBig();
+
+  uint8_t header[kHeaderSize] = {'C', 'I', 'S', 'O'};
+  putLe32(header + 4, kHeaderSize);
+  putLe64(header + 8, total);
+  putLe32(header + 16, kBlockSize);
+  header[20] = 1; // version
+  header[21] = 0; // index shift
+  const uint64_t base = out.position();
+  out.write(header, sizeof header);
+  std::vector<uint8_t> index(size_t(blocks + 1) * 4);
+  out.write(index.data(), index.size()); // filled in once the block sizes are known
+
+  uint64_t pos = dataStart;
+  size_t at = 0;
+  BlockStream s;
+  s.totalBytes = total;
+  s.blockSize = kBlockSize;
+  s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
+  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Raw); };
+  s.sink = [&](const uint8_t* data, size_t n, bool stored) {
+    putLe32(&index[at], uint32_t(pos) | (stored ? kPlainFlag : 0));
+    at += 4;
+    out.write(data, n);
+    pos += n;
+    if (pos > kPlainFlag - 1) throw tooBig();
+  };
+  s.progress = progress;
+  encodeBlocks(s, threads);
+  putLe32(&index[at], uint32_t(pos));
+  out.writeAt(base + kHeaderSize, index.data(), index.size());
+}
+
+Reader::Reader(const ByteSource& src) : src_(src) {
+  auto corrupt = [](const std::string& why) { return ToolError("not a valid CSO file: " + why); };
+  const uint64_t fileSize = src.size();
+  if (fileSize < kHeaderSize) throw corrupt("shorter than its header");
+  uint8_t h[kHeaderSize];
+  src.readAt(0, h, sizeof h);
+  if (std::memcmp(h, "CISO", 4) != 0) throw corrupt("no CISO signature");
+  total_ = getLe64(h + 8);
+  blockSize_ = getLe32(h + 16);
+  const unsigned version = h[20];
+  align_ = h[21];
+  if (version > 1) throw ToolError("CSO version " + std::to_string(version) + " is not supported");
+  if (blockSize_ < 512 || blockSize_ > (1u << 20) || (blockSize_ & (blockSize_ - 1)))
+    throw corrupt("block size " + std::to_string(blockSize_));
+  if (align_ > 31) throw corrupt("index shift " + std::to_string(align_));
+
+  const uint64_t blocks = total_ / blockSize_ + (total_ % blockSize_ != 0);
+  // Every block needs an index entry in the file, which bounds what the header may claim.
+  if (blocks >= (fileSize - kHeaderSize) / 4) throw corrupt("the index runs past the end of the file");
+  index_.resize(size_t(blocks + 1));
+  std::vector<uint8_t> raw(index_.size() * 4);
+  src.readAt(kHeaderSize, raw.data(), raw.size());
+  const uint64_t dataStart = kHeaderSize + raw.size();
+  uint64_t prev = dataStart;
+  for (size_t i = 0; i < index_.size(); ++i) {
+    index_[i] = getLe32(&raw[i * 4]);
+    uint64_t off = uint64_t(index_[i] & ~kPlainFlag) << align_;
+    if (off < prev || off > fileSize)
+      throw corrupt("index entry " + std::to_string(i) + " points " +
+                    (off > fileSize ? "past the end of the file" : "backwards"));
+    prev = off;
+  }
+}
+
+void Reader::decompress(ByteSink& out, const Progress& progress) const {
+  const uint32_t count = blockCount();
+  // A deflated block never needs much more room than its plain size; anything beyond is
+  // padding from an index shift, and is not read.
+  const uint32_t maxDeflated = blockSize_ * 2 + 1024;
+  auto offsetOf = [this](uint32_t i) { return uint64_t(index_[i] & ~kPlainFlag) << align_; };
+  auto sizeOf = [this](uint32_t i) {
+    uint64_t start = uint64_t(i) * blockSize_;
+    return uint32_t(std::min<uint64_t>(blockSize_, total_ - start));
+  };
+  auto spanOf = [&](uint64_t i) {
+    uint32_t b = uint32_t(i);
+    uint64_t avail = offsetOf(b + 1) - offsetOf(b);
+    bool plain = index_[b] & kPlainFlag;
+    if (plain && avail < sizeOf(b))
+      throw ToolError("corrupt CSO: stored block " + std::to_string(b) + " is cut short");
+    uint32_t len = plain ? sizeOf(b) : uint32_t(std::min<uint64_t>(avail, maxDeflated));
+    return BlockSpan{offsetOf(b), len};
+  };
+  Inflater inflater;
+  std::vector<uint8_t> block(blockSize_);
+  uint64_t done = 0;
+  readBlocks(src_, count, spanOf, [&](uint64_t i, const uint8_t* data) {
+    uint32_t b = uint32_t(i);
+    uint32_t n = sizeOf(b);
+    if (index_[b] & kPlainFlag) {
+      out.write(data, n);
+    } else {
+      if (!inflater.inflateExact(Wrap::Raw, data, spanOf(i).length, block.data(), n))
+        throw ToolError("corrupt CSO: block " + std::to_string(b) + " does not inflate");
+      out.write(block.data(), n);
+    }
+    done += n;
+    if (progress && (b % 4096 == 0 || b + 1 == count)) progress(done);
+  });
+}
+
+} // namespace kivo::cso

@@ -1,0 +1,180 @@
+#include "io.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kivo {
+
+namespace {
+
+std::string sysMessage(const std::string& what, const std::string& path) {
+  return what + " '" + path + "': " + std::strerror(errno);
+}
+
+constexpr size_t kWriteBuffer = 1 << 20;
+
+// Temporary files being written, so that an interrupted run (Ctrl+C, a closed console)
+// removes them too. The handler may only use async-signal-safe calls.
+constexpr int kSlots = 4;
+std::atomic<const char*> g_temps[kSlots];
+
+void removeTempsAndDie(int sig) {
+  for (auto& slot : g_temps)
+    if (const char* p = slot.load()) ::unlink(p);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void trackTemp(const char* path) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+      ::signal(sig, removeTempsAndDie);
+  });
+  for (auto& slot : g_temps) {
+    const char* none = nullptr;
+    if (slot.compare_exchange_strong(none, path)) return;
+  }
+}
+
+void untrackTemp(const char* path) {
+  for (auto& slot : g_temps) {
+    const char* expected = path;
+    slot.compare_exchange_strong(expected, nullptr);
+  }
+}
+
+} // namespace
+
+void MemorySource::readAt(uint64_t off, void* buf, size_t n) const {
+  if (off > size_ || n > size_ - off) throw ToolError("unexpected end of data");
+  if (n) std::memcpy(buf, data_ + off, n);
+}
+
+void MemorySink::write(const void* buf, size_t n) {
+  auto p = static_cast<const uint8_t*>(buf);
+  bytes.insert(bytes.end(), p, p + n);
+}
+
+void MemorySink::writeAt(uint64_t off, const void* buf, size_t n) {
+  if (off > bytes.size() || n > bytes.size() - off) throw ToolError("patch outside written data");
+  if (n) std::memcpy(bytes.data() + off, buf, n);
+}
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw ToolError(sysMessage("cannot open", path));
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    ::close(fd_);
+    throw ToolError(sysMessage("cannot read", path));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    throw ToolError("cannot read '" + path + "': it is a folder");
+  }
+  if (S_ISREG(st.st_mode)) {
+    size_ = uint64_t(st.st_size);
+  } else { // a disc drive's block device has no st_size
+    off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0) {
+      ::close(fd_);
+      throw ToolError("cannot read '" + path + "': not a file of known size");
+    }
+    size_ = uint64_t(end);
+  }
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void InputFile::readAt(uint64_t off, void* buf, size_t n) const {
+  auto p = static_cast<uint8_t*>(buf);
+  while (n > 0) {
+    ssize_t got = ::pread(fd_, p, n, off_t(off));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ToolError(sysMessage("cannot read", path_));
+    }
+    if (got == 0) throw ToolError("'" + path_ + "' ends unexpectedly (truncated?)");
+    p += got;
+    n -= size_t(got);
+    off += uint64_t(got);
+  }
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  // The temporary sits in the target's folder so the final rename stays on one file system.
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temp_ = path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) throw ToolError(sysMessage("cannot write", path));
+  trackTemp(temp_.c_str());
+  buf_.reserve(kWriteBuffer);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+  }
+  untrackTemp(temp_.c_str());
+}
+
+void OutputFile::writeRaw(uint64_t at, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t put = ::pwrite(fd_, p, n, off_t(at));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw ToolError(sysMessage("cannot write", path_));
+    }
+    p += put;
+    n -= size_t(put);
+    at += uint64_t(put);
+  }
+}
+
+void OutputFile::flush() {
+  writeRaw(pos_ - buf_.size(), buf_.data(), buf_.size());
+  buf_.clear();
+}
+
+void OutputFile::write(const void* buf, size_t n) {
+  auto p = static_cast<const uint8_t*>(buf);
+  if (buf_.size() + n > kWriteBuffer) flush();
+  if (n >= kWriteBuffer) {
+    writeRaw(pos_, p, n);
+  } else {
+    buf_.insert(buf_.end(), p, p + n);
+  }
+  pos_ += n;
+}
+
+void OutputFile::writeAt(uint64_t off, const void* buf, size_t n) {
+  flush();
+  if (off > pos_ || n > pos_ - off) throw ToolError("internal error: patch outside written data");
+  writeRaw(off, static_cast<const uint8_t*>(buf), n);
+}
+
+void OutputFile::commit() {
+  flush();
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+    std::string msg = sysMessage("cannot write", path_);
+    ::unlink(temp_.c_str());
+    throw ToolError(msg);
+  }
+  untrackTemp(temp_.c_str());
+}
+
+} // namespace kivo

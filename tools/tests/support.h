@@ -1,0 +1,36 @@
+// Test helpers: sample images, temporary folders and running the shipped programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kivo::test {
+
+/// Runs of zeros, text, random bytes and repeated records, so that some blocks compress
+/// well, some not at all.
+std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed = 1);
+
+/// A 2048-byte-sector ISO whose sector 16 holds a volume descriptor with the given size.
+std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed = 1);
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  std::filesystem::path path;
+  std::filesystem::path operator/(const std::string& name) const { return path / name; }
+};
+
+struct ToolRun {
+  int status;         // exit status, or -1 when killed by a signal
+  std::string output; // stdout and stderr together
+};
+/// Runs a program of the tool folder with cwd as its current folder.
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
+                const std::filesystem::path& cwd);
+
+} // namespace kivo::test
