@@ -76,7 +76,8 @@ kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, i
   f.setUnderline(true);
   l->setFont(f);
   QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, kivo::kTitleBlue);
+  pal.setColor(QPalette::Active, QPalette::WindowText, kivo::kTitleBlue);
+  pal.setColor(QPalette::Inactive, QPalette::WindowText, kivo::kTitleBlue);
   l->setPalette(pal);
   l->move(x, y);
   l->adjustSize();
