@@ -140,6 +140,7 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
   prxdrive->setGeometry(8, 132, 200, 24);
   Label5->setBuddy(prxdrive);
 
+  Label7->setEnabled(false);
   prxname->setObjectName(QStringLiteral("prxname"));
   prxname->setGeometry(8, 184, 200, 24);
   prxname->setEnabled(false);
