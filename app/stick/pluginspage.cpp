@@ -86,6 +86,26 @@ kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, i
   return l;
 }
 
+// The drive box offers the volumes mounted when it opens, so a PSP plugged in later is listed.
+class DriveBox : public QComboBox {
+public:
+  using QComboBox::QComboBox;
+  void showPopup() override {
+    const QStringList volumes = kivo::mountedVolumes();
+    QStringList shown;
+    for (int i = 0; i < count(); ++i) shown << itemText(i);
+    if (volumes != shown) {
+      const QString text = currentText();
+      const QSignalBlocker quiet(this);
+      clear();
+      addItems(volumes);
+      setCurrentIndex(-1);
+      setEditText(text);
+    }
+    QComboBox::showPopup();
+  }
+};
+
 TImgBtn* arrow(QWidget* parent, const char* name, int x, int y) {
   auto* b = new TImgBtn(parent);
   b->setObjectName(QLatin1String(name));
@@ -110,7 +130,7 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
                       QStringLiteral("the recovery menu.")},
                      {8, 34, 470, 70})),
       Label5(label(this, "Label5", QStringLiteral("Select your PSP drive:"), 8, 114)),
-      prxdrive(new QComboBox(this)), Label8(label(this, "Label8", QStringLiteral("Browse for prx..."), 8, 166)),
+      prxdrive(new DriveBox(this)), Label8(label(this, "Label8", QStringLiteral("Browse for prx..."), 8, 166)),
       prxname(new QLineEdit(kNoPrxYet, this)), Label1(link(this, "Label1", QStringLiteral("Browse..."), 150, 166)),
       Label7(label(this, "Label7", QStringLiteral("Install where?"), 8, 220)),
       radioGame(target(this, "radioGame", QStringLiteral("GAME"), 8, 240)),
