@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
-  ttftest::FontSpec spec;
-  spec.names = {{3, 1, 0x0409, 0, u"(c)"}, {3, 1, 0x0409, 1, u"Fam"}, {3, 1, 0x0409, 2, u"Sub"},
+  ttftest::FontLayout layout;
+  layout.names = {{3, 1, 0x0409, 0, u"(c)"}, {3, 1, 0x0409, 1, u"Fam"}, {3, 1, 0x0409, 2, u"Sub"},
                 {3, 1, 0x0409, 4, u"Full name"}, {3, 1, 0x0411, 4, u"\u6A19"}, {3, 1, 0x0409, 5, u"1.0"}};
-  const auto font = ttftest::buildFont(spec);
+  const auto font = ttftest::buildFont(layout);
   const size_t n = font.size() < capacity ? font.size() : capacity;
   std::memcpy(out, font.data(), n);
   return n;

@@ -8,7 +8,7 @@
 #include <fstream>
 
 using ttftest::buildFont;
-using ttftest::FontSpec;
+using ttftest::FontLayout;
 using ttftest::Name;
 
 namespace {
@@ -18,9 +18,9 @@ bool readBytes(TTtfComp& ttf, const std::vector<uint8_t>& bytes) {
   return ttf.ReadFontNames(source);
 }
 
-FontSpec sampleFont() {
-  FontSpec spec;
-  spec.names = {{1, 0, 0, 4, u"Mac Name"},
+FontLayout sampleFont() {
+  FontLayout layout;
+  layout.names = {{1, 0, 0, 4, u"Mac Name"},
                 {3, 1, 0x0409, 0, u"(c) Someone"},
                 {3, 1, 0x0409, 1, u"Sample"},
                 {3, 1, 0x0409, 2, u"Bold"},
@@ -29,7 +29,7 @@ FontSpec sampleFont() {
                 {3, 1, 0x0409, 5, u"Version 1.0"},
                 {3, 1, 0x0409, 6, u"Sample-Bold"},
                 {3, 1, 0x0409, 7, u"Sample is a mark"}};
-  return spec;
+  return layout;
 }
 
 }  // namespace
@@ -57,43 +57,43 @@ TEST(TtfComp, ReadsTheFlaggedNamesOfPlatform3) {
 }
 
 TEST(TtfComp, LastRecordOfANameWinsAndIsConvertedToTheCodePage) {
-  FontSpec spec;
-  spec.names = {{3, 1, 0x0409, 4, u"Sample Regular"},
+  FontLayout layout;
+  layout.names = {{3, 1, 0x0409, 4, u"Sample Regular"},
                 {3, 1, 0x040C, 4, u"Sample Fran\u00e7ais \u20ac"},
                 {3, 1, 0x0409, 2, u"\u6A19\u6E96"},
                 {3, 1, 0x0409, 1, u"Cut\u0000here"}};
   TTtfComp ttf;
-  EXPECT_TRUE(readBytes(ttf, buildFont(spec)));
+  EXPECT_TRUE(readBytes(ttf, buildFont(layout)));
   EXPECT_EQ(ttf.FontFullName(), "Sample Fran\xE7" "ais \x80");
   EXPECT_EQ(ttf.FontSubFamName(), "??");
   EXPECT_EQ(ttf.FontFamilyName(), "Cut");
 }
 
 TEST(TtfComp, OnlyTheFirst24DirectoryEntriesAreSearched) {
-  FontSpec spec = sampleFont();
-  spec.tables = 30;
-  spec.nameIndex = 23;
+  FontLayout layout = sampleFont();
+  layout.tables = 30;
+  layout.nameIndex = 23;
   TTtfComp ttf;
-  EXPECT_TRUE(readBytes(ttf, buildFont(spec)));
+  EXPECT_TRUE(readBytes(ttf, buildFont(layout)));
   EXPECT_EQ(ttf.FontFullName(), "Sample Bold");
-  spec.nameIndex = 24;
-  EXPECT_FALSE(readBytes(ttf, buildFont(spec)));
+  layout.nameIndex = 24;
+  EXPECT_FALSE(readBytes(ttf, buildFont(layout)));
   EXPECT_EQ(ttf.Status(), 1);
   EXPECT_EQ(ttf.FontFullName(), "");  // the names of the previous read are gone
 }
 
 TEST(TtfComp, UnusableNameTablesGiveStatus1) {
   TTtfComp ttf;
-  FontSpec none = sampleFont();
+  FontLayout none = sampleFont();
   none.nameIndex = -1;
-  FontSpec zero = sampleFont();
+  FontLayout zero = sampleFont();
   zero.zeroOffset = true;
-  FontSpec empty;
-  FontSpec noStorage = sampleFont();
+  FontLayout empty;
+  FontLayout noStorage = sampleFont();
   noStorage.storageOverride = 0;
   noStorage.names.clear();
-  for (const FontSpec& spec : {none, zero, empty, noStorage}) {
-    EXPECT_FALSE(readBytes(ttf, buildFont(spec)));
+  for (const FontLayout& layout : {none, zero, empty, noStorage}) {
+    EXPECT_FALSE(readBytes(ttf, buildFont(layout)));
     EXPECT_EQ(ttf.Status(), 1);
   }
   // A bitmap, an empty file and a truncated record list are no usable font either.
@@ -111,16 +111,16 @@ TEST(TtfComp, UnusableNameTablesGiveStatus1) {
 }
 
 TEST(TtfComp, LongAndTruncatedStringsStayInsideTheBuffer) {
-  FontSpec spec;
-  spec.names = {{3, 1, 0x0409, 4, std::u16string(400, u'x')}, {3, 1, 0x0409, 2, std::u16string(149, u'y')}};
+  FontLayout layout;
+  layout.names = {{3, 1, 0x0409, 4, std::u16string(400, u'x')}, {3, 1, 0x0409, 2, std::u16string(149, u'y')}};
   TTtfComp ttf;
-  EXPECT_TRUE(readBytes(ttf, buildFont(spec)));
+  EXPECT_TRUE(readBytes(ttf, buildFont(layout)));
   EXPECT_EQ(ttf.FontFullName(), std::string(149, 'x'));
   EXPECT_EQ(ttf.FontSubFamName(), std::string(149, 'y'));
 
   // The string storage ends early: what is there is used, to a whole unit.
-  spec.names = {{3, 1, 0x0409, 4, u"Sample"}};
-  auto font = buildFont(spec);
+  layout.names = {{3, 1, 0x0409, 4, u"Sample"}};
+  auto font = buildFont(layout);
   font.resize(font.size() - 5);
   EXPECT_TRUE(readBytes(ttf, font));
   EXPECT_EQ(ttf.FontFullName(), "Sam");  // 7 of 12 bytes: three whole units

@@ -278,7 +278,7 @@ private slots:
 
   void fontsWithoutAFullNameLeaveTheCaptions() {
     Xmb x;
-    ttftest::FontSpec longName;
+    ttftest::FontLayout longName;
     longName.names = {{3, 1, 0x0409, 4, u"A Remarkably Long Font Full Name Indeed"}};
     const auto bytes = ttftest::buildFont(longName);
     const QString made = x.program.write("fonts/long.ttf", QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()));

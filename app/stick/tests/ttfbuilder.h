@@ -13,7 +13,7 @@ struct Name {
   std::u16string text;
 };
 
-struct FontSpec {
+struct FontLayout {
   std::vector<Name> names;
   int tables = 4;         ///< entries in the table directory
   int nameIndex = 1;      ///< which entry is "name" (-1: none)
@@ -30,27 +30,27 @@ inline void put32(std::vector<uint8_t>& v, uint32_t x) {
   put16(v, x);
 }
 
-inline std::vector<uint8_t> buildFont(const FontSpec& spec) {
+inline std::vector<uint8_t> buildFont(const FontLayout& layout) {
   std::vector<uint8_t> font;
   put32(font, 0x00010000);
-  put16(font, uint16_t(spec.tables));
+  put16(font, uint16_t(layout.tables));
   put16(font, 0);
   put16(font, 0);
   put16(font, 0);
-  const uint32_t namePos = 12 + 16 * uint32_t(spec.tables);
-  for (int i = 0; i < spec.tables; ++i) {
-    const std::string tag = i == spec.nameIndex ? "name" : "t" + std::to_string(100 + i);
+  const uint32_t namePos = 12 + 16 * uint32_t(layout.tables);
+  for (int i = 0; i < layout.tables; ++i) {
+    const std::string tag = i == layout.nameIndex ? "name" : "t" + std::to_string(100 + i);
     font.insert(font.end(), tag.begin(), tag.begin() + 4);
     put32(font, 0);
-    put32(font, i == spec.nameIndex ? (spec.zeroOffset ? 0 : namePos) : namePos);
+    put32(font, i == layout.nameIndex ? (layout.zeroOffset ? 0 : namePos) : namePos);
     put32(font, 0);
   }
-  const uint16_t storage = uint16_t(6 + 12 * spec.names.size());
+  const uint16_t storage = uint16_t(6 + 12 * layout.names.size());
   put16(font, 0);
-  put16(font, uint16_t(spec.names.size()));
-  put16(font, spec.storageOverride ? spec.storageOverride : storage);
+  put16(font, uint16_t(layout.names.size()));
+  put16(font, layout.storageOverride ? layout.storageOverride : storage);
   std::vector<uint8_t> strings;
-  for (const Name& n : spec.names) {
+  for (const Name& n : layout.names) {
     put16(font, n.platform);
     put16(font, n.encoding);
     put16(font, n.language);
