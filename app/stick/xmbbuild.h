@@ -1,0 +1,54 @@
+#pragma once
+// The builders behind the Customize XMB page, without widgets: the top-menu build with
+// doit.cmd, the font build with pgf.exe and the font preview's choice of face.
+
+#include "xmbpicture.h"
+
+#include "shell/services.h"
+
+#include <array>
+#include <optional>
+
+class TTtfComp;
+
+namespace kivo::stick {
+
+inline const QString kTopMenuFile = QStringLiteral("topmenu_plugin.rco");
+inline const QString kTopMenuDone = QStringLiteral("Done. Your topmenu has been outputted.");
+inline const QString kTopMenuMissing =
+    QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!");
+inline const QString kFontDone = QStringLiteral("Done. Your font has been outputted.");
+inline const QString kFontMissing = QStringLiteral("Oops! Font was not created. Please check your font for compability!");
+
+/// pgf.exe "font" "output": both paths quoted, nothing escaped, used even when empty.
+QString pgfCommandLine(const QString& fontPath, const QString& outputPath);
+
+/// Builds the top menu from the six slots. programFolder is current when called and current
+/// again when it returns. Writes bin/1.bmp to bin/6.bmp, runs doit.cmd in the tool folder,
+/// copies the program folder's topmenu_plugin.rco to target (unless target is that file) and
+/// deletes it. Returns the result text; throws kivo::Failure when a picture cannot be saved or
+/// the tool folder cannot be entered.
+QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
+                     ToolRunner& runner);
+
+/// Starts pgf.exe in the tool folder and returns at once; throws kivo::Failure when the tool
+/// folder cannot be entered.
+void startFontBuild(const QString& fontPath, const QString& outputPath, const QString& programFolder,
+                    ToolRunner& runner);
+
+/// The font build's result text, following whether the output file is there.
+QString fontResult(const QString& outputPath);
+
+/// How the captions show a chosen font: the face name the user sees (the font's full name,
+/// cut to 31 characters) and what Qt draws with (the registered family and the sub-family).
+struct CaptionFace {
+  QString faceName;
+  QString family;
+  QString styleName;
+};
+
+/// Registers the font file with the application and reads its names with ttf. Nothing when the
+/// font has no full name, so the captions keep their face.
+std::optional<CaptionFace> chooseCaptionFace(const QString& fontFile, TTtfComp& ttf);
+
+}  // namespace kivo::stick
