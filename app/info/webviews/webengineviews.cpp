@@ -2,11 +2,35 @@
 // merely linking the engine slows the window's start several times over.
 #include "info/webview.h"
 
+#include <QCoreApplication>
+#include <QOpenGLContext>
 #include <QPointer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+// Qt's own hook for the context all GL contexts share (qopenglcontext_p.h).
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 namespace {
+
+QOpenGLContext* shareContext = nullptr;
+
+void deleteShareContext() {
+  qt_gl_set_global_share_context(nullptr);
+  delete shareContext;
+  shareContext = nullptr;
+}
+
+// The engine expects a shared GL context that the application creates before it starts; loaded
+// later, as here, it finds none and crashes on its first view. Provide one, as the engine's own
+// start-up would have. A context that cannot be created still lets it fall back to software.
+void ensureShareContext() {
+  if (QOpenGLContext::globalShareContext()) return;
+  shareContext = new QOpenGLContext;
+  shareContext->create();
+  qt_gl_set_global_share_context(shareContext);
+  qAddPostRoutine(deleteShareContext);
+}
 
 class EngineBrowser : public kivo::info::Browser {
 public:
@@ -38,6 +62,7 @@ class WebEngineModule : public QObject, public kivo::info::BrowserModule {
   Q_INTERFACES(kivo::info::BrowserModule)
 public:
   std::unique_ptr<kivo::info::Browser> createBrowser(QWidget* parent) override {
+    ensureShareContext();
     return std::make_unique<EngineBrowser>(parent);
   }
 };
