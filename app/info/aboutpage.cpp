@@ -59,8 +59,9 @@ TFrame4::TFrame4(kivo::Services& services, QWidget* parent)
       iconFav(new QLabel(this)), Label1(new QLabel(kivo::info::creditsLine(), this)), t1(new QTimer(this)),
       timer15(new QTimer(this)) {
   setObjectName(QStringLiteral("Frame4"));
-  // The banner's letters are built from blanks: a tight document margin keeps them in line.
-  head->document()->setDocumentMargin(2);
+  // The lines fill the memos to the pixel: with the default margins the last one is cut.
+  head->document()->setDocumentMargin(0);
+  Memo1->document()->setDocumentMargin(2);
 
   sitelink->setObjectName(QStringLiteral("sitelink"));
   QFont link = kivo::pixelFont(QStringLiteral("Verdana"), 13);

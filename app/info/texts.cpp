@@ -71,9 +71,8 @@ QString creditsLine() {
   return QStringLiteral(
       "Many thanks to: Zorbek for ciso, Marrow and Tessel for the DAX converter, Quillon for the PS1 "
       "EBOOT tools, Nyx_Ferro for the USB and network host programs, Padawin for the keyboard "
-      "redirectors, Sorrel and Brimble for testing every build, Okapi for the XMB icon ideas, "
-      "Lintwhistle for the font builder, Verrow for the theme pictures, everybody on the forums who "
-      "reported bugs, and you for using Kivo!");
+      "redirectors, Sorrel and Brimble for testing, Lintwhistle for the font builder, "
+      "everybody who reported bugs, and you for using Kivo!");
 }
 
 QStringList eggBoxes() {
