@@ -48,6 +48,7 @@ BrowserModule* browserModule(QString* why) {
     } else {
       reason = loader.errorString();
     }
+    if (!module) qInfo("Web views unavailable: %s", qPrintable(reason));
   }
   if (why) *why = reason;
   return module;
@@ -98,10 +99,8 @@ void TWebView::scheduleAttach() {
 void TWebView::attach() {
   if (tried_) return;
   tried_ = true;
-  QString why;
-  if (BrowserModule* module = browserModule(&why)) browser_ = module->createBrowser(this);
+  if (BrowserModule* module = browserModule()) browser_ = module->createBrowser(this);
   if (!browser_) {
-    if (!why.isEmpty()) qInfo("Web views unavailable: %s", qPrintable(why));
     message_ = new QLabel(kNoBrowserText, this);
     message_->setObjectName(QStringLiteral("message"));
     message_->setWordWrap(true);
