@@ -3,7 +3,10 @@
 #include "shell/page.h"
 #include "texts.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QTextBlock>
+#include <cmath>
 
 namespace {
 
@@ -36,8 +39,13 @@ Tchangelog::Tchangelog(QWidget* parent) : QScrollArea(parent), Memo1(new QPlainT
   Memo1->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 13));
   paintGrey(Memo1, QPalette::Base);
   Memo1->setPlainText(kivo::info::changelogLines().join(QLatin1Char('\n')));
-  Memo1->setGeometry(0, 0, 497, 402);
-  content->resize(497, 402);
+  // Here the 25 lines run a few pixels past 402; the memo grows so the panel can scroll to them.
+  qreal needed = 2 * Memo1->document()->documentMargin();
+  for (QTextBlock b = Memo1->document()->begin(); b.isValid(); b = b.next())
+    needed += Memo1->document()->documentLayout()->blockBoundingRect(b).height();
+  const int height = std::max(402, int(std::ceil(needed)));
+  Memo1->setGeometry(0, 0, 497, height);
+  content->resize(497, height);
   setWidget(content);
   resize(497, 402);
 }

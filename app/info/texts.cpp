@@ -4,13 +4,13 @@ namespace kivo::info {
 
 QStringList bannerLines() {
   return {
-      QString(),
       QStringLiteral("      __   __     __                                       __          _____"),
       QStringLiteral("     / / _/_/    /_/                                     _/ /         / ___/"),
       QStringLiteral("    / /_/ /     __  __     __    ____      __     __   /  /         / /__"),
       QStringLiteral("   /  __ `\\    / /  \\ \\   / /   / __ \\     \\ \\   / /   / /          \\___ \\"),
       QStringLiteral("  / /   \\ \\  / /    \\ \\_/ /   / /_/ /      \\ \\_/ /   / /     __   ____/ /"),
       QStringLiteral(" /_/     \\_\\/_/      \\___/    \\____/        \\___/   /_/     /_/  /_____/"),
+      QString(),
   };
 }
 
