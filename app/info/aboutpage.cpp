@@ -11,8 +11,8 @@
 
 namespace {
 
-QPlainTextEdit* memo(QWidget* parent, const char* name, const QString& accessible, const QFont& font, QRect place,
-                     const QStringList& lines) {
+QPlainTextEdit* memo(QWidget* parent, const char* name, const QString& accessible, const QFont& font,
+                     QRect place, const QStringList& lines) {
   auto* edit = new QPlainTextEdit(parent);
   edit->setObjectName(QLatin1String(name));
   edit->setAccessibleName(accessible);
@@ -47,12 +47,13 @@ QPixmap emblem() {
   return pixmap;
 }
 
-}  // namespace
+} // namespace
 
 TFrame4::TFrame4(kivo::Services& services, QWidget* parent)
     : kivo::Page(services, parent), title(makeTitle(QStringLiteral("About"))),
-      head(memo(this, "head", QStringLiteral("Kivo v1.5"), kivo::pixelFont(QStringLiteral("Lucida Console"), 13),
-                {104, 16, 601, 105}, kivo::info::bannerLines())),
+      head(memo(this, "head", QStringLiteral("Kivo v1.5"),
+                kivo::pixelFont(QStringLiteral("Lucida Console"), 13), {104, 16, 601, 105},
+                kivo::info::bannerLines())),
       Memo1(memo(this, "Memo1", QStringLiteral("About Kivo"), kivo::pixelFont(QStringLiteral("Verdana"), 11),
                  {192, 120, 417, 241}, kivo::info::aboutLines())),
       sitelink(new kivo::ClickLabel(QStringLiteral("Click here to visit the Kivo homepage!"), this)),
@@ -96,9 +97,14 @@ TFrame4::TFrame4(kivo::Services& services, QWidget* parent)
 }
 
 void TFrame4::sitelinkClick() {
-  services().runner.openWithShell(kivo::info::siteUrl(QStringLiteral("/Kivo/")).toString(), kivo::SW_SHOWNORMAL);
+  services().runner.openWithShell(kivo::info::siteUrl(QStringLiteral("/Kivo/")).toString(),
+                                  kivo::SW_SHOWNORMAL);
 }
 
-void TFrame4::t1Timer() { Label1->move(Label1->x() - 1, Label1->y()); }
+void TFrame4::t1Timer() {
+  Label1->move(Label1->x() - 1, Label1->y());
+}
 
-void TFrame4::timer15Timer() { Label1->move(kCreditsStart, Label1->y()); }
+void TFrame4::timer15Timer() {
+  Label1->move(kCreditsStart, Label1->y());
+}

@@ -21,8 +21,8 @@ public:
   kivo::ClickLabel* const sitelink;
   QLabel* const iconFav;
   QLabel* const Label1;  ///< the credits line
-  QTimer* const t1;       ///< credits step, 20 ms
-  QTimer* const timer15;  ///< credits restart, 90 s
+  QTimer* const t1;      ///< credits step, 20 ms
+  QTimer* const timer15; ///< credits restart, 90 s
 
   static constexpr int kCreditsStart = 784;
 

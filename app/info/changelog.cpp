@@ -16,7 +16,7 @@ void paintGrey(QWidget* widget, QPalette::ColorRole role) {
   widget->setPalette(pal);
 }
 
-}  // namespace
+} // namespace
 
 Tchangelog::Tchangelog(QWidget* parent) : QScrollArea(parent), Memo1(new QPlainTextEdit) {
   setObjectName(QStringLiteral("changelog"));

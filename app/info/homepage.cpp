@@ -49,21 +49,21 @@ private:
 
 QPixmap decoration() {
   QPixmap pixmap(QStringLiteral(":/info/bgimage.png"));
-  return pixmap;  // a missing picture just leaves the corner empty
+  return pixmap; // a missing picture just leaves the corner empty
 }
 
-}  // namespace
+} // namespace
 
 TframeMain::TframeMain(kivo::Services& services, QWidget* parent)
     : kivo::Page(services, parent), Label1(makeTitle(QStringLiteral("Welcome to Kivo v1.5"))),
-      changelog1(new Tchangelog(this)), web1(new kivo::info::TWebView(this)), web2(new kivo::info::TWebView(this)),
-      loading(new LoadingSign(this)), bgimage(new QLabel(this)), eggedit(new QLineEdit(this)),
-      timeregg(new QTimer(this)) {
+      changelog1(new Tchangelog(this)), web1(new kivo::info::TWebView(this)),
+      web2(new kivo::info::TWebView(this)), loading(new LoadingSign(this)), bgimage(new QLabel(this)),
+      eggedit(new QLineEdit(this)), timeregg(new QTimer(this)) {
   setObjectName(QStringLiteral("frame0"));
 
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setAttribute(Qt::WA_TranslucentBackground);
-  Label1->setCursor(Qt::ArrowCursor);  // nothing invites the double-click
+  Label1->setCursor(Qt::ArrowCursor); // nothing invites the double-click
   Label1->installEventFilter(this);
 
   changelog1->setObjectName(QStringLiteral("changelog1"));
@@ -111,7 +111,9 @@ void TframeMain::FrameEnter() {
   web2->Navigate(kivo::info::siteUrl(kChatPage));
 }
 
-void TframeMain::web1DownloadBegin() { loading->show(); }
+void TframeMain::web1DownloadBegin() {
+  loading->show();
+}
 
 void TframeMain::web1DownloadComplete() {
   web1->setBrowserVisible(true);
@@ -128,7 +130,8 @@ bool TframeMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TframeMain::Label1DblClick() {
   timeregg->start();
-  for (const QString& text : kivo::info::eggBoxes()) services().messages.showMessage(text);
+  for (const QString& text : kivo::info::eggBoxes())
+    services().messages.showMessage(text);
   eggedit->setText(kivo::info::kEggMarker);
 }
 

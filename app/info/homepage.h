@@ -19,11 +19,11 @@ public:
 
   QLabel* const Label1;
   Tchangelog* const changelog1;
-  kivo::info::TWebView* const web1;  ///< the version page
-  kivo::info::TWebView* const web2;  ///< the chat page
+  kivo::info::TWebView* const web1; ///< the version page
+  kivo::info::TWebView* const web2; ///< the chat page
   QWidget* const loading;
   QLabel* const bgimage;
-  QLineEdit* const eggedit;  ///< hidden marker of a finished pass through the easter egg
+  QLineEdit* const eggedit; ///< hidden marker of a finished pass through the easter egg
   QTimer* const timeregg;
 
   static inline const QString kVersionPage = QStringLiteral("/Kivo/v.php?version=100");
@@ -42,5 +42,5 @@ protected:
 
 private:
   int punishing_ = 0;      // nesting of the punishment (it can fire inside its own boxes)
-  int editorsStarted_ = 0;  // editors started by the current punishment
+  int editorsStarted_ = 0; // editors started by the current punishment
 };

@@ -15,4 +15,4 @@ QString siteAddress();
 /// An address on the site: pathAndQuery starts with '/'.
 QUrl siteUrl(const QString& pathAndQuery);
 
-}  // namespace kivo::info
+} // namespace kivo::info

@@ -154,4 +154,4 @@ QStringList eggBoxes() {
   };
 }
 
-}  // namespace kivo::info
+} // namespace kivo::info

@@ -19,10 +19,10 @@ QString creditsLine();
 /// The easter egg's boxes, in the order they are shown.
 QStringList eggBoxes();
 inline const QString kEggMarker = QStringLiteral("cheater");
-inline const QString kPunishFirst =
-    QStringLiteral("CHEATER! You didnt clicked but used enter or space! Now im gonna punish you, as promised!");
+inline const QString kPunishFirst = QStringLiteral(
+    "CHEATER! You didnt clicked but used enter or space! Now im gonna punish you, as promised!");
 inline const QString kPunishSecond = QStringLiteral("Happy closing...");
 /// Editors started by one punishment: enough for the joke, few enough to close by hand.
 inline constexpr int kPunishEditors = 3;
 
-}  // namespace kivo::info
+} // namespace kivo::info

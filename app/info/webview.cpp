@@ -20,9 +20,11 @@ QString& moduleFolder() {
   return folder;
 }
 
-}  // namespace
+} // namespace
 
-void setBrowserModuleFolder(const QString& folder) { moduleFolder() = folder; }
+void setBrowserModuleFolder(const QString& folder) {
+  moduleFolder() = folder;
+}
 
 QString browserModuleFolder() {
   if (!moduleFolder().isEmpty()) return moduleFolder();
@@ -57,7 +59,9 @@ BrowserModule* browserModule(QString* why) {
 TWebView::TWebView(QWidget* parent) : QWidget(parent) {}
 
 // The browser goes before the widget tree it lives in.
-TWebView::~TWebView() { browser_.reset(); }
+TWebView::~TWebView() {
+  browser_.reset();
+}
 
 void TWebView::Navigate(const QUrl& url) {
   requested_ = url;
@@ -65,7 +69,7 @@ void TWebView::Navigate(const QUrl& url) {
     browser_->navigate(url);
     return;
   }
-  if (tried_) return;  // no module: the message stays
+  if (tried_) return; // no module: the message stays
   pending_ = true;
   if (painted_) scheduleAttach();
 }
@@ -75,7 +79,9 @@ void TWebView::setBrowserVisible(bool visible) {
   if (browser_) browser_->setBrowserVisible(visible);
 }
 
-bool TWebView::browserVisible() const { return browser_ ? browser_->browserVisible() : visibleWish_; }
+bool TWebView::browserVisible() const {
+  return browser_ ? browser_->browserVisible() : visibleWish_;
+}
 
 void TWebView::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
@@ -121,4 +127,4 @@ void TWebView::attach() {
   }
 }
 
-}  // namespace kivo::info
+} // namespace kivo::info

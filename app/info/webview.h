@@ -89,7 +89,7 @@ private:
   bool visibleWish_ = false;
 };
 
-}  // namespace kivo::info
+} // namespace kivo::info
 
 #define KIVO_BROWSER_MODULE_IID "net.plovik.kivo.BrowserModule/1"
 Q_DECLARE_INTERFACE(kivo::info::BrowserModule, KIVO_BROWSER_MODULE_IID)

@@ -28,8 +28,8 @@ public:
   bool listen() { return server_.listen(QHostAddress::LocalHost); }
   QByteArray base() const { return "http://127.0.0.1:" + QByteArray::number(server_.serverPort()); }
 
-  QStringList requests;  ///< path and query of every request, in order
-  QStringList held;      ///< requests for these paths are answered only on release()
+  QStringList requests; ///< path and query of every request, in order
+  QStringList held;     ///< requests for these paths are answered only on release()
 
   int count(const QString& path) const { return requests.count(path); }
   void release() {
@@ -66,7 +66,7 @@ private:
   QList<QPointer<QTcpSocket>> waiting_;
 };
 
-}  // namespace
+} // namespace
 
 class HomeWebTest : public QObject {
   Q_OBJECT
@@ -121,7 +121,7 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(page->loading->isHidden(), 20000);
     for (const QString& path : site_.requests)
       QVERIFY2(path.startsWith("/Kivo/") || path == "/favicon.ico", qPrintable(path));
-    page.reset();  // the views go before the application object
+    page.reset(); // the views go before the application object
   }
 
 private:

@@ -25,10 +25,11 @@ private slots:
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
           const QByteArray head = socket->readAll();
           requests_ << QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
-          const QByteArray body = "<html><body style='background:#dfe'><h3>Kivo page " + head.split(' ').value(1) +
-                                  "</h3></body></html>";
-          socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
-                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+          const QByteArray body = "<html><body style='background:#dfe'><h3>Kivo page " +
+                                  head.split(' ').value(1) + "</h3></body></html>";
+          socket->write(
+              "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+              QByteArray::number(body.size()) + "\r\n\r\n" + body);
           socket->disconnectFromHost();
         });
     });
@@ -57,7 +58,7 @@ private slots:
       QTest::qWait(500);
       QGuiApplication::primaryScreen()->grabWindow(0).save(qEnvironmentVariable("KIVO_SHOT") + "-about.png");
     }
-    window.reset();  // the views go before the application object
+    window.reset(); // the views go before the application object
   }
 
 private:

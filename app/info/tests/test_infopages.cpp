@@ -8,13 +8,13 @@
 #include "shell/clicklabel.h"
 #include "shell/tests/kit/fakes.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QAbstractTextDocumentLayout>
-#include <QTextBlock>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,13 +25,18 @@ namespace {
 int widest(const QStringList& lines, const QFont& font) {
   const QFontMetrics fm(font);
   int w = 0;
-  for (const QString& line : lines) w = std::max(w, fm.horizontalAdvance(line));
+  for (const QString& line : lines)
+    w = std::max(w, fm.horizontalAdvance(line));
   return w;
 }
 
 // The memo's text area: its size less the document margins.
-int textWidth(QPlainTextEdit* memo) { return memo->width() - 2 * int(memo->document()->documentMargin()); }
-int textHeight(QPlainTextEdit* memo) { return memo->height() - 2 * int(memo->document()->documentMargin()); }
+int textWidth(QPlainTextEdit* memo) {
+  return memo->width() - 2 * int(memo->document()->documentMargin());
+}
+int textHeight(QPlainTextEdit* memo) {
+  return memo->height() - 2 * int(memo->document()->documentMargin());
+}
 
 // Where the last line with text on it ends, as the memo lays its lines out.
 qreal inkBottom(QPlainTextEdit* memo) {
@@ -44,7 +49,7 @@ qreal inkBottom(QPlainTextEdit* memo) {
   return bottom;
 }
 
-}  // namespace
+} // namespace
 
 class InfoPagesTest : public QObject {
   Q_OBJECT
@@ -79,7 +84,8 @@ private slots:
     const QStringList banner = page.head->toPlainText().split('\n');
     QCOMPARE(banner.size(), 7);
     for (const QString& line : banner)
-      for (QChar c : line) QVERIFY2(QString(" /\\_`").contains(c), qPrintable(line));
+      for (QChar c : line)
+        QVERIFY2(QString(" /\\_`").contains(c), qPrintable(line));
     QCOMPARE(QFontInfo(page.head->font()).family(), QString("DejaVu Sans Mono"));
     QVERIFY(QFontInfo(page.head->font()).fixedPitch());
 
@@ -89,14 +95,17 @@ private slots:
     QVERIFY(about[8].startsWith(QString(37, ' ') + "--->> ") && about[8].endsWith(" <<---"));
     QVERIFY(about[8].mid(37 + 6).contains('@'));
     QCOMPARE(about[10], QString("Thanks in advance for your comment :) "));
-    for (int empty : {4, 7, 9, 11, 15}) QVERIFY(about[empty].isEmpty());
+    for (int empty : {4, 7, 9, 11, 15})
+      QVERIFY(about[empty].isEmpty());
     QVERIFY(about[17].startsWith("~Plovik (") && about[17].endsWith(")"));
 
     // Nothing of the fixed texts is cut off: the memos have no scroll bars.
     QVERIFY(widest(banner, page.head->font()) <= textWidth(page.head));
     QVERIFY(widest(about, page.Memo1->font()) <= textWidth(page.Memo1));
-    QVERIFY2(inkBottom(page.Memo1) <= textHeight(page.Memo1), qPrintable(QString::number(inkBottom(page.Memo1))));
-    QVERIFY2(inkBottom(page.head) <= textHeight(page.head), qPrintable(QString::number(inkBottom(page.head))));
+    QVERIFY2(inkBottom(page.Memo1) <= textHeight(page.Memo1),
+             qPrintable(QString::number(inkBottom(page.Memo1))));
+    QVERIFY2(inkBottom(page.head) <= textHeight(page.head),
+             qPrintable(QString::number(inkBottom(page.head))));
   }
 
   void changelogPanel() {
@@ -113,7 +122,8 @@ private slots:
     QVERIFY(lines[15].startsWith("- It recognizes PRX files, so "));
     QCOMPARE(lines[24], QString(" ~Plovik"));
     QVERIFY(widest(lines, panel.Memo1->font()) <= textWidth(panel.Memo1));
-    QVERIFY2(inkBottom(panel.Memo1) <= textHeight(panel.Memo1), qPrintable(QString::number(inkBottom(panel.Memo1))));
+    QVERIFY2(inkBottom(panel.Memo1) <= textHeight(panel.Memo1),
+             qPrintable(QString::number(inkBottom(panel.Memo1))));
   }
 
   // 50 px a second over 784 + 2102 px: out of sight from about 58 s to the 90 s restart.
@@ -185,7 +195,7 @@ private slots:
     emit page.web1->DownloadBegin();
     emit page.web2->DownloadBegin();
     QVERIFY(!page.loading->isHidden());
-    emit page.web2->DownloadComplete();  // the first completion hides it, web1 still loading
+    emit page.web2->DownloadComplete(); // the first completion hides it, web1 still loading
     QVERIFY(page.loading->isHidden());
     QVERIFY(page.web1->browserVisible());
     emit page.web1->DownloadBegin();
@@ -211,7 +221,7 @@ private slots:
       QCOMPARE(message->text(), kivo::info::kNoBrowserText);
     }
     QVERIFY(page.loading->isHidden());
-    page.FrameEnter();  // entering again is harmless
+    page.FrameEnter(); // entering again is harmless
     QCOMPARE(page.web1->findChildren<QLabel*>().size(), 1);
   }
 
@@ -229,8 +239,8 @@ private slots:
     const int cheat = boxes.indexOf("CHEATER!!!");
     QVERIFY(cheat > 1);
     QCOMPARE(boxes.mid(cheat + 1, 8),
-             (QStringList{"* Format C: /y *", "    .     ", "   ...    ", "  .....   ", " .......  ", "......... ",
-                          "Done, rebooting computer.", "Just kidding :D"}));
+             (QStringList{"* Format C: /y *", "    .     ", "   ...    ", "  .....   ", " .......  ",
+                          "......... ", "Done, rebooting computer.", "Just kidding :D"}));
     QVERIFY(boxes.count("But why?") >= 2 && boxes.count("Cya...") >= 2);
     const int dots = boxes.indexOf("...");
     QCOMPARE(boxes.mid(dots, 3), (QStringList{"...", "...", "..."}));
@@ -239,7 +249,7 @@ private slots:
     QVERIFY(fakes.runner.starts.empty());
 
     fakes.messages.boxes.clear();
-    page.timeregg->setInterval(1);  // let the real timer fire the check
+    page.timeregg->setInterval(1); // let the real timer fire the check
     QTRY_VERIFY(!page.timeregg->isActive());
     QCOMPARE(fakes.messages.texts(), (QStringList{kivo::info::kPunishFirst, kivo::info::kPunishSecond}));
     QCOMPARE(fakes.runner.commandLines(), QStringList(3, "notepad"));
@@ -280,7 +290,7 @@ private slots:
     page.timeregg->start();
     int nested = 0;
     fakes.messages.whileOpen = [&](const BoxRecord& box) {
-      const QString text = box.text;  // the record may move when a nested box is added
+      const QString text = box.text; // the record may move when a nested box is added
       if (text == kivo::info::kPunishSecond && nested < 3) {
         ++nested;
         QVERIFY(page.timeregg->isActive());

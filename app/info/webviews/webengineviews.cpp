@@ -54,7 +54,7 @@ private:
   QPointer<QWebEngineView> view_;
 };
 
-}  // namespace
+} // namespace
 
 class WebEngineModule : public QObject, public kivo::info::BrowserModule {
   Q_OBJECT
