@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -52,7 +53,7 @@ struct Timing {
 struct Image {
   std::string path;
   uint32_t sectors = 0;
-  size_t blocks = 0, stored = 0;
+  size_t blocks = 0, stored = 0, oneDeflateBlock = 0;
   uint64_t fileSize = 0;
   uLong crc = 0; // of the raw image
 };
@@ -137,6 +138,7 @@ Image buildImage(const std::string& path, uint32_t sectors) {
       bytes = block.data();
       img.stored++;
     }
+    if (bytes == packed.data() && (packed[0] & 1)) img.oneDeflateBlock++;
     put32(&index[b * 32], uint32_t(dataPos));
     put32(&index[b * 32 + 4], uint32_t(len));
     writeAll(fd, bytes, len);
@@ -153,8 +155,8 @@ Image buildImage(const std::string& path, uint32_t sectors) {
   return img;
 }
 
-// The reference: read each block and inflate it with zlib, writing nothing.
-void zlibPass(const Image& img, Timing& timing) {
+// The reference: read each block and inflate it with zlib (or libdeflate), writing nothing.
+void inflatePass(const Image& img, Timing& timing, bool useLibdeflate = false) {
   auto start = Clock::now();
   double cpu0 = cpuNow();
   int fd = open(img.path.c_str(), O_RDONLY);
@@ -167,6 +169,7 @@ void zlibPass(const Image& img, Timing& timing) {
   std::vector<uint8_t> in(kBlockSize * 2), out(kBlockSize);
   z_stream zs{};
   inflateInit2(&zs, -15);
+  libdeflate_decompressor* fast = libdeflate_alloc_decompressor();
   uint64_t produced = 0;
   for (size_t e = 0; e < rastle::kMaxBlocks; ++e) {
     uint32_t off, len;
@@ -178,6 +181,12 @@ void zlibPass(const Image& img, Timing& timing) {
       produced += len;
       continue;
     }
+    if (useLibdeflate) {
+      size_t got = 0;
+      libdeflate_deflate_decompress(fast, in.data(), len, out.data(), out.size(), &got);
+      produced += got;
+      continue;
+    }
     inflateReset(&zs);
     zs.next_in = in.data();
     zs.avail_in = len;
@@ -187,10 +196,11 @@ void zlibPass(const Image& img, Timing& timing) {
     produced += kBlockSize - zs.avail_out;
   }
   inflateEnd(&zs);
+  libdeflate_free_decompressor(fast);
   close(fd);
   timing.keepBest(seconds(start), cpuNow() - cpu0);
   if (produced != uint64_t(img.sectors) * kSectorSize)
-    std::printf("  (zlib pass produced %llu bytes)\n", (unsigned long long)produced);
+    std::printf("  (inflate pass produced %llu bytes)\n", (unsigned long long)produced);
 }
 
 struct ProgramRun {
@@ -276,14 +286,17 @@ void measure(const std::string& dir, uint32_t sectors, int rounds) {
   auto t0 = Clock::now();
   Image img = buildImage(eboot, sectors);
   double mb = img.sectors * double(kSectorSize) / 1e6;
-  std::printf("image %.1f MB raw (%zu blocks, %zu stored plain), EBOOT %.1f MB, built in %.1f s\n", mb,
-              img.blocks, img.stored, img.fileSize / 1e6, seconds(t0));
+  std::printf(
+      "image %.1f MB raw (%zu blocks: %zu stored plain, %zu one-block streams), EBOOT %.1f MB, built in "
+      "%.1f s\n",
+      mb, img.blocks, img.stored, img.oneDeflateBlock, img.fileSize / 1e6, seconds(t0));
 
-  Timing zlib, prog, core, coreZlib;
+  Timing zlib, libdeflate, prog, core, coreZlib;
   long rss = 0;
-  zlibPass(img, zlib); // warms the page cache
+  inflatePass(img, zlib); // warms the page cache
   for (int i = 0; i < rounds; ++i) {
-    zlibPass(img, zlib);
+    inflatePass(img, zlib);
+    inflatePass(img, libdeflate, true);
     ProgramRun r = runRastle(img, out);
     prog.keepBest(r.wall, r.cpu);
     rss = std::max(rss, r.maxRssKiB);
@@ -299,6 +312,7 @@ void measure(const std::string& dir, uint32_t sectors, int rounds) {
                 t.cpu / zlib.cpu);
   };
   line("zlib inflate pass (reads, writes nothing)", zlib);
+  line("libdeflate inflate pass (the same)", libdeflate);
   line("rastle program", prog);
   line("extraction in-process, fast path", core);
   line("extraction in-process, zlib only", coreZlib);
