@@ -12,7 +12,8 @@ class BitReader {
 public:
   BitReader(const uint8_t* p, size_t n) : p_(p), end_(p + n) {}
 
-  // Makes at least 32 bits available; past the end, zero bits are counted as overrun.
+  // Makes at least 56 bits available; past the end, zero bits are counted as overrun. Bits above
+  // the valid ones may hold copies of the next bytes, never anything else.
   void refill() {
     if (end_ - p_ >= 8) { // whole bytes from one unaligned load
       uint64_t word;
@@ -53,7 +54,9 @@ public:
     }
     if (!inside()) return false;
     if (n == 0) return true;
-    // The bit buffer is empty here, so nothing was zero fill and the rest comes from memory.
+    // The buffer is empty here (nothing was zero fill); what a word load put above the valid
+    // bits belongs to the bytes being skipped.
+    bits_ = 0;
     if (size_t(end_ - p_) < n) return false;
     p_ += n;
     return true;
