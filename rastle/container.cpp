@@ -101,9 +101,11 @@ size_t BlockDecoder::decode(ByteSource& src, uint32_t psar, const BlockRef& bloc
   size_t first = std::min<size_t>(block.length, kInputSlice);
   if (in_.size() < first) in_.resize(first);
   size_t have = src.readAt(uint64_t(pos), in_.data(), first);
-  // A whole, well-formed stream goes through libdeflate, which is faster and gives the same
-  // bytes; anything it refuses, or whose form zlib would judge differently, is left to zlib.
-  if (fast_ && impl_->fast && have == block.length) {
+  // A whole stream made of one deflate block goes through libdeflate, which is faster and, for
+  // a block whose form zlib accepts too, gives the same bytes. Streams of several blocks stay
+  // with zlib: proving that zlib would accept every later block costs as much as inflating.
+  // Anything libdeflate refuses, damaged and over-long streams included, is left to zlib.
+  if (fast_ && impl_->fast && have == block.length && (in_[0] & 1) != 0) {
     size_t used = 0, produced = 0;
     if (libdeflate_deflate_decompress_ex(impl_->fast, in_.data(), have, out, kBlockSize, &used, &produced) ==
             LIBDEFLATE_SUCCESS &&

@@ -6,14 +6,23 @@ namespace rastle {
 namespace {
 
 // Codes up to this length are decoded with one table look-up; longer (rare) ones canonically.
-constexpr unsigned kRootBits = 10;
+constexpr unsigned kRootBits = 12;
 
 class BitReader {
 public:
   BitReader(const uint8_t* p, size_t n) : p_(p), end_(p + n) {}
 
-  // Makes at least 32 bits available; past the end, zero bits are counted as overrun.
+  // Makes at least 56 bits available; past the end, zero bits are counted as overrun. Bits above
+  // the valid ones may hold copies of the next bytes, never anything else.
   void refill() {
+    if (end_ - p_ >= 8) { // whole bytes from one unaligned load
+      uint64_t word;
+      std::memcpy(&word, p_, 8);
+      bits_ |= word << count_;
+      p_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
+    }
     while (count_ <= 56) {
       uint64_t byte = 0;
       if (p_ < end_)
@@ -45,7 +54,9 @@ public:
     }
     if (!inside()) return false;
     if (n == 0) return true;
-    // The bit buffer is empty here, so nothing was zero fill and the rest comes from memory.
+    // The buffer is empty here (nothing was zero fill); what a word load put above the valid
+    // bits belongs to the bytes being skipped.
+    bits_ = 0;
     if (size_t(end_ - p_) < n) return false;
     p_ += n;
     return true;
@@ -59,25 +70,50 @@ private:
   unsigned overrun_ = 0;
 };
 
+const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// Table entries: the bits a symbol takes, its code and extra bits together, below 32; the kind
+// above. A plain literal (or distance) is just its bit count, so the hot loop tests e < 32.
+enum : uint32_t { kMatch = 32, kEnd = 64, kBad = 96, kLong = 128, kBitsMask = 31 };
+
+enum class Alphabet { LitLen, Dist, Precode };
+
+uint32_t classify(Alphabet a, unsigned sym, unsigned len) {
+  switch (a) {
+  case Alphabet::LitLen:
+    if (sym < 256) return len;
+    if (sym == 256) return kEnd | len;
+    if (sym < 286) return kMatch | (len + kLengthExtra[sym - 257]);
+    return kBad; // 286 and 287 never occur in a valid stream
+  case Alphabet::Dist:
+    return sym < 30 ? len + kDistExtra[sym] : kBad;
+  default:
+    return len;
+  }
+}
+
 // A canonical Huffman code: a root table for short codes, counts for the long ones.
 struct Code {
-  uint16_t root[1 << kRootBits]; // symbol << 4 | length; length 0: longer than kRootBits
+  uint8_t root[1 << kRootBits];     // classify() entries; kLong: longer than kRootBits
+  uint16_t rootSym[1 << kRootBits]; // the symbol, for the precode
   uint16_t count[16];
   uint16_t symbols[320]; // by code, in canonical order
-  unsigned maxLen;
+  Alphabet alphabet;
 
-  // False unless the lengths form a complete code (or a lone one is allowed to be missing).
-  bool build(const uint8_t* lens, unsigned n) {
+  // False unless the lengths form a complete code.
+  bool build(const uint8_t* lens, unsigned n, Alphabet a) {
+    alphabet = a;
     std::memset(count, 0, sizeof count);
     for (unsigned s = 0; s < n; ++s)
       count[lens[s]]++;
     count[0] = 0;
     int left = 1;
-    maxLen = 0;
     for (unsigned len = 1; len <= 15; ++len) {
       left = (left << 1) - count[len];
       if (left < 0) return false;
-      if (count[len]) maxLen = len;
     }
     if (left != 0) return false;
     uint16_t offs[16];
@@ -86,31 +122,27 @@ struct Code {
       offs[len + 1] = uint16_t(offs[len] + count[len]);
     for (unsigned s = 0; s < n; ++s)
       if (lens[s]) symbols[offs[lens[s]]++] = uint16_t(s);
-    std::memset(root, 0, sizeof root);
+    std::memset(root, kLong, sizeof root);
     // Fill the root table with bit-reversed codes of length <= kRootBits.
     unsigned code = 0, idx = 0;
-    for (unsigned len = 1; len <= 15; ++len) {
+    for (unsigned len = 1; len <= kRootBits; ++len) {
       for (unsigned i = 0; i < count[len]; ++i, ++idx, ++code) {
-        if (len > kRootBits) continue;
         unsigned rev = 0;
         for (unsigned b = 0; b < len; ++b)
           rev |= ((code >> b) & 1u) << (len - 1 - b);
-        for (unsigned r = rev; r < (1u << kRootBits); r += 1u << len)
-          root[r] = uint16_t(symbols[idx] << 4 | len);
+        uint8_t e = uint8_t(classify(a, symbols[idx], len));
+        for (unsigned r = rev; r < (1u << kRootBits); r += 1u << len) {
+          root[r] = e;
+          rootSym[r] = symbols[idx];
+        }
       }
       code <<= 1;
     }
     return true;
   }
 
-  // Decodes one symbol; the reader must hold at least 15 bits.
-  unsigned decode(BitReader& in) const {
-    uint16_t e = root[in.peek(kRootBits)];
-    if (e & 15) {
-      in.drop(e & 15);
-      return e >> 4;
-    }
-    // Long code: walk the canonical code bit by bit from length 1.
+  // Decodes a code longer than the root table, bit by bit; returns its symbol.
+  unsigned decodeLong(BitReader& in) const {
     int code = 0, first = 0, index = 0;
     for (unsigned len = 1; len <= 15; ++len) {
       code |= int(in.take(1));
@@ -123,34 +155,56 @@ struct Code {
     }
     return 0xFFFF; // unreachable for a complete code
   }
-};
 
-const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+  // Consumes one symbol and its extra bits; returns its kind (0 for a literal or distance).
+  uint32_t skip(BitReader& in) const {
+    uint32_t e = root[in.peek(kRootBits)];
+    if (e != kLong) {
+      in.drop(e & kBitsMask);
+      return e & ~kBitsMask;
+    }
+    e = classify(alphabet, decodeLong(in), 0);
+    in.drop(e & kBitsMask);
+    return e & ~kBitsMask;
+  }
+
+  // For the precode: consumes one symbol and returns it.
+  unsigned symbol(BitReader& in) const {
+    uint32_t i = in.peek(kRootBits);
+    if (root[i] != kLong) {
+      in.drop(root[i]);
+      return rootSym[i];
+    }
+    return decodeLong(in);
+  }
+};
 
 struct Tables {
   Code lit, dist;
 };
 
-// Walks the symbols of one Huffman-coded block up to its end-of-block code.
-bool walkSymbols(BitReader& in, const Code& lit, const Code& dist) {
+// Walks the symbols of one Huffman-coded block up to its end-of-block code. Every refill leaves
+// at least 56 bits, enough for a literal/length code, its extra bits, a distance and its extra.
+bool walkSymbols(BitReader& reader, const Code& lit, const Code& dist) {
+  BitReader in = reader; // a local copy stays in registers
+  bool ok = false;
   for (;;) {
-    if (!in.inside()) return false; // zero fill decodes forever as some literal
+    if (!in.inside()) break; // zero fill decodes forever as some literal
     in.refill();
-    unsigned sym = lit.decode(in);
-    if (sym < 256) continue;
-    if (sym == 256) return in.inside();
-    sym -= 257;
-    if (sym >= 29) return false;
-    in.drop(kLengthExtra[sym]);
-    in.refill();
-    unsigned d = dist.decode(in);
-    if (d >= 30) return false;
-    in.drop(kDistExtra[d]);
-    if (!in.inside()) return false;
+    uint32_t e = lit.root[in.peek(kRootBits)];
+    if (e < 32) { // the common case: a literal
+      in.drop(e);
+      continue;
+    }
+    uint32_t kind = lit.skip(in);
+    if (kind == kEnd) {
+      ok = in.inside();
+      break;
+    }
+    if (kind != kMatch || dist.skip(in) != 0) break;
   }
+  reader = in;
+  return ok;
 }
 
 bool readDynamicCodes(BitReader& in, Tables& t) {
@@ -163,12 +217,12 @@ bool readDynamicCodes(BitReader& in, Tables& t) {
   for (unsigned i = 0; i < ncode; ++i)
     lens[order[i]] = uint8_t(in.take(3));
   Code pre;
-  if (!pre.build(lens, 19)) return false;
+  if (!pre.build(lens, 19, Alphabet::Precode)) return false;
   std::memset(lens, 0, sizeof lens);
   unsigned have = 0;
   while (have < nlen + ndist) {
     in.refill();
-    unsigned sym = pre.decode(in);
+    unsigned sym = pre.symbol(in);
     if (sym < 16) {
       lens[have++] = uint8_t(sym);
       continue;
@@ -188,7 +242,7 @@ bool readDynamicCodes(BitReader& in, Tables& t) {
       lens[have++] = uint8_t(len);
   }
   if (!in.inside() || lens[256] == 0) return false;
-  return t.lit.build(lens, nlen) && t.dist.build(lens + nlen, ndist);
+  return t.lit.build(lens, nlen, Alphabet::LitLen) && t.dist.build(lens + nlen, ndist, Alphabet::Dist);
 }
 
 } // namespace
@@ -202,8 +256,8 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
     std::memset(lens + 256, 7, 24);
     std::memset(lens + 280, 8, 8);
     std::memset(lens + 288, 5, 32);
-    t.lit.build(lens, 288);
-    t.dist.build(lens + 288, 32);
+    t.lit.build(lens, 288, Alphabet::LitLen);
+    t.dist.build(lens + 288, 32, Alphabet::Dist);
     return t;
   }();
   BitReader in(data, n);
@@ -220,7 +274,11 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
       // Symbols 286, 287, 30 and 31 have fixed codes; walkSymbols refuses them.
       if (!walkSymbols(in, fixed.lit, fixed.dist)) return false;
     } else if (type == 2) {
-      if (!readDynamicCodes(in, dynamic) || !walkSymbols(in, dynamic.lit, dynamic.dist)) return false;
+      if (!readDynamicCodes(in, dynamic)) return false;
+      // With valid codes every symbol of the block is one zlib accepts too; the symbols only
+      // need walking to find the next block, and the final block has none after it.
+      if (last) return in.inside();
+      if (!walkSymbols(in, dynamic.lit, dynamic.dist)) return false;
     } else {
       return false;
     }

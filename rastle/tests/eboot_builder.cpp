@@ -66,7 +66,7 @@ Bytes EbootBuilder::build() const {
   Bytes out(size_t(psar_) + rastle::kDataStart, 0);
   std::memcpy(out.data(), "\0PBP", 4);
   putLe32(&out[36], psar_);
-  std::memcpy(&out[psar_ + rastle::kIndexStart], index_.data(), index_.size());
+  if (!index_.empty()) std::memcpy(&out[psar_ + rastle::kIndexStart], index_.data(), index_.size());
   out.insert(out.end(), data_.begin(), data_.end());
   return out;
 }

@@ -135,10 +135,38 @@ TEST(FastInflate, StreamsOnlyZlibRefusesGiveZlibsBytes) {
   }
 }
 
-TEST(FastInflate, StructureCheckNeverReadsPastTheStream) {
-  Bytes stream = deflateRaw(rawMode2Disc(16), 6);
+TEST(FastInflate, StructureCheckFollowsStoredBlocks) {
+  // A fixed block of `lead` literals shifts the stored blocks behind it to every bit alignment;
+  // the check must land on each header after the stored bytes.
+  for (unsigned lead = 0; lead < 16; ++lead) {
+    BitWriter w;
+    w.bits(0, 1), w.bits(1, 2);
+    for (unsigned i = 0; i < lead; ++i)
+      w.fixedSym(i % 2 ? 'l' : 0xF0);
+    w.fixedSym(256);
+    for (unsigned last = 0; last < 2; ++last) {
+      w.bits(last, 1), w.bits(0, 2);
+      w.used = unsigned(w.bytes.size() * 8);
+      w.bytes.insert(w.bytes.end(), {20, 0, 0xEB, 0xFF});
+      w.bytes.insert(w.bytes.end(), 20, 0xFF);
+      w.used = unsigned(w.bytes.size() * 8);
+    }
+    EXPECT_TRUE(zlibAcceptsStructure(w.bytes.data(), w.bytes.size())) << lead;
+    expectLikeZlib(w.bytes, "stored blocks after a fixed block");
+  }
+}
+
+TEST(FastInflate, StructureCheckStopsAtTheEndOfTheBytes) {
+  // Fixed-code blocks are walked symbol by symbol, so a cut anywhere is noticed.
+  Bytes stream = deflateWith(rawMode2Disc(16), 6, Z_FIXED);
   for (size_t cut = 0; cut < stream.size(); cut += 97) {
     Bytes part(stream.begin(), stream.begin() + cut);
+    EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
+  }
+  // A dynamic one is judged by its header; cut inside that, it is refused too.
+  Bytes dynamic = deflateRaw(rawMode2Disc(16), 6);
+  for (size_t cut = 0; cut < 20; ++cut) {
+    Bytes part(dynamic.begin(), dynamic.begin() + cut);
     EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
   }
 }
