@@ -113,6 +113,7 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
 
   t1->setObjectName(QStringLiteral("t1"));
   t1->setInterval(81000);
+  t1->setTimerType(Qt::PreciseTimer);  // the song restarts on the dot, not within 5 %
   connect(t1, &QTimer::timeout, this, &TfrmMain::t1Timer);
   tgui2->setObjectName(QStringLiteral("tgui2"));
   tgui2->setInterval(25);

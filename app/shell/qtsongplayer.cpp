@@ -31,7 +31,11 @@ public:
     player_.setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
     return {};
   }
-  void stop() override { player_.pause(); }  // the position stays where playing stopped
+  // The position stays where playing stopped. A player that is not playing is left alone, so
+  // the start (which sends stop) does not wake the decoder before the window is painted.
+  void stop() override {
+    if (player_.playbackState() == QMediaPlayer::PlayingState) player_.pause();
+  }
   void rewind() override { player_.setPosition(0); }
   void play() override {
     if (player_.mediaStatus() == QMediaPlayer::EndOfMedia) player_.setPosition(0);

@@ -133,8 +133,8 @@ private slots:
     QCOMPARE(plain.pixelColor(100, 30), QColor(Qt::magenta));
     panel.setBorder(true);
     QImage framed = parent.grab().toImage();
-    QCOMPARE(framed.pixelColor(10, 10), panel.palette().color(QPalette::Dark));
-    QCOMPARE(framed.pixelColor(194, 50), panel.palette().color(QPalette::Dark));
+    QCOMPARE(framed.pixelColor(10, 10).rgb(), panel.palette().color(QPalette::Dark).rgb());
+    QCOMPARE(framed.pixelColor(194, 50).rgb(), panel.palette().color(QPalette::Dark).rgb());
     QCOMPARE(framed.pixelColor(100, 30), QColor(Qt::magenta));
   }
 
