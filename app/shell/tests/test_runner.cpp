@@ -1,5 +1,7 @@
 // The real runner with real processes: what is started, where, with which arguments, and what
 // comes back. The stand-in tool records every start in a log file.
+#include "shell/failure.h"
+#include "shell/folderguard.h"
 #include "shell/processrunner.h"
 #include "shell/tests/kit/fakes.h"
 #include "shell/tests/kit/standin.h"
@@ -127,6 +129,27 @@ private slots:
     runner.openWithShell("un.reg", kivo::SW_SHOW);  // relative to the current folder
     QTRY_VERIFY(QFile::exists(folder.filePath("win/contconv/merged")));
     runner.openWithShell("missing.reg", kivo::SW_SHOW);
+  }
+
+  void theFolderGuardRestoresHoweverAHandlerEnds() {
+    TempProgramFolder folder;
+    folder.write("bin/x");
+    FakeServices fakes;
+    // A handler that enters the tool folder and then fails still ends in the program folder.
+    kivo::guarded(fakes.services.messages, [] {
+      kivo::CurrentFolderGuard guard;
+      QVERIFY(guard.enter("bin"));
+      QVERIFY(QFile::exists("x"));
+      throw kivo::Failure("Cannot open file");
+    });
+    QCOMPARE(QDir::currentPath(), folder.path());
+    QCOMPARE(fakes.messages.errors(), QStringList{"Cannot open file"});
+    {
+      kivo::CurrentFolderGuard guard;
+      QVERIFY(!guard.enter("missing"));
+      QVERIFY(!guard.enter(""));
+      QCOMPARE(QDir::currentPath(), folder.path());
+    }
   }
 
   void notepadIsTheDesktopsTextEditor() {
