@@ -48,4 +48,5 @@ sox -q -n -r $rate -c 1 "$work/end.wav" synth 4 pluck C2 pluck C4 pluck E4 pluck
   fade 0 4 3 gain -8
 sox -q "${bars[@]}" "$work/end.wav" "$work/dry.wav"
 sox -q "$work/dry.wav" -c 2 "$work/wet.wav" reverb 35 50 70 100 0 0 norm -3
-lame --silent -b 64 -m j --tt "Kivo Theme" --ta "Kivo Workbench" "$work/wet.wav" "$out"
+# -t: no Info frame; the decoder here warns about its empty frame.
+lame --silent -t -b 64 -m j --tt "Kivo Theme" --ta "Kivo Workbench" "$work/wet.wav" "$out"
