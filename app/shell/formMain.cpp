@@ -127,7 +127,11 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   FormCreate(arguments);
 }
 
-TfrmMain::~TfrmMain() { wmp_.close(); }
+TfrmMain::~TfrmMain() {
+  // QWidget's own destructor still moves the focus; this part of the window is gone by then.
+  disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+  wmp_.close();
+}
 
 void TfrmMain::buildFrame() {
   captured->setObjectName(QStringLiteral("captured"));
@@ -371,9 +375,11 @@ void TfrmMain::endMoveLoop() {
 void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
 
 bool TfrmMain::event(QEvent* event) {
-  // After a system move the window manager hands the pointer back with an enter event.
-  if (systemMove_ && (event->type() == QEvent::Enter || event->type() == QEvent::WindowActivate ||
-                      event->type() == QEvent::NonClientAreaMouseButtonRelease))
+  // After a system move the window manager hands the pointer back with an enter event. (The
+  // type is tested first: child events arrive while the members are still being built.)
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::Enter || type == QEvent::WindowActivate || type == QEvent::NonClientAreaMouseButtonRelease) &&
+      systemMove_)
     endMoveLoop();
   return QWidget::event(event);
 }
