@@ -43,6 +43,10 @@ private slots:
     QCOMPARE(run.cwd, QDir(folder.path()).canonicalPath());
     QCOMPARE(run.args, (QStringList{"9", "My Games/a b.iso", "", "x\"y"}));
     QCOMPARE(QDir::currentPath(), folder.path());
+    // Windows separators in the program's name still find it.
+    runner.runAndWait(R"(bin\ciso.exe z)", 1);
+    QCOMPARE(runs().size(), 2);
+    QCOMPARE(runs().at(1).args, QStringList{"z"});
   }
 
   void aStartThatFailsGivesZero() {
