@@ -2,12 +2,15 @@
 //   kivo_artgen OUTPUT_DIR
 // The pictures are committed beside this program; rebuild them with the "art" target.
 #include <QDir>
+#include <QHash>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -265,6 +268,43 @@ QImage button(int w, int h, Glyph glyph, bool hot, bool disabled = false) {
   return image;
 }
 
+// 256 colours without dithering: the most frequent colours of the picture (alpha made binary,
+// as an icon of 256 colours has it), each pixel mapped to its nearest.
+QImage toIndexed256(const QImage& source) {
+  const QImage argb = source.convertToFormat(QImage::Format_ARGB32);
+  QHash<QRgb, int> counts;
+  for (int y = 0; y < argb.height(); ++y)
+    for (int x = 0; x < argb.width(); ++x) {
+      const QRgb c = argb.pixel(x, y);
+      if (qAlpha(c) >= 128) ++counts[qRgb(qRed(c), qGreen(c), qBlue(c))];
+    }
+  QList<std::pair<int, QRgb>> byCount;
+  for (auto it = counts.cbegin(); it != counts.cend(); ++it) byCount.append({it.value(), it.key()});
+  std::sort(byCount.begin(), byCount.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  QList<QRgb> table{qRgba(0, 0, 0, 0)};
+  for (const auto& entry : byCount) {
+    if (table.size() == 256) break;
+    table.append(entry.second);
+  }
+  QImage out(argb.size(), QImage::Format_Indexed8);
+  out.setColorTable(table);
+  for (int y = 0; y < argb.height(); ++y)
+    for (int x = 0; x < argb.width(); ++x) {
+      const QRgb c = argb.pixel(x, y);
+      int best = 0;
+      if (qAlpha(c) >= 128) {
+        int bestDistance = INT_MAX;
+        for (int i = 1; i < table.size(); ++i) {
+          const int dr = qRed(c) - qRed(table[i]), dg = qGreen(c) - qGreen(table[i]), db = qBlue(c) - qBlue(table[i]);
+          const int d = dr * dr + dg * dg + db * db;
+          if (d < bestDistance) bestDistance = d, best = i;
+        }
+      }
+      out.setPixel(x, y, static_cast<uint>(best));
+    }
+  return out;
+}
+
 bool save(const QImage& image, const QDir& dir, const char* name) {
   const QString path = dir.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
   if (image.save(path, "PNG")) return true;
@@ -294,8 +334,6 @@ int main(int argc, char** argv) {
             save(button(42, 15, Glyph::Close, false), dir, "btnClose") &&
             save(button(42, 15, Glyph::Close, true), dir, "btnCloseHot");
   // The program icon: 32 x 32 in 256 colours, as the tray and the desktop show it.
-  const QImage icon = emblem(32).convertToFormat(QImage::Format_ARGB32).convertToFormat(
-      QImage::Format_Indexed8, Qt::ThresholdAlphaDither | Qt::PreferDither);
-  ok = ok && save(icon, dir, "kivo");
+  ok = ok && save(toIndexed256(emblem(32)), dir, "kivo");
   return ok ? 0 : 1;
 }

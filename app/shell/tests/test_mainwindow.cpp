@@ -63,6 +63,10 @@ private slots:
     QCOMPARE(w.pos(), QPoint(183, 109));  // centred only when first shown
     QCOMPARE(w.remembered(), QPoint(183, 109));
     QCOMPARE(w.palette().color(QPalette::Window), QColor(Qt::white));
+    const QImage icon(":/art/kivo.png");  // 32 x 32 in 256 colours, as the tray shows it too
+    QCOMPARE(icon.size(), QSize(32, 32));
+    QCOMPARE(icon.format(), QImage::Format_Indexed8);
+    QVERIFY(!w.windowIcon().isNull());
 
     const QList<std::pair<const char*, QRect>> places = {
         {"FrameTop", {18, 7, 785, 28}},     {"FrameBottom", {18, 607, 785, 8}}, {"titleIcon", {20, 14, 20, 20}},
