@@ -353,7 +353,9 @@ void TfrmMain::mousePressEvent(QMouseEvent* event) {
 }
 
 void TfrmMain::mouseMoveEvent(QMouseEvent* event) {
-  if (systemMove_) endMoveLoop();  // the window manager has given the pointer back
+  // The window manager has given the pointer back (motion that still has the button down may
+  // come in before its grab takes hold).
+  if (systemMove_ && !(event->buttons() & Qt::LeftButton)) endMoveLoop();
   if (dragging_ && (event->buttons() & Qt::LeftButton)) {
     move(event->globalPosition().toPoint() - dragOffset_);
     event->accept();
