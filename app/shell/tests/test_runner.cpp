@@ -26,7 +26,8 @@ private slots:
   void init() {
     log = logDir.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction()));
     setStandinLog(log);
-    for (const char* v : {"KIVO_STANDIN_EXIT", "KIVO_STANDIN_SLEEP_MS", "KIVO_STANDIN_OUTPUT"}) qunsetenv(v);
+    for (const char* v : {"KIVO_STANDIN_EXIT", "KIVO_STANDIN_SLEEP_MS", "KIVO_STANDIN_OUTPUT", "KIVO_STANDIN_OUTPUT_ARG"})
+      qunsetenv(v);
   }
   void cleanup() { qputenv("PATH", savedPath); }
 
@@ -47,6 +48,22 @@ private slots:
     runner.runAndWait(R"(bin\ciso.exe z)", 1);
     QCOMPARE(runs().size(), 2);
     QCOMPARE(runs().at(1).args, QStringList{"z"});
+  }
+
+  void theStandinLeavesTheFilesATestAsksFor() {
+    TempProgramFolder folder;
+    installStandin(folder.filePath("bin/ciso"));
+    kivo::ProcessRunner runner;
+    qputenv("KIVO_STANDIN_OUTPUT_ARG", "last");
+    runner.runAndWait(R"("bin/ciso.exe" 9 "in.iso" "out.cso")", 1);
+    qunsetenv("KIVO_STANDIN_OUTPUT_ARG");
+    QVERIFY(QFile::exists(folder.filePath("out.cso")));
+    QVERIFY(!QFile::exists(folder.filePath("in.iso")));
+    QVERIFY(QDir::setCurrent(folder.filePath("bin")));
+    qputenv("KIVO_STANDIN_OUTPUT", "topmenu_plugin.rco");
+    runner.runAndWait("ciso", 1);
+    qunsetenv("KIVO_STANDIN_OUTPUT");
+    QVERIFY(QFile::exists(folder.filePath("bin/topmenu_plugin.rco")));  // beside its current folder
   }
 
   void aStartThatFailsGivesZero() {
