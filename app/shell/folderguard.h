@@ -15,6 +15,10 @@ public:
   CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
   const QString& saved() const { return saved_; }
 
+  /// Makes folder current (relative to the current folder) until the guard ends; false, and
+  /// nothing changed, when it cannot be entered.
+  bool enter(const QString& folder) { return !folder.isEmpty() && QDir::setCurrent(folder); }
+
 private:
   QString saved_;
 };

@@ -17,6 +17,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
+#include <QImageReader>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -24,11 +26,19 @@
 #include <QScreen>
 #include <QWindow>
 
+// The built-in pictures live in a static library; make sure the linker keeps them.
+static void initArt() { Q_INIT_RESOURCE(art); }
+
 namespace {
 
 // A built-in picture from the program's resources; a plain placeholder if it is missing.
 QPixmap builtIn(const char* name, QSize size, QColor fallback) {
-  QPixmap pixmap(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)));
+  initArt();
+  // Read as PNG outright: left to guess, the reader loads every image plugin (SVG's among
+  // them) before the first paint.
+  QImageReader reader(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)), "png");
+  reader.setAutoDetectImageFormat(false);
+  QPixmap pixmap = QPixmap::fromImage(reader.read());
   if (pixmap.isNull()) {
     pixmap = QPixmap(size);
     pixmap.fill(fallback);
@@ -81,6 +91,8 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::white);
   setPalette(pal);
+  // From a pixmap: a QIcon made from a file name would look through the icon engine plugins first.
+  setWindowIcon(QIcon(builtIn("kivo", {32, 32}, QColor(53, 151, 216))));
 
   buildFrame();
   buildMenu();
@@ -91,6 +103,12 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
     page->setGeometry(pageArea());
     page->hide();
   }
+  // Pages and panels are child windows above the pictures of the window's surface.
+  for (QWidget* child : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6,
+                                                         PanelMenu, PanelBtns, PanelOptions})
+    child->raise();
+  // Clicking into the Home page moves the focus into it, which runs its entry step.
+  frame0->setFocusPolicy(Qt::ClickFocus);
   // Tab order: Home first, so the first focus lands in it at start.
   setTabOrder(frame0, Frame1);
   setTabOrder(Frame1, Frame2);
@@ -101,6 +119,7 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
 
   t1->setObjectName(QStringLiteral("t1"));
   t1->setInterval(81000);
+  t1->setTimerType(Qt::PreciseTimer);  // the song restarts on the dot, not within 5 %
   connect(t1, &QTimer::timeout, this, &TfrmMain::t1Timer);
   tgui2->setObjectName(QStringLiteral("tgui2"));
   tgui2->setInterval(25);
@@ -115,8 +134,8 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
 }
 
 TfrmMain::~TfrmMain() {
-  // Focus moves while the widget part is torn down; this part is gone by then.
-  disconnect(qApp, nullptr, this, nullptr);
+  // QWidget's own destructor still moves the focus; this part of the window is gone by then.
+  disconnect(qApp, &QApplication::focusChanged, this, nullptr);
   wmp_.close();
 }
 
@@ -274,10 +293,17 @@ void TfrmMain::btnMinClick() { showMinimized(); }
 void TfrmMain::btnCloseClick() { close(); }
 void TfrmMain::optionsClick() { services_.messages.showMessage(QStringLiteral("Yep, it says options! :D")); }
 
-void TfrmMain::onFocusChanged(QWidget* old, QWidget* now) {
-  const bool inside = now && (now == frame0 || frame0->isAncestorOf(now));
-  const bool wasInside = old && (old == frame0 || frame0->isAncestorOf(old));
-  if (inside && !wasInside) frame0Enter();
+void TfrmMain::onFocusChanged(QWidget*, QWidget* now) {
+  // Only moves of the focus inside this window count: leaving the window and coming back
+  // (focus to nothing and back to the same control) is no entry.
+  if (!now || now->window() != this) return;
+  QWidget* const before = lastFocus_;
+  lastFocus_ = now;
+  const auto inHome = [this](QWidget* w) { return w && (w == frame0 || frame0->isAncestorOf(w)); };
+  if (inHome(now) && !inHome(before)) {
+    homeEntryPending_ = false;  // the first activation's entry has happened this way
+    frame0Enter();
+  }
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -292,21 +318,77 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // After a normal start the first activation runs the Home page's entry step once.
+  // Let the focus settle first: if it moved into the Home page, that has run the step already.
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && homeEntryPending_) {
-    homeEntryPending_ = false;
-    if (currentPage() == frame0) frame0Enter();
+    QTimer::singleShot(0, this, [this] {
+      if (!homeEntryPending_) return;
+      homeEntryPending_ = false;
+      if (currentPage() == frame0) frame0Enter();
+    });
   }
+}
+
+bool TfrmMain::isDragSurface(const QPoint& at) const {
+  // Pictures of the surface let the mouse through (childAt skips them), so anything found
+  // here is a page, a panel or one of their controls, which never drag the window.
+  QWidget* const hit = childAt(at);
+  return hit == nullptr || hit == titleIcon;
 }
 
 void TfrmMain::mousePressEvent(QMouseEvent* event) {
-  // A press on the window's own surface moves the window, as a title bar would.
-  if (event->button() == Qt::LeftButton && windowHandle()) {
-    kivo::beginMoveLoop(this);  // the translucency follows the move loop
-    windowHandle()->startSystemMove();
+  if (event->button() != Qt::LeftButton || !isDragSurface(event->position().toPoint())) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  event->accept();
+  emit moveLoopStarted();
+  kivo::beginMoveLoop(this);  // the translucency follows the move loop
+  // The window manager moves the window as by a title bar; where it cannot (no window
+  // manager, offscreen), follow the pointer ourselves until the button comes up.
+  if (windowHandle() && windowHandle()->startSystemMove()) {
+    systemMove_ = true;
+    return;
+  }
+  dragOffset_ = event->globalPosition().toPoint() - pos();
+  dragging_ = true;
+}
+
+void TfrmMain::mouseMoveEvent(QMouseEvent* event) {
+  // The window manager has given the pointer back (motion that still has the button down may
+  // come in before its grab takes hold).
+  if (systemMove_ && !(event->buttons() & Qt::LeftButton)) endMoveLoop();
+  if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+    move(event->globalPosition().toPoint() - dragOffset_);
     event->accept();
     return;
   }
-  QWidget::mousePressEvent(event);
+  QWidget::mouseMoveEvent(event);
 }
 
+void TfrmMain::mouseReleaseEvent(QMouseEvent* event) {
+  if ((dragging_ || systemMove_) && event->button() == Qt::LeftButton) {
+    event->accept();
+    endMoveLoop();
+    return;
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+void TfrmMain::endMoveLoop() {
+  if (!dragging_ && !systemMove_) return;
+  dragging_ = systemMove_ = false;
+  emit moveLoopEnded();
+}
+
+// No maximize style and no system menu: a double click on the surface does nothing.
 void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+
+bool TfrmMain::event(QEvent* event) {
+  // After a system move the window manager hands the pointer back with an enter event. (The
+  // type is tested first: child events arrive while the members are still being built.)
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::Enter || type == QEvent::WindowActivate || type == QEvent::NonClientAreaMouseButtonRelease) &&
+      systemMove_)
+    endMoveLoop();
+  return QWidget::event(event);
+}

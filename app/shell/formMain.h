@@ -7,6 +7,7 @@
 #include "look/look.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -96,8 +97,19 @@ public:
   void movedTimer();
   void tgui2Timer();
 
+  /// True where a left press moves the window: its own pictures and uncovered spots.
+  bool isDragSurface(const QPoint& at) const;
+
+signals:
+  /// A drag on the window's surface began and ended (the translucency follows these).
+  void moveLoopStarted();
+  void moveLoopEnded();
+
 protected:
+  bool event(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -126,10 +138,15 @@ private:
   void buildButtons();
   void buildOptions();
   void onFocusChanged(QWidget* old, QWidget* now);
+  void endMoveLoop();
 
   kivo::Services& services_;
   kivo::SongPlayer& wmp_;
   QPoint remembered_;
   bool centred_ = false;
   bool homeEntryPending_ = false;
+  QPointer<QWidget> lastFocus_;
+  bool dragging_ = false;
+  bool systemMove_ = false;
+  QPoint dragOffset_;
 };

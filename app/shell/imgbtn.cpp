@@ -11,6 +11,8 @@ void TImgBtn::setPic(const QPixmap& p) {
 
 void TImgBtn::setDisplayed(const QPixmap& p) {
   setPixmap(p);
+  // The button follows its picture's size, as the title buttons' pictures decide it.
+  if (!p.isNull()) resize(p.size());
 }
 
 void TImgBtn::enterEvent(QEnterEvent* event) {

@@ -1,5 +1,6 @@
 // Kivo: sets the application title, builds the main window and runs until it is closed.
 #include "failure.h"
+#include "firstpaint.h"
 #include "formMain.h"
 #include "page.h"
 #include "platform.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(kivo::kAppTitle);
   QApplication::setApplicationDisplayName(kivo::kAppTitle);
+  QGuiApplication::setDesktopFileName(QStringLiteral("kivo-workbench"));
   kivo::installFontSubstitutes();
   // Every relative path of the program resolves against its own folder.
   QDir::setCurrent(kivo::programFolder());
@@ -31,9 +34,12 @@ int main(int argc, char** argv) {
   try {
     frmMain = std::make_unique<TfrmMain>(services, *wmp, app.arguments().mid(1));
   } catch (const kivo::Failure& failure) {
+    // The song could not be opened: say why and end without a window.
     messages.showError(failure.text());
     return 1;
   }
+  QApplication::setWindowIcon(frmMain->windowIcon());
+  kivo::FirstPaintReporter::watch(frmMain.get());
   frmMain->show();
   const int code = app.exec();
   frmMain.reset();

@@ -29,7 +29,7 @@ QString withExeFallback(const QString& path) {
   return {};
 }
 
-QString findProgram(const QString& name) {
+QString findProgramAsGiven(const QString& name) {
   if (name.contains(QLatin1Char('/'))) return withExeFallback(QDir::current().absoluteFilePath(name));
   for (const QString& dir : {programFolder(), QDir::currentPath()}) {
     const QString hit = withExeFallback(QDir(dir).absoluteFilePath(name));
@@ -39,6 +39,14 @@ QString findProgram(const QString& name) {
   if (onPath.isEmpty() && name.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive))
     onPath = QStandardPaths::findExecutable(name.left(name.size() - 4));
   return onPath;
+}
+
+// A name written with Windows separators ("bin\ciso.exe") is tried as given first: on Linux a
+// backslash may be part of a real file name.
+QString findProgram(const QString& name) {
+  const QString hit = findProgramAsGiven(name);
+  if (!hit.isEmpty() || !name.contains(QLatin1Char('\\'))) return hit;
+  return findProgramAsGiven(QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')));
 }
 
 QString textEditor() {
@@ -58,7 +66,6 @@ ResolvedCommand resolveCommand(const QString& commandLine) {
   if (words.empty()) return result;
   QString name = QString::fromStdString(words[0]);
   for (size_t i = 1; i < words.size(); ++i) result.arguments << QString::fromStdString(words[i]);
-  name.replace(QLatin1Char('\\'), QLatin1Char('/'));
 
   if (name.compare(QStringLiteral("notepad"), Qt::CaseInsensitive) == 0 ||
       name.compare(QStringLiteral("notepad.exe"), Qt::CaseInsensitive) == 0) {
@@ -108,7 +115,9 @@ void ProcessRunner::openWithShell(const QString& target, int) {
     QDesktopServices::openUrl(QUrl(target));
     return;
   }
-  const QString path = QDir::current().absoluteFilePath(QString(target).replace(QLatin1Char('\\'), QLatin1Char('/')));
+  QString path = QDir::current().absoluteFilePath(target);
+  if (!QFileInfo::exists(path))
+    path = QDir::current().absoluteFilePath(QString(target).replace(QLatin1Char('\\'), QLatin1Char('/')));
   // The integration's registry files are shell scripts here.
   if (path.endsWith(QStringLiteral(".reg"), Qt::CaseInsensitive)) {
     if (QFileInfo(path).isFile())

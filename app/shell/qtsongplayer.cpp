@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaPlayer>
+#include <QTimer>
 #include <QUrl>
+#include <memory>
 
 namespace kivo {
 
@@ -20,28 +22,49 @@ bool looksLikeAudio(const QByteArray& head) {
   return head.size() >= 2 && static_cast<uchar>(head[0]) == 0xFF && (static_cast<uchar>(head[1]) & 0xE0) == 0xE0;
 }
 
+// The media system is brought up only when the song is first needed, or shortly after the
+// window has appeared: starting it costs more than painting the whole window.
 class QtSongPlayer : public SongPlayer {
 public:
-  QtSongPlayer() { player_.setAudioOutput(&output_); }
-
   QString open(const QString& path) override {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("Resource not found.");
     if (!looksLikeAudio(file.read(16))) return QStringLiteral("Could not determine type of stream.");
-    player_.setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    source_ = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    QTimer::singleShot(kWarmUpMs, &context_, [this] { player(); });
     return {};
   }
-  void stop() override { player_.pause(); }  // the position stays where playing stopped
-  void rewind() override { player_.setPosition(0); }
-  void play() override {
-    if (player_.mediaStatus() == QMediaPlayer::EndOfMedia) player_.setPosition(0);
-    player_.play();
+  // The position stays where playing stopped; a player that never played has nothing to stop.
+  void stop() override {
+    if (player_ && player_->playbackState() == QMediaPlayer::PlayingState) player_->pause();
   }
-  void close() override { player_.stop(); }
+  void rewind() override { player().setPosition(0); }
+  void play() override {
+    QMediaPlayer& p = player();
+    if (p.mediaStatus() == QMediaPlayer::EndOfMedia) p.setPosition(0);
+    p.play();
+  }
+  void close() override {
+    if (player_) player_->stop();
+  }
 
 private:
-  QMediaPlayer player_;
-  QAudioOutput output_;
+  static constexpr int kWarmUpMs = 1500;
+
+  QMediaPlayer& player() {
+    if (!player_) {
+      output_ = std::make_unique<QAudioOutput>();
+      player_ = std::make_unique<QMediaPlayer>();
+      player_->setAudioOutput(output_.get());
+      player_->setSource(source_);
+    }
+    return *player_;
+  }
+
+  QObject context_;
+  QUrl source_;
+  std::unique_ptr<QAudioOutput> output_;
+  std::unique_ptr<QMediaPlayer> player_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "realservices.h"
 
 #include "filedialog.h"
+#include "folderguard.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -12,7 +13,10 @@ namespace {
 QWidget* owner() { return QApplication::activeWindow(); }
 }  // namespace
 
+// The platform's dialogs may move the current folder to where the user browsed; the program's
+// relative paths must not follow, whatever the calling handler does.
 std::optional<QString> QtDialogs::chooseFile(const FileRequest& request) {
+  CurrentFolderGuard guard;
   QFileDialog dialog(owner(), request.title, request.initialDir, qtFilter(request.filter));
   dialog.setAcceptMode(request.kind == DialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.kind == DialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -23,6 +27,7 @@ std::optional<QString> QtDialogs::chooseFile(const FileRequest& request) {
 }
 
 std::optional<QString> QtDialogs::chooseFolder(const FolderRequest& request) {
+  CurrentFolderGuard guard;
   QFileDialog dialog(owner(), request.caption, request.folder);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);

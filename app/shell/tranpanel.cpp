@@ -22,9 +22,19 @@ void TTranPanel::paintEvent(QPaintEvent*) {
 }
 
 // A panel is a child window with its own hit test: presses on it never drag the main window.
-void TTranPanel::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void TTranPanel::mousePressEvent(QMouseEvent* event) {
+  event->accept();
+  emit OnMouseDown(event);
+}
+
+void TTranPanel::mouseMoveEvent(QMouseEvent* event) {
+  event->accept();
+  emit OnMouseMove(event);
+}
 
 void TTranPanel::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
+  // As with every control: the click first, then the button-up event.
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit OnClick();
+  emit OnMouseUp(event);
 }

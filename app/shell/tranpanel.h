@@ -14,10 +14,14 @@ public:
 
 signals:
   void OnClick();
+  void OnMouseDown(QMouseEvent* event);
+  void OnMouseMove(QMouseEvent* event);
+  void OnMouseUp(QMouseEvent* event);
 
 protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
