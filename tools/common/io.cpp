@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -110,10 +111,26 @@ void InputFile::readAt(uint64_t off, void* buf, size_t n) const {
   }
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw ToolError("cannot write '" + path + "': it is a folder");
+    if (!S_ISREG(st.st_mode)) {
+      // A device is written in place: a file renamed over it would replace the device.
+      fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd_ < 0) throw ToolError(sysMessage("cannot write", path));
+      direct_ = true;
+      return;
+    }
+    // Through a symbolic link the link stays and the file it names is replaced.
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target_ = real;
+      std::free(real);
+    }
+  }
   // The temporary sits in the target's folder so the final rename stays on one file system.
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    temp_ = path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    temp_ = target_ + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;
   }
@@ -125,9 +142,9 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
 OutputFile::~OutputFile() {
   if (fd_ >= 0) {
     ::close(fd_);
-    ::unlink(temp_.c_str());
+    if (!direct_) ::unlink(temp_.c_str());
   }
-  untrackTemp(temp_.c_str());
+  if (!direct_) untrackTemp(temp_.c_str());
 }
 
 void OutputFile::writeRaw(uint64_t at, const uint8_t* p, size_t n) {
@@ -169,7 +186,11 @@ void OutputFile::commit() {
   flush();
   int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+  if (direct_) {
+    if (::close(fd) != 0) throw ToolError(sysMessage("cannot write", path_));
+    return;
+  }
+  if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
     std::string msg = sysMessage("cannot write", path_);
     ::unlink(temp_.c_str());
     throw ToolError(msg);

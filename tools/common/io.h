@@ -96,7 +96,8 @@ public:
 private:
   void flush();
   void writeRaw(uint64_t at, const uint8_t* p, size_t n);
-  std::string path_, temp_;
+  std::string path_, target_, temp_;
+  bool direct_ = false; // a device, written in place
   int fd_ = -1;
   uint64_t pos_ = 0;
   std::vector<uint8_t> buf_;
