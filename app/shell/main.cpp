@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(frmMain->windowIcon());
   kivo::FirstPaintReporter::watch(frmMain.get());
   frmMain->show();
+  // Where no window manager hands out the focus, ask for it, so the first activation (and
+  // with it the Home page's entry step) still happens.
+  frmMain->activateWindow();
   const int code = app.exec();
   frmMain.reset();
   return code;

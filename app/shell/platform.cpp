@@ -51,7 +51,12 @@ bool copyFile(const QString& from, const QString& to, bool replace) {
     if (target.write(buffer, n) != n) return false;
   }
   if (!target.commit()) return false;
-  QFile::setPermissions(to, source.permissions());
+  // Owner, group and other bits only: the "user" bits describe the caller's own access, which
+  // for root would make every read-only copy writable.
+  constexpr QFile::Permissions kModeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+  QFile::setPermissions(to, source.permissions() & kModeBits);
   return true;
 }
 

@@ -30,6 +30,17 @@ private slots:
     QCOMPARE(QDir().entryList({"*.bin"}, QDir::Files), (QStringList{"a.bin", "b.bin"}));  // no stray temporaries
   }
 
+  void copyKeepsAReadOnlySourceReadOnly() {
+    TempProgramFolder f;
+    f.write("ro.bin", "x");
+    QVERIFY(QFile::setPermissions("ro.bin", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(kivo::copyFile("ro.bin", "copy.bin", false));
+    // Whoever runs it (root included), the copy carries the source's mode bits.
+    const QFile::Permissions mode = QFile::permissions("copy.bin") &
+        (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther | QFile::ReadOwner);
+    QCOMPARE(mode, QFile::Permissions(QFile::ReadOwner));
+  }
+
   void moveNeverReplaces() {
     TempProgramFolder f;
     f.write("temp.iso", "image");
