@@ -54,7 +54,7 @@ QStringList changelogLines() {
       QStringLiteral("- Save/Open dialogs added to font/topmenu outputs"),
       QStringLiteral("- keys.bin didn't copy well to the output directory. It's fixed now."),
       QStringLiteral("- New song on the about page! :D "),
-      QStringLiteral("- It recognizes PRX files, so you don't need PrxDrop anymore"),
+      QStringLiteral("- It recognizes PRX files, so you don't need PlugPal anymore"),
       QStringLiteral("- Plugins page had a huge makeover. You can copy files, install, or just "),
       QStringLiteral("one of them etc"),
       QStringLiteral("- Form is a bit transparent if you move/deactivate it :)"),
