@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
   qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6
   gstreamer1.0-plugins-good gstreamer1.0-plugins-base
-  xvfb xauth x11-utils xdg-utils fonts-dejavu-core trayer
+  xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra trayer
   imagemagick sox lame
 )
 # Sanitizer and fuzzing runs use clang's runtime.
@@ -27,4 +27,4 @@ sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=120 update -qq
-"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=120 install -y -qq --no-install-recommends "${missing[@]}"
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=120 install -y -qq "${missing[@]}"
