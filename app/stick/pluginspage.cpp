@@ -93,7 +93,7 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
       Label5(label(this, "Label5", QStringLiteral("Select your PSP drive:"), {8, 114})),
       prxdrive(new DriveBox(this)),
       Label8(label(this, "Label8", QStringLiteral("Browse for prx..."), {8, 166})),
-      prxname(new QLineEdit(kNoPrxYet, this)),
+      prxname(kivo::edit(this, "prxname", kNoPrxYet, {8, 184, 200, 24}, Label8)),
       Label1(linkLabel(this, "Label1", QStringLiteral("Browse..."), {150, 166}, PressLook::On)),
       Label7(label(this, "Label7", QStringLiteral("Install where?"), {8, 220})),
       radioGame(target(this, "radioGame", QStringLiteral("GAME"), 8, 240)),
@@ -101,14 +101,15 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
       radioPops(target(this, "radioPops", QStringLiteral("POPS"), 136, 240)),
       justcopy(target(this, "justcopy", QStringLiteral("Just copy"), 8, 264)),
       install(linkLabel(this, "install", QStringLiteral("Install!"), {8, 296}, PressLook::On)),
-      lerror(new QLabel(this)),
+      lerror(label(this, "lerror", {}, {8, 322, 210, 40}, true)),
       Label2(label(this, "Label2", QStringLiteral("Plugins on your memory stick:"), {232, 114})),
       file1(new QListWidget(this)), Label3(label(this, "Label3", QStringLiteral("VSH plugins:"), {500, 6})),
       Label4(label(this, "Label4", QStringLiteral("GAME plugins:"), {500, 160})),
       Label9(label(this, "Label9", QStringLiteral("POPS plugins:"), {500, 314})),
       mvsh(listEdit(this, "mvsh", {500, 24, 277, 128})), mgame(listEdit(this, "mgame", {500, 178, 277, 128})),
       mpops(listEdit(this, "mpops", {500, 332, 277, 128})), vshadd(arrow(this, "vshadd", 470, 76)),
-      gameadd(arrow(this, "gameadd", 470, 230)), popsadd(arrow(this, "popsadd", 470, 384)), iconRAM(new QLabel(this)),
+      gameadd(arrow(this, "gameadd", 470, 230)), popsadd(arrow(this, "popsadd", 470, 384)),
+      iconRAM(label(this, "iconRAM", {}, {60, 364, 80, 110})),
       open1(services.dialogs, kivo::DialogKind::Open, QStringLiteral("Select your plugin..."),
             QStringLiteral("Plugin files (*.prx)|*.prx")),
       lists_{{ListKind::Vsh, mvsh, {}}, {ListKind::Game, mgame, {}}, {ListKind::Pops, mpops, {}}} {
@@ -126,19 +127,13 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
 
   // Nothing to browse for or install before a drive is chosen.
   for (QLabel* l : std::initializer_list<QLabel*>{Label1, install, Label7}) l->setEnabled(false);
-  prxname->setObjectName(QStringLiteral("prxname"));
-  prxname->setGeometry(8, 184, 200, 24);
   prxname->setEnabled(false);
-  Label8->setBuddy(prxname);
 
   QFont bold = install->font();
   bold.setBold(true);
   install->setFont(bold);
   install->adjustSize();
 
-  lerror->setObjectName(QStringLiteral("lerror"));
-  lerror->setGeometry(8, 322, 210, 40);
-  lerror->setWordWrap(true);
   lerror->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   QPalette red = lerror->palette();
   red.setColor(QPalette::WindowText, QColor(200, 0, 0));
@@ -152,9 +147,7 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
   Label4->setBuddy(mgame);
   Label9->setBuddy(mpops);
 
-  iconRAM->setObjectName(QStringLiteral("iconRAM"));
   iconRAM->setPixmap(QPixmap::fromImage(memoryStickArt()));
-  iconRAM->setGeometry(60, 364, 80, 110);
 
   connect(prxdrive, &QComboBox::currentTextChanged, this, &TFrame5::prxdriveChange);
   connect(Label1, &kivo::ClickLabel::clicked, this, &TFrame5::Label1Click);

@@ -107,7 +107,8 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
       buildfont(
           linkLabel(this, "buildfont", QStringLiteral("Build custom font!"), {512, 206}, PressLook::On)),
       labeldone(label(this, "labeldone", {}, {512, 238, 265, 48}, true)),
-      Labeldone2(label(this, "Labeldone2", {}, {512, 290, 265, 48}, true)), icongfx(new QLabel(this)),
+      Labeldone2(label(this, "Labeldone2", {}, {512, 290, 265, 48}, true)),
+      icongfx(label(this, "icongfx", {}, {584, 380, 120, 68})),
       Timerfont(new QTimer(this)), OpenBG(services.dialogs, kivo::DialogKind::Open),
       OpenICON(services.dialogs, kivo::DialogKind::Open, QStringLiteral("Select a 8bit BMP (64x64px)"),
                QStringLiteral("Bitmap images|*.bmp"), QStringLiteral(".bmp")),
@@ -144,9 +145,7 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
   Label2->setPalette(red);
   for (QLabel* l : {labeldone, Labeldone2}) l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  icongfx->setObjectName(QStringLiteral("icongfx"));
   icongfx->setPixmap(QPixmap::fromImage(xmbPageArt()));
-  icongfx->setGeometry(584, 380, 120, 68);
 
   saveTopmenu.setFileName(kTopMenuFile);
   savefont.setFileName(QStringLiteral("ltn0.pgf"));
