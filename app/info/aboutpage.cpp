@@ -1,6 +1,6 @@
 #include "aboutpage.h"
 
-#include "shell/clicklabel.h"
+#include "shell/controls.h"
 #include "site.h"
 #include "texts.h"
 
@@ -57,8 +57,9 @@ TFrame4::TFrame4(kivo::Services& services, QWidget* parent)
       Memo1(memo(this, "Memo1", QStringLiteral("About Kivo"), kivo::pixelFont(QStringLiteral("Verdana"), 11),
                  {192, 120, 417, 241}, kivo::info::aboutLines())),
       sitelink(new kivo::ClickLabel(QStringLiteral("Click here to visit the Kivo homepage!"), this)),
-      iconFav(new QLabel(this)), Label1(new QLabel(kivo::info::creditsLine(), this)), t1(new QTimer(this)),
-      timer15(new QTimer(this)) {
+      iconFav(kivo::label(this, "iconFav", {}, {608, 296, 176, 176})),
+      Label1(kivo::label(this, "Label1", kivo::info::creditsLine(), {kCreditsStart, 432, 2102, 16})),
+      t1(new QTimer(this)), timer15(new QTimer(this)) {
   setObjectName(QStringLiteral("Frame4"));
   // The lines fill the memos to the pixel: with the default margins the last one is cut.
   head->document()->setDocumentMargin(0);
@@ -75,15 +76,11 @@ TFrame4::TFrame4(kivo::Services& services, QWidget* parent)
   sitelink->adjustSize();
   connect(sitelink, &kivo::ClickLabel::clicked, this, [this] { handle([this] { sitelinkClick(); }); });
 
-  iconFav->setObjectName(QStringLiteral("iconFav"));
-  iconFav->setGeometry(608, 296, 176, 176);
   iconFav->setScaledContents(true);
   iconFav->setPixmap(emblem());
 
-  Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 13));
   Label1->setAttribute(Qt::WA_TranslucentBackground);
-  Label1->setGeometry(kCreditsStart, 432, 2102, 16);
 
   // Both run from the page's creation, shown or not, each on its own.
   t1->setObjectName(QStringLiteral("t1"));

@@ -1,5 +1,6 @@
 #include "art.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -102,6 +103,14 @@ QPixmap draw(Picture picture, QSize size) {
   }
   }
   return pixmap;
+}
+
+QLabel* picture(QWidget* parent, const char* name, Picture what, QRect place) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(QLatin1String(name));
+  l->setGeometry(place);
+  l->setPixmap(draw(what, place.size()));
+  return l;
 }
 
 }  // namespace kivo::art

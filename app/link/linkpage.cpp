@@ -3,52 +3,19 @@
 #include "art.h"
 #include "linkcommands.h"
 #include "registrybackup.h"
-#include "shell/clicklabel.h"
+#include "shell/controls.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 
+using kivo::edit;
+using kivo::art::picture;
+using kivo::label;
+using kivo::linkLabel;
+using kivo::named;
+
 namespace {
-
-template <class W> W* named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect place, bool wrap = false) {
-  auto* l = named(new QLabel(text, parent), name);
-  l->setWordWrap(wrap);
-  l->setGeometry(place);
-  return l;
-}
-
-kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, QPoint at) {
-  auto* l = named(new kivo::ClickLabel(text, parent), name);
-  QFont font = l->font();
-  font.setUnderline(true);
-  l->setFont(font);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, kivo::kTitleBlue);
-  l->setPalette(pal);
-  l->move(at);
-  l->adjustSize();
-  return l;
-}
-
-QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect place, QLabel* buddy) {
-  auto* e = named(new QLineEdit(text, parent), name);
-  e->setGeometry(place);
-  buddy->setBuddy(e);
-  return e;
-}
-
-QLabel* picture(QWidget* parent, const char* name, kivo::art::Picture what, QRect place) {
-  auto* l = named(new QLabel(parent), name);
-  l->setGeometry(place);
-  l->setPixmap(kivo::art::draw(what, place.size()));
-  return l;
-}
 
 QGroupBox* group(QWidget* parent, const char* name, const QString& caption, QRect place) {
   auto* g = named(new QGroupBox(caption, parent), name);
@@ -75,7 +42,7 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
   Label1 = label(groupUSB, "Label1", QStringLiteral("Virtual path:"), {12, 26, 100, 18});
   usbpath = edit(groupUSB, "usbpath", QStringLiteral("/cygdrive/C/"), {112, 23, 190, 22}, Label1);
   Label2 = label(groupUSB, "Label2", QStringLiteral("eg. /cygdrive/C/PSP/ISO is C:\\PSP\\ISO"), {12, 52, 290, 34}, true);
-  usbStart = link(groupUSB, "usbStart", QStringLiteral("Run!"), {12, 92});
+  usbStart = linkLabel(groupUSB, "usbStart", QStringLiteral("Run!"), {12, 92});
   Image2 = picture(groupUSB, "Image2", Picture::Usb, {312, 24, 56, 56});
 
   GroupBox1 = group(this, "GroupBox1", QStringLiteral(" NEThost "), {8, 184, 380, 134});
@@ -85,15 +52,15 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
   netport = edit(GroupBox1, "netport", QStringLiteral("7513"), {112, 51, 70, 22}, Label4);
   Label10 = label(GroupBox1, "Label10", QStringLiteral("Password:"), {12, 82, 100, 18});
   netpwd = edit(GroupBox1, "netpwd", QStringLiteral("6195"), {112, 79, 70, 22}, Label10);
-  netstart = link(GroupBox1, "netstart", QStringLiteral("Run!"), {12, 108});
+  netstart = linkLabel(GroupBox1, "netstart", QStringLiteral("Run!"), {12, 108});
   Image1 = picture(GroupBox1, "Image1", Picture::Network, {312, 24, 56, 56});
 
   GroupBox3 = group(this, "GroupBox3", QStringLiteral(" Keyboard redirect "), {8, 324, 380, 142});
   Label8 = label(GroupBox3, "Label8", QStringLiteral("You can control your PSP with your keyboard through IRshell."),
                  {12, 22, 290, 36}, true);
-  Label7 = link(GroupBox3, "Label7", QStringLiteral("Edit controls"), {12, 66});
-  keybusb = link(GroupBox3, "keybusb", QStringLiteral("Run usbhost!"), {12, 90});
-  keybnet = link(GroupBox3, "keybnet", QStringLiteral("Run nethost!"), {12, 114});
+  Label7 = linkLabel(GroupBox3, "Label7", QStringLiteral("Edit controls"), {12, 66});
+  keybusb = linkLabel(GroupBox3, "keybusb", QStringLiteral("Run usbhost!"), {12, 90});
+  keybnet = linkLabel(GroupBox3, "keybnet", QStringLiteral("Run nethost!"), {12, 114});
   Image3 = picture(GroupBox3, "Image3", Picture::Keyboard, {312, 24, 56, 56});
 
   GroupBox2 = group(this, "GroupBox2", QStringLiteral(" Registry backup "), {398, 60, 379, 214});
@@ -104,13 +71,13 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
   Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label3 = label(GroupBox2, "Label3", QStringLiteral("What's your PSP drive letter?"), {8, 68, 230, 18});
   drive = edit(GroupBox2, "drive", QStringLiteral("E:\\"), {240, 66, 80, 20}, Label3);
-  regbackup = link(GroupBox2, "regbackup", QStringLiteral("Backup!"), {8, 88});
+  regbackup = linkLabel(GroupBox2, "regbackup", QStringLiteral("Backup!"), {8, 88});
   bakdone = result(GroupBox2, "bakdone", QStringLiteral("...done!"), {regbackup->geometry().right() + 10, 88});
   Label6 = label(GroupBox2, "Label6", QStringLiteral("Please enter the date of backup:"), {8, 120, 300, 18});
   resdate = edit(GroupBox2, "resdate", QStringLiteral("d-m-yyyy"), {8, 142, 110, 22}, Label6);
   resdate->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 11));
   resnobak = result(GroupBox2, "resnobak", QStringLiteral("No backup found!"), {128, 145});
-  regrestore = link(GroupBox2, "regrestore", QStringLiteral("Restore!"), {8, 172});
+  regrestore = linkLabel(GroupBox2, "regrestore", QStringLiteral("Restore!"), {8, 172});
   resdone = result(GroupBox2, "resdone", QStringLiteral("...done!"), {regrestore->geometry().right() + 10, 172});
   imgReg = picture(GroupBox2, "imgReg", Picture::Registry, {311, 150, 56, 56});
 

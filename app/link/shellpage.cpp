@@ -2,11 +2,13 @@
 
 #include "art.h"
 #include "shellintegration.h"
-#include "shell/clicklabel.h"
+#include "shell/controls.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+
+using kivo::art::picture;
 
 namespace {
 
@@ -29,34 +31,9 @@ QPlainTextEdit* memo(QWidget* parent, const char* name, const QStringList& lines
   return m;
 }
 
-kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, QPoint at) {
-  auto* l = new kivo::ClickLabel(text, parent);
-  l->setObjectName(QLatin1String(name));
-  QFont font = l->font();
-  font.setUnderline(true);
-  l->setFont(font);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, kivo::kTitleBlue);
-  l->setPalette(pal);
-  l->move(at);
-  l->adjustSize();
-  return l;
-}
-
 QLabel* done(QWidget* parent, const char* name, QPoint at) {
-  auto* l = new QLabel(QStringLiteral("...done!"), parent);
-  l->setObjectName(QLatin1String(name));
-  l->move(at);
-  l->adjustSize();
+  auto* l = kivo::label(parent, name, QStringLiteral("...done!"), at);
   l->hide();
-  return l;
-}
-
-QLabel* picture(QWidget* parent, const char* name, kivo::art::Picture what, QRect place) {
-  auto* l = new QLabel(parent);
-  l->setObjectName(QLatin1String(name));
-  l->setGeometry(place);
-  l->setPixmap(kivo::art::draw(what, place.size()));
   return l;
 }
 
@@ -84,9 +61,9 @@ TFrame2::TFrame2(kivo::Services& services, QWidget* parent) : kivo::Page(service
                 QStringLiteral("easily by right clicking one."), QString(),
                 QStringLiteral("Thanks go to Tomas Verhoek, who came up with it!")},
                {246, 22, 366, 90});
-  continst = link(GroupBox1, "continst", QStringLiteral("Install"), {250, 124});
+  continst = kivo::linkLabel(GroupBox1, "continst", QStringLiteral("Install"), {250, 124});
   Label1 = done(GroupBox1, "Label1", {continst->geometry().right() + 10, 124});
-  contunin = link(GroupBox1, "contunin", QStringLiteral("Uninstall"), {250, 150});
+  contunin = kivo::linkLabel(GroupBox1, "contunin", QStringLiteral("Uninstall"), {250, 150});
   Label2 = done(GroupBox1, "Label2", {contunin->geometry().right() + 10, 150});
 
   connect(continst, &kivo::ClickLabel::clicked, this, &TFrame2::continstClick);

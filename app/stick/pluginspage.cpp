@@ -2,7 +2,7 @@
 
 #include "xmbart.h"
 
-#include "shell/clicklabel.h"
+#include "shell/controls.h"
 #include "shell/folderguard.h"
 #include "shell/imgbtn.h"
 #include "shell/platform.h"
@@ -16,6 +16,10 @@
 #include <QPlainTextEdit>
 
 using namespace kivo::stick;
+using kivo::helpText;
+using kivo::label;
+using kivo::linkLabel;
+using kivo::PressLook;
 
 namespace {
 
@@ -23,32 +27,6 @@ const QString kNotFound = QStringLiteral("Plugin directory not found!");
 const QString kError = QStringLiteral("There was an error, sorry!");
 const QString kGameError = QStringLiteral("There was an error , sorry!");
 const QString kArrowHint = QStringLiteral("Select a plugin from the left and click this arrow to install it.");
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(QLatin1String(name));
-  l->move(x, y);
-  l->adjustSize();
-  return l;
-}
-
-// Read-only text on the page's own grey, without a border.
-QPlainTextEdit* helpText(QWidget* parent, const char* name, const QStringList& lines, QRect place) {
-  auto* t = new QPlainTextEdit(parent);
-  t->setObjectName(QLatin1String(name));
-  t->setPlainText(lines.join(QLatin1Char('\n')));
-  t->setReadOnly(true);
-  t->setFrameShape(QFrame::NoFrame);
-  t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  t->setFocusPolicy(Qt::NoFocus);
-  QPalette pal = t->palette();
-  pal.setColor(QPalette::Base, kivo::kPageGrey);
-  t->setPalette(pal);
-  t->document()->setDocumentMargin(0);
-  t->setGeometry(place);
-  return t;
-}
 
 QPlainTextEdit* listEdit(QWidget* parent, const char* name, QRect place) {
   auto* t = new QPlainTextEdit(QStringLiteral("Please select your PSP folder."), parent);
@@ -67,23 +45,6 @@ QCheckBox* target(QWidget* parent, const char* name, const QString& text, int x,
   c->adjustSize();
   c->setEnabled(false);
   return c;
-}
-
-kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, int x, int y) {
-  auto* l = new kivo::ClickLabel(text, parent);
-  l->setObjectName(QLatin1String(name));
-  QFont f = l->font();
-  f.setUnderline(true);
-  l->setFont(f);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::Active, QPalette::WindowText, kivo::kTitleBlue);
-  pal.setColor(QPalette::Inactive, QPalette::WindowText, kivo::kTitleBlue);
-  l->setPalette(pal);
-  l->move(x, y);
-  l->adjustSize();
-  l->setPressLook(true);
-  l->setEnabled(false);
-  return l;
 }
 
 // The drive box offers the volumes mounted when it opens, so a PSP plugged in later is listed.
@@ -129,22 +90,26 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
                       QStringLiteral("added :) Please remember you still need to enable them through "),
                       QStringLiteral("the recovery menu.")},
                      {8, 34, 470, 70})),
-      Label5(label(this, "Label5", QStringLiteral("Select your PSP drive:"), 8, 114)),
-      prxdrive(new DriveBox(this)), Label8(label(this, "Label8", QStringLiteral("Browse for prx..."), 8, 166)),
-      prxname(new QLineEdit(kNoPrxYet, this)), Label1(link(this, "Label1", QStringLiteral("Browse..."), 150, 166)),
-      Label7(label(this, "Label7", QStringLiteral("Install where?"), 8, 220)),
+      Label5(label(this, "Label5", QStringLiteral("Select your PSP drive:"), {8, 114})),
+      prxdrive(new DriveBox(this)),
+      Label8(label(this, "Label8", QStringLiteral("Browse for prx..."), {8, 166})),
+      prxname(kivo::edit(this, "prxname", kNoPrxYet, {8, 184, 200, 24}, Label8)),
+      Label1(linkLabel(this, "Label1", QStringLiteral("Browse..."), {150, 166}, PressLook::On)),
+      Label7(label(this, "Label7", QStringLiteral("Install where?"), {8, 220})),
       radioGame(target(this, "radioGame", QStringLiteral("GAME"), 8, 240)),
       radioVSH(target(this, "radioVSH", QStringLiteral("VSH"), 76, 240)),
       radioPops(target(this, "radioPops", QStringLiteral("POPS"), 136, 240)),
       justcopy(target(this, "justcopy", QStringLiteral("Just copy"), 8, 264)),
-      install(link(this, "install", QStringLiteral("Install!"), 8, 296)), lerror(new QLabel(this)),
-      Label2(label(this, "Label2", QStringLiteral("Plugins on your memory stick:"), 232, 114)),
-      file1(new QListWidget(this)), Label3(label(this, "Label3", QStringLiteral("VSH plugins:"), 500, 6)),
-      Label4(label(this, "Label4", QStringLiteral("GAME plugins:"), 500, 160)),
-      Label9(label(this, "Label9", QStringLiteral("POPS plugins:"), 500, 314)),
+      install(linkLabel(this, "install", QStringLiteral("Install!"), {8, 296}, PressLook::On)),
+      lerror(label(this, "lerror", {}, {8, 322, 210, 40}, true)),
+      Label2(label(this, "Label2", QStringLiteral("Plugins on your memory stick:"), {232, 114})),
+      file1(new QListWidget(this)), Label3(label(this, "Label3", QStringLiteral("VSH plugins:"), {500, 6})),
+      Label4(label(this, "Label4", QStringLiteral("GAME plugins:"), {500, 160})),
+      Label9(label(this, "Label9", QStringLiteral("POPS plugins:"), {500, 314})),
       mvsh(listEdit(this, "mvsh", {500, 24, 277, 128})), mgame(listEdit(this, "mgame", {500, 178, 277, 128})),
       mpops(listEdit(this, "mpops", {500, 332, 277, 128})), vshadd(arrow(this, "vshadd", 470, 76)),
-      gameadd(arrow(this, "gameadd", 470, 230)), popsadd(arrow(this, "popsadd", 470, 384)), iconRAM(new QLabel(this)),
+      gameadd(arrow(this, "gameadd", 470, 230)), popsadd(arrow(this, "popsadd", 470, 384)),
+      iconRAM(label(this, "iconRAM", {}, {60, 364, 80, 110})),
       open1(services.dialogs, kivo::DialogKind::Open, QStringLiteral("Select your plugin..."),
             QStringLiteral("Plugin files (*.prx)|*.prx")),
       lists_{{ListKind::Vsh, mvsh, {}}, {ListKind::Game, mgame, {}}, {ListKind::Pops, mpops, {}}} {
@@ -160,20 +125,15 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
   prxdrive->setGeometry(8, 132, 200, 24);
   Label5->setBuddy(prxdrive);
 
-  Label7->setEnabled(false);
-  prxname->setObjectName(QStringLiteral("prxname"));
-  prxname->setGeometry(8, 184, 200, 24);
+  // Nothing to browse for or install before a drive is chosen.
+  for (QLabel* l : std::initializer_list<QLabel*>{Label1, install, Label7}) l->setEnabled(false);
   prxname->setEnabled(false);
-  Label8->setBuddy(prxname);
 
   QFont bold = install->font();
   bold.setBold(true);
   install->setFont(bold);
   install->adjustSize();
 
-  lerror->setObjectName(QStringLiteral("lerror"));
-  lerror->setGeometry(8, 322, 210, 40);
-  lerror->setWordWrap(true);
   lerror->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   QPalette red = lerror->palette();
   red.setColor(QPalette::WindowText, QColor(200, 0, 0));
@@ -187,9 +147,7 @@ TFrame5::TFrame5(kivo::Services& services, QWidget* parent)
   Label4->setBuddy(mgame);
   Label9->setBuddy(mpops);
 
-  iconRAM->setObjectName(QStringLiteral("iconRAM"));
   iconRAM->setPixmap(QPixmap::fromImage(memoryStickArt()));
-  iconRAM->setGeometry(60, 364, 80, 110);
 
   connect(prxdrive, &QComboBox::currentTextChanged, this, &TFrame5::prxdriveChange);
   connect(Label1, &kivo::ClickLabel::clicked, this, &TFrame5::Label1Click);

@@ -3,7 +3,7 @@
 #include "xmbart.h"
 #include "xmbbuild.h"
 
-#include "shell/clicklabel.h"
+#include "shell/controls.h"
 #include "shell/platform.h"
 
 #include <QDir>
@@ -13,6 +13,10 @@
 #include <QTimer>
 
 using namespace kivo::stick;
+using kivo::helpText;
+using kivo::label;
+using kivo::linkLabel;
+using kivo::PressLook;
 
 namespace {
 
@@ -29,51 +33,6 @@ public:
 private:
   QString& slot_;
 };
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect place, bool bold = false) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(QLatin1String(name));
-  if (bold) {
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-  }
-  l->setGeometry(place);
-  return l;
-}
-
-QPlainTextEdit* helpText(QWidget* parent, const char* name, const QStringList& lines, QRect place) {
-  auto* t = new QPlainTextEdit(parent);
-  t->setObjectName(QLatin1String(name));
-  t->setPlainText(lines.join(QLatin1Char('\n')));
-  t->setReadOnly(true);
-  t->setFrameShape(QFrame::NoFrame);
-  t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  t->setFocusPolicy(Qt::NoFocus);
-  QPalette pal = t->palette();
-  pal.setColor(QPalette::Base, kivo::kPageGrey);
-  t->setPalette(pal);
-  t->document()->setDocumentMargin(0);
-  t->setGeometry(place);
-  return t;
-}
-
-kivo::ClickLabel* link(QWidget* parent, const char* name, const QString& text, int x, int y) {
-  auto* l = new kivo::ClickLabel(text, parent);
-  l->setObjectName(QLatin1String(name));
-  QFont f = l->font();
-  f.setUnderline(true);
-  l->setFont(f);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::Active, QPalette::WindowText, kivo::kTitleBlue);
-  pal.setColor(QPalette::Inactive, QPalette::WindowText, kivo::kTitleBlue);
-  l->setPalette(pal);
-  l->move(x, y);
-  l->adjustSize();
-  l->setPressLook(true);
-  return l;
-}
 
 // Slots sit in one row over the wallpaper, each with its caption underneath.
 constexpr int kPreviewX = 9, kPreviewY = 93;
@@ -126,7 +85,7 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
                       {QStringLiteral("There are some cool tweaks for your XMB. You'll find "),
                        QStringLiteral("most of them here :)")},
                       {8, 34, 480, 36})),
-      Label1(label(this, "Label1", QStringLiteral("XMB preview:"), {8, 72, 200, 18}, true)),
+      Label1(label(this, "Label1", QStringLiteral("XMB preview:"), {8, 72, 200, 18})),
       bgline(label(this, "bgline", {}, {kPreviewX - 1, kPreviewY - 1, 482, 274})),
       xmbBG(new kivo::ClickLabel(QString(), this)), ico1(slotLabel(this, 1)), ico2(slotLabel(this, 2)),
       ico3(slotLabel(this, 3)), ico4(slotLabel(this, 4)), ico5(slotLabel(this, 5)), ico6(slotLabel(this, 6)),
@@ -141,12 +100,15 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
                       QStringLiteral("Please be sure your icons are "), QStringLiteral("256 (8bit) color bitmaps and "),
                       QStringLiteral("they are 64 x 64 pixels!")},
                      {512, 40, 265, 84})),
-      changefont(link(this, "changefont", QStringLiteral("Change font"), 512, 134)),
-      changebg(link(this, "changebg", QStringLiteral("Change wallpaper"), 512, 158)),
-      buildtop(link(this, "buildtop", QStringLiteral("Build topmenu plugin!"), 512, 182)),
-      buildfont(link(this, "buildfont", QStringLiteral("Build custom font!"), 512, 206)),
-      labeldone(label(this, "labeldone", {}, {512, 238, 265, 48})),
-      Labeldone2(label(this, "Labeldone2", {}, {512, 290, 265, 48})), icongfx(new QLabel(this)),
+      changefont(linkLabel(this, "changefont", QStringLiteral("Change font"), {512, 134}, PressLook::On)),
+      changebg(linkLabel(this, "changebg", QStringLiteral("Change wallpaper"), {512, 158}, PressLook::On)),
+      buildtop(
+          linkLabel(this, "buildtop", QStringLiteral("Build topmenu plugin!"), {512, 182}, PressLook::On)),
+      buildfont(
+          linkLabel(this, "buildfont", QStringLiteral("Build custom font!"), {512, 206}, PressLook::On)),
+      labeldone(label(this, "labeldone", {}, {512, 238, 265, 48}, true)),
+      Labeldone2(label(this, "Labeldone2", {}, {512, 290, 265, 48}, true)),
+      icongfx(label(this, "icongfx", {}, {584, 380, 120, 68})),
       Timerfont(new QTimer(this)), OpenBG(services.dialogs, kivo::DialogKind::Open),
       OpenICON(services.dialogs, kivo::DialogKind::Open, QStringLiteral("Select a 8bit BMP (64x64px)"),
                QStringLiteral("Bitmap images|*.bmp"), QStringLiteral(".bmp")),
@@ -155,6 +117,11 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
       savefont(services.dialogs, kivo::DialogKind::Save),
       slots_{ico1, ico2, ico3, ico4, ico5, ico6}, captions_{xmbtext1, xmbtext2, xmbtext3, xmbtext4, xmbtext5, xmbtext6} {
   setObjectName(QStringLiteral("Frame6"));
+  for (QLabel* l : {Label1, Label2}) {
+    QFont bold = l->font();
+    bold.setBold(true);
+    l->setFont(bold);
+  }
   intro1->setAccessibleName(QStringLiteral("About this page"));
   Memo1->setAccessibleName(QStringLiteral("Icon requirements"));
   ttf1.InclFontFamilyName = false;
@@ -176,14 +143,9 @@ TFrame6::TFrame6(kivo::Services& services, QWidget* parent)
   QPalette red = Label2->palette();
   red.setColor(QPalette::WindowText, QColor(220, 0, 0));
   Label2->setPalette(red);
-  Label2->setWordWrap(true);
-  labeldone->setWordWrap(true);
-  Labeldone2->setWordWrap(true);
   for (QLabel* l : {labeldone, Labeldone2}) l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  icongfx->setObjectName(QStringLiteral("icongfx"));
   icongfx->setPixmap(QPixmap::fromImage(xmbPageArt()));
-  icongfx->setGeometry(584, 380, 120, 68);
 
   saveTopmenu.setFileName(kTopMenuFile);
   savefont.setFileName(QStringLiteral("ltn0.pgf"));

@@ -30,6 +30,14 @@ int parseLevel(const std::string& text, int lowest, int highest) {
                    std::to_string(lowest) + " to " + std::to_string(highest) + ")"};
 }
 
+int parseLevel(const std::string& text, int lowest, int highest, const char* usage) {
+  try {
+    return parseLevel(text, lowest, highest);
+  } catch (const UsageError& e) {
+    throw UsageError{e.message + "\n" + usage};
+  }
+}
+
 ProgressLine::ProgressLine(const char* verb, uint64_t total)
     : verb_(verb), total_(total), tty_(::isatty(2) == 1) {}
 

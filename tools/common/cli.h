@@ -18,6 +18,8 @@ struct UsageError {
 /// A level given as one digit from lowest to highest; anything else (empty text included)
 /// is a usage error.
 int parseLevel(const std::string& text, int lowest, int highest);
+/// The same, with the tool's usage text after the complaint.
+int parseLevel(const std::string& text, int lowest, int highest, const char* usage);
 
 /// Percentage on stderr while a terminal watches, nothing otherwise.
 class ProgressLine {

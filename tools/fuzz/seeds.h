@@ -30,4 +30,24 @@ inline size_t copySeed(const std::vector<uint8_t>& seed, uint8_t* out, size_t ca
   return n;
 }
 
+/// Container readers must reject or decode any bytes, never misbehave.
+template <class Reader> void readContainer(const uint8_t* data, size_t size) {
+  MemorySource src(data, size);
+  try {
+    Reader reader(src);
+    NullSink out;
+    reader.decompress(out);
+  } catch (const ToolError&) {
+  }
+}
+
+/// A small image packed with the container's compress(src, out, level, threads).
+template <class Compress> size_t containerSeed(Compress compress, uint8_t* out, size_t capacity) {
+  auto image = sampleImage(24);
+  MemorySource src(image.data(), image.size());
+  MemorySink file;
+  compress(src, file, 9, 1, {});
+  return copySeed(file.bytes, out, capacity);
+}
+
 } // namespace kivo::fuzz

@@ -59,12 +59,7 @@ std::string fit(const std::string& text, size_t max, const char* what) {
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
-    int level;
-    try {
-      level = parseLevel(argv[3], 0, 9);
-    } catch (UsageError& e) {
-      throw UsageError{e.message + "\n" + kUsage};
-    }
+    const int level = parseLevel(argv[3], 0, 9, kUsage);
     const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
     InputFile in(imagePath);
