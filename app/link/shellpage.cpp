@@ -59,7 +59,7 @@ TFrame2::TFrame2(kivo::Services& services, QWidget* parent) : kivo::Page(service
   Memo2 = memo(GroupBox1, "Memo2",
                {QStringLiteral("This is an awesome function "), QStringLiteral("that can convert UMD images "),
                 QStringLiteral("easily by right clicking one."), QString(),
-                QStringLiteral("Thanks go to Tomas Verhoek, who came up with it!")},
+                QStringLiteral("Thanks go to Quillon, who came up with it!")},
                {246, 22, 366, 90});
   continst = kivo::linkLabel(GroupBox1, "continst", QStringLiteral("Install"), {250, 124});
   Label1 = done(GroupBox1, "Label1", {continst->geometry().right() + 10, 124});
