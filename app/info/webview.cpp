@@ -15,6 +15,9 @@ namespace kivo::info {
 
 namespace {
 
+// The engine takes a few hundred milliseconds to load: let the window reach the screen first.
+constexpr int kAttachDelayMs = 100;
+
 QString& moduleFolder() {
   static QString folder;
   return folder;
@@ -99,7 +102,7 @@ void TWebView::resizeEvent(QResizeEvent* event) {
 void TWebView::scheduleAttach() {
   if (scheduled_ || tried_) return;
   scheduled_ = true;
-  QTimer::singleShot(0, this, &TWebView::attach);
+  QTimer::singleShot(kAttachDelayMs, this, &TWebView::attach);
 }
 
 void TWebView::attach() {

@@ -60,13 +60,8 @@ QLabel* picture(QWidget* parent, const char* name, QRect place, QColor fallback,
 }  // namespace
 
 TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
-                   QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      frame0(new TframeMain(services, this)),
-      Frame1(new TFrame1(services, this)), Frame2(new TFrame2(services, this)),
-      Frame3(new TFrame3(services, this)), Frame4(new TFrame4(services, this)),
-      Frame5(new TFrame5(services, this)), Frame6(new TFrame6(services, this)),
-      captured(new QLabel(this)), FrameTop(picture(this, "FrameTop", {18, 7, 785, 28}, QColor(220, 232, 245))),
+                   QWidget* parent, PageBuild build)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), captured(new QLabel(this)), FrameTop(picture(this, "FrameTop", {18, 7, 785, 28}, QColor(220, 232, 245))),
       FrameBottom(picture(this, "FrameBottom", {18, 607, 785, 8}, QColor(40, 60, 90))),
       FrameTitle(new QLabel(QStringLiteral("Kivo Workbench - by Plovik"), this)),
       titleIcon(picture(this, "titleIcon", {20, 14, 20, 20}, QColor(53, 151, 216), true)),
@@ -99,23 +94,18 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   buildButtons();
   buildOptions();
 
-  for (QWidget* page : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6}) {
-    page->setGeometry(pageArea());
-    page->hide();
+  // Panels are child windows above the pictures of the window's surface.
+  for (QWidget* child : std::initializer_list<QWidget*>{PanelMenu, PanelBtns, PanelOptions}) child->raise();
+  if (build == PageBuild::Now) {
+    createPages();
+  } else {
+    // Only the start page now; the others follow the first paint.
+    if (arguments.value(0).size() < 4)
+      createPage(frame0);
+    else
+      createPage(Frame5);
+    pagesPending_ = true;
   }
-  // Pages and panels are child windows above the pictures of the window's surface.
-  for (QWidget* child : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6,
-                                                         PanelMenu, PanelBtns, PanelOptions})
-    child->raise();
-  // Clicking into the Home page moves the focus into it, which runs its entry step.
-  frame0->setFocusPolicy(Qt::ClickFocus);
-  // Tab order: Home first, so the first focus lands in it at start.
-  setTabOrder(frame0, Frame1);
-  setTabOrder(Frame1, Frame2);
-  setTabOrder(Frame2, Frame3);
-  setTabOrder(Frame3, Frame4);
-  setTabOrder(Frame4, Frame5);
-  setTabOrder(Frame5, Frame6);
 
   t1->setObjectName(QStringLiteral("t1"));
   t1->setInterval(81000);
@@ -251,10 +241,40 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
   }
 }
 
+template <class Page> Page* TfrmMain::createPage(Page*& slot) {
+  if (slot) return slot;
+  slot = new Page(services_, this);
+  slot->setGeometry(pageArea());
+  slot->hide();
+  slot->raise();  // above the pictures of the window's surface
+  return slot;
+}
+
+void TfrmMain::createPages() {
+  pagesPending_ = false;
+  if (frame0 && Frame1 && Frame2 && Frame3 && Frame4 && Frame5 && Frame6) return;
+  createPage(frame0);
+  createPage(Frame1);
+  createPage(Frame2);
+  createPage(Frame3);
+  createPage(Frame4);
+  createPage(Frame5);
+  createPage(Frame6);
+  // Clicking into the Home page moves the focus into it, which runs its entry step.
+  frame0->setFocusPolicy(Qt::ClickFocus);
+  // Tab order: Home first, so the first focus lands in it at start.
+  setTabOrder(frame0, Frame1);
+  setTabOrder(Frame1, Frame2);
+  setTabOrder(Frame2, Frame3);
+  setTabOrder(Frame3, Frame4);
+  setTabOrder(Frame4, Frame5);
+  setTabOrder(Frame5, Frame6);
+}
+
 void TfrmMain::showPage(QWidget* page) {
   page->setGeometry(pageArea());
   for (QWidget* p : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6})
-    p->setVisible(p == page);
+    if (p) p->setVisible(p == page);
   if (page != Frame4) {
     wmp_.stop();
     t1->stop();
@@ -266,20 +286,20 @@ void TfrmMain::showPage(QWidget* page) {
 
 QWidget* TfrmMain::currentPage() const {
   for (QWidget* p : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6})
-    if (p->isVisibleTo(this)) return p;
+    if (p && p->isVisibleTo(this)) return p;
   return nullptr;
 }
 
-void TfrmMain::labelHomeClick() { showPage(frame0); }
-void TfrmMain::labelConvertClick() { showPage(Frame1); }
-void TfrmMain::labelShellClick() { showPage(Frame2); }
-void TfrmMain::LabelLinkClick() { showPage(Frame3); }
-void TfrmMain::prxmanagerClick() { showPage(Frame5); }
-void TfrmMain::LabelXMBClick() { showPage(Frame6); }
-void TfrmMain::Label2Click() { showPage(Frame4); }
+void TfrmMain::labelHomeClick() { showPage(createPage(frame0)); }
+void TfrmMain::labelConvertClick() { showPage(createPage(Frame1)); }
+void TfrmMain::labelShellClick() { showPage(createPage(Frame2)); }
+void TfrmMain::LabelLinkClick() { showPage(createPage(Frame3)); }
+void TfrmMain::prxmanagerClick() { showPage(createPage(Frame5)); }
+void TfrmMain::LabelXMBClick() { showPage(createPage(Frame6)); }
+void TfrmMain::Label2Click() { showPage(createPage(Frame4)); }
 
 void TfrmMain::frame0Enter() {
-  frame0->FrameEnter();
+  createPage(frame0)->FrameEnter();
   showPage(frame0);
 }
 
@@ -299,7 +319,7 @@ void TfrmMain::onFocusChanged(QWidget*, QWidget* now) {
   if (!now || now->window() != this) return;
   QWidget* const before = lastFocus_;
   lastFocus_ = now;
-  const auto inHome = [this](QWidget* w) { return w && (w == frame0 || frame0->isAncestorOf(w)); };
+  const auto inHome = [this](QWidget* w) { return w && frame0 && (w == frame0 || frame0->isAncestorOf(w)); };
   if (inHome(now) && !inHome(before)) {
     homeEntryPending_ = false;  // the first activation's entry has happened this way
     frame0Enter();
@@ -387,6 +407,10 @@ bool TfrmMain::event(QEvent* event) {
   // After a system move the window manager hands the pointer back with an enter event. (The
   // type is tested first: child events arrive while the members are still being built.)
   const QEvent::Type type = event->type();
+  if (type == QEvent::Paint && pagesPending_) {
+    pagesPending_ = false;
+    QTimer::singleShot(0, this, &TfrmMain::createPages);
+  }
   if ((type == QEvent::Enter || type == QEvent::WindowActivate || type == QEvent::NonClientAreaMouseButtonRelease) &&
       systemMove_)
     endMoveLoop();

@@ -29,9 +29,13 @@ class ClickLabel;
 class TfrmMain : public QWidget {
   Q_OBJECT
 public:
+  /// When the pages other than the start page are built: at once, or just after the window's
+  /// first paint, so that nothing but the start page sits on the way to the screen.
+  enum class PageBuild { Now, AfterFirstPaint };
+
   /// Builds the window; the song is opened first and refusing it throws kivo::Failure.
   TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
-           QWidget* parent = nullptr);
+           QWidget* parent = nullptr, PageBuild build = PageBuild::Now);
   ~TfrmMain() override;
 
   /// Page switch: bounds to the page area, show this page and hide the others, song rule.
@@ -39,14 +43,17 @@ public:
   QWidget* currentPage() const;
   static QRect pageArea() { return {18, 65, 785, 474}; }
 
-  // The pages, in tab order.
-  TframeMain* const frame0;
-  TFrame1* const Frame1;
-  TFrame2* const Frame2;
-  TFrame3* const Frame3;
-  TFrame4* const Frame4;
-  TFrame5* const Frame5;
-  TFrame6* const Frame6;
+  /// Builds the pages that do not exist yet; every page switch makes sure of them first.
+  void createPages();
+
+  // The pages, in tab order. Once built they live as long as the window.
+  TframeMain* frame0 = nullptr;
+  TFrame1* Frame1 = nullptr;
+  TFrame2* Frame2 = nullptr;
+  TFrame3* Frame3 = nullptr;
+  TFrame4* Frame4 = nullptr;
+  TFrame5* Frame5 = nullptr;
+  TFrame6* Frame6 = nullptr;
 
   // Pictures and labels drawn on the window's own surface, in painting order.
   QLabel* const captured;
@@ -138,6 +145,7 @@ private:
   void buildButtons();
   void buildOptions();
   void onFocusChanged(QWidget* old, QWidget* now);
+  template <class Page> Page* createPage(Page*& slot);
   void endMoveLoop();
 
   kivo::Services& services_;
@@ -145,6 +153,7 @@ private:
   QPoint remembered_;
   bool centred_ = false;
   bool homeEntryPending_ = false;
+  bool pagesPending_ = false;  ///< pages still to build after the first paint
   QPointer<QWidget> lastFocus_;
   bool dragging_ = false;
   bool systemMove_ = false;

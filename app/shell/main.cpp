@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<TfrmMain> frmMain;
   try {
-    frmMain = std::make_unique<TfrmMain>(services, *wmp, app.arguments().mid(1));
+    frmMain = std::make_unique<TfrmMain>(services, *wmp, app.arguments().mid(1), nullptr,
+                                         TfrmMain::PageBuild::AfterFirstPaint);
   } catch (const kivo::Failure& failure) {
     // The song could not be opened: say why and end without a window.
     messages.showError(failure.text());

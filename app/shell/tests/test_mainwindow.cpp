@@ -174,6 +174,30 @@ private slots:
     QCOMPARE(w.currentPage(), w.Frame6);
   }
 
+  void pagesBuiltAfterTheFirstPaintBehaveAsTheOthers() {
+    for (const QStringList& args : {QStringList{}, QStringList{"some.prx"}}) {
+      FakeServices fakes;
+      FakePlayer player;
+      TfrmMain w(fakes.services, player, args, nullptr, TfrmMain::PageBuild::AfterFirstPaint);
+      QWidget* const start = args.isEmpty() ? static_cast<QWidget*>(w.frame0) : w.Frame5;
+      QVERIFY(start);
+      QCOMPARE(w.currentPage(), start);
+      QVERIFY(!w.Frame1 && !w.Frame4 && !w.Frame6);
+      // A menu click before the first paint builds what it needs.
+      w.Label2Click();
+      QVERIFY(w.Frame4);
+      QCOMPARE(w.currentPage(), static_cast<QWidget*>(w.Frame4));
+      QCOMPARE(player.commands.last(), QStringLiteral("play"));
+      w.show();
+      QTRY_VERIFY(w.frame0 && w.Frame1 && w.Frame2 && w.Frame3 && w.Frame5 && w.Frame6);
+      // The later pages are hidden, in the page area, and the shown one stays shown.
+      QCOMPARE(w.currentPage(), static_cast<QWidget*>(w.Frame4));
+      QVERIFY(!w.Frame1->isVisibleTo(&w));
+      QCOMPARE(w.Frame6->geometry(), TfrmMain::pageArea());
+      if (!args.isEmpty()) QCOMPARE(w.Frame5->prxname->text(), args.first());
+    }
+  }
+
   void songPlaysOnlyWithTheAboutPage() {
     FakeServices fakes;
     FakePlayer player;
