@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -55,7 +56,7 @@ class ParallelBlocks {
 public:
   ParallelBlocks(ByteSource& src, const BlockIndex& index, bool (*failed)(ByteSource&), bool fast,
                  unsigned threads)
-      : src_(src), index_(index), failed_(failed), slots_(3 * size_t(threads) + 24) {
+      : src_(src), index_(index), failed_(failed), slots_(2 * size_t(threads) + 8) {
     local_.setFastPath(fast);
     for (unsigned i = 0; i < threads; ++i)
       workers_.emplace_back([this, fast] { work(fast); });
@@ -142,7 +143,9 @@ private:
   const BlockIndex& index_;
   bool (*failed_)(ByteSource&);
   BlockDecoder local_;
-  std::vector<Slot> slots_; // block k lives in slot k % size until it is taken
+  // Block k lives in slot k % size until it is taken. A few slots beyond one per thread keep the
+  // decoders busy while the calling thread writes; no more, so memory stays small.
+  std::vector<Slot> slots_;
   size_t submitted_ = 0;
   bool stopReading_ = false;
 
@@ -159,7 +162,13 @@ bool sourceFailed(ByteSource& src) {
 }
 
 unsigned decodingThreads(const ExtractOptions& options, size_t blocks) {
-  unsigned n = options.threads ? options.threads : std::thread::hardware_concurrency();
+  unsigned n = options.threads;
+  if (n == 0) {
+    // The cores this process may run on, which a container or taskset can make fewer than all.
+    cpu_set_t set;
+    n = sched_getaffinity(0, sizeof set, &set) == 0 ? unsigned(CPU_COUNT(&set))
+                                                    : std::thread::hardware_concurrency();
+  }
   // More threads than this would only cost memory: writing the output keeps up with few.
   n = std::min(n, 8u);
   // A handful of blocks is over before threads would be started.
