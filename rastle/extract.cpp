@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <sched.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -58,21 +59,19 @@ public:
                  unsigned threads)
       : src_(src), index_(index), failed_(failed), slots_(2 * size_t(threads) + 8) {
     local_.setFastPath(fast);
-    for (unsigned i = 0; i < threads; ++i)
-      workers_.emplace_back([this, fast] { work(fast); });
+    try {
+      for (unsigned i = 0; i < threads; ++i)
+        workers_.emplace_back([this, fast] { work(fast); });
+    } catch (...) {
+      // Nothing has been read yet, so the caller can still decode alone.
+      stopWorkers();
+      throw;
+    }
     while (submitted_ < index_.blocks.size() && submitted_ < slots_.size() && !stopReading_)
       submit(submitted_++);
   }
 
-  ~ParallelBlocks() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& t : workers_)
-      t.join();
-  }
+  ~ParallelBlocks() { stopWorkers(); }
 
   // Block k's content, copied to dst; false when reading it failed. Blocks are taken in order.
   bool take(size_t k, uint8_t* dst, size_t* length, BlockStatus* status) {
@@ -92,6 +91,16 @@ public:
   }
 
 private:
+  void stopWorkers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : workers_)
+      t.join();
+  }
+
   void submit(size_t k) {
     Slot& s = slots_[k % slots_.size()];
     s.ref = index_.blocks[k];
@@ -201,8 +210,13 @@ ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener
   BlockDecoder decoder;
   decoder.setFastPath(options.fastInflate);
   std::unique_ptr<ParallelBlocks> parallel;
-  if (threads > 1)
-    parallel = std::make_unique<ParallelBlocks>(src, index, sourceFailed, options.fastInflate, threads);
+  if (threads > 1) {
+    try {
+      parallel = std::make_unique<ParallelBlocks>(src, index, sourceFailed, options.fastInflate, threads);
+    } catch (const std::system_error&) {
+      // No threads to be had: decode here instead.
+    }
+  }
 
   int64_t size = 0; // S; only a positive one cuts
   for (size_t k = 0; k < index.blocks.size(); ++k) {
