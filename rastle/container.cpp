@@ -14,10 +14,6 @@ uint32_t le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// Compressed bytes are fed to the decoder in slices of this size, so a hostile stored length
-// never turns into a big allocation; a real block fits in one slice.
-constexpr size_t kInputSlice = 64 * 1024;
-
 } // namespace
 
 size_t MemorySource::readAt(uint64_t pos, uint8_t* dst, size_t n) {

@@ -17,6 +17,9 @@ constexpr uint32_t kIndexStart = 0x4000;
 constexpr uint32_t kDataStart = 0x100000;
 constexpr uint32_t kEntrySize = 32;
 constexpr size_t kMaxBlocks = (kDataStart - kIndexStart) / kEntrySize; // 32256
+/// Compressed bytes are fed to the decoder in slices of this size, so a hostile stored length
+/// never turns into a big allocation; a real block fits in one slice and is read in one go.
+constexpr size_t kInputSlice = 64 * 1024;
 
 /// Positional reads from the input. Offsets in the container are untrusted, so reads
 /// anywhere are allowed and simply come back short past the end of the data.

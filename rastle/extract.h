@@ -39,6 +39,9 @@ struct ExtractOptions {
   bool fastInflate = true;
   /// Output is gathered into writes of about this size; block 0 is always written alone.
   size_t writeBuffer = 28 * kBlockSize;
+  /// Threads decoding blocks; 0 takes one per core, 1 decodes on the calling thread alone.
+  /// The source, sink and listener are only ever used from the calling thread.
+  unsigned threads = 0;
 };
 
 /// A source that can tell a read error from the end of its data.

@@ -345,3 +345,131 @@ TEST(Extract, RawMode2DiscSurvivesTheRoundTrip) {
     EXPECT_TRUE(run.out == disc) << "fast inflate " << fast;
   }
 }
+
+namespace {
+
+// A file whose data area turns unreadable at a given position, as a bad sector would.
+struct BadSectorSource : CheckedSource {
+  MemorySource mem;
+  uint64_t badAt;
+  bool bad = false;
+  BadSectorSource(const Bytes& file, uint64_t at) : mem(file.data(), file.size()), badAt(at) {}
+  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
+    if (pos + n > badAt) {
+      bad = true;
+      n = pos < badAt ? size_t(badAt - pos) : 0;
+    }
+    return mem.readAt(pos, dst, n);
+  }
+  bool failed() const override { return bad; }
+};
+
+// Everything an extraction shows: the bytes, and the writes and events in the order they came.
+struct Trace {
+  Bytes out;
+  std::vector<std::string> log;
+  ExtractResult result;
+};
+
+Trace traceExtract(const Bytes& file, unsigned threads, size_t failWriteAfter = SIZE_MAX,
+                   uint64_t badAt = UINT64_MAX) {
+  BadSectorSource src(file, badAt);
+  Events events;
+  MemorySink sink;
+  sink.log = &events.log;
+  sink.failAfter = failWriteAfter;
+  ExtractOptions options;
+  options.writeBuffer = 3 * kBlockSize;
+  options.threads = threads;
+  Trace t;
+  t.result = extract(src, sink, events, options);
+  t.out = sink.bytes;
+  t.log = events.log;
+  return t;
+}
+
+void expectSameTrace(const Trace& a, const Trace& b, const std::string& what) {
+  EXPECT_TRUE(a.out == b.out) << what;
+  EXPECT_EQ(a.log, b.log) << what;
+  EXPECT_EQ(a.result.written, b.result.written) << what;
+  EXPECT_EQ(a.result.readFailed, b.result.readFailed) << what;
+  EXPECT_EQ(a.result.writeFailed, b.result.writeFailed) << what;
+  EXPECT_EQ(a.result.imageSize, b.result.imageSize) << what;
+}
+
+// Many blocks of every kind, so decoders finish out of order: text at several levels, noise
+// stored plain, partly compressible blocks, short ones, empty entries, a damaged stream, a
+// stream cut short, one out of reach, one with an over-long stored length, and a truncated tail.
+Bytes mixedEboot(uint32_t imageSectors) {
+  EbootBuilder eb;
+  eb.addCompressed(filled(kBlockSize, '0'));
+  eb.addCompressed(sizeBlock(imageSectors));
+  for (uint32_t k = 2; k < 60; ++k) {
+    Bytes text(kBlockSize);
+    for (size_t i = 0; i < text.size(); ++i)
+      text[i] = uint8_t("abcdefgh"[(i * k / 7) % 8] + (i % (k + 3) == 0));
+    switch (k % 9) {
+    case 0: eb.addStored(noise(kBlockSize, k)); break;
+    case 1: eb.addCompressed(text, 1 + int(k % 9)); break;
+    case 2: {
+      Bytes half = noise(kBlockSize, k);
+      std::fill(half.begin(), half.begin() + kBlockSize / 2, uint8_t(k));
+      eb.addCompressed(half);
+      break;
+    }
+    case 3: eb.addCompressed(Bytes(k * 100, uint8_t(k))); break;
+    case 4: eb.addEmpty(); eb.addCompressed(text, 9); break;
+    default: eb.addCompressed(text, int(k % 9)); break;
+    }
+    if (k == 20) { // damaged in the middle: zlib gives what precedes the damage
+      Bytes packed = deflateRaw(noise(kBlockSize, 99), 0);
+      packed[packed.size() / 2] ^= 0xFF;
+      packed[2] ^= 0x55;
+      eb.addEntry(eb.addData(packed), uint32_t(packed.size()));
+    }
+    if (k == 30) { // cut short
+      Bytes packed = deflateRaw(text, 6);
+      eb.addEntry(eb.addData(packed), uint32_t(packed.size() / 2));
+    }
+    if (k == 40) eb.addEntry(0x7FFFFF00u, 100); // beyond 2 GiB
+    if (k == 50) { // a stored length past the stream and past one slice
+      Bytes packed = deflateRaw(text, 6);
+      uint32_t at = eb.addData(packed);
+      eb.addData(noise(kInputSlice * 2, 7));
+      eb.addEntry(at, uint32_t(kInputSlice * 2));
+    }
+  }
+  Bytes tail = deflateRaw(noise(kBlockSize, 5), 6); // the file ends inside the last block
+  uint32_t at = eb.addData(Bytes(tail.begin(), tail.begin() + tail.size() / 3));
+  eb.addEntry(at, uint32_t(tail.size()));
+  return eb.build();
+}
+
+} // namespace
+
+TEST(ExtractThreads, GiveTheSameBytesWritesAndEventsAsOneThread) {
+  for (uint32_t sectors : {0u, 16u * 40 + 3, 16u * 200}) { // no cut, a cut inside, past the end
+    Bytes file = mixedEboot(sectors);
+    Trace alone = traceExtract(file, 1);
+    EXPECT_GT(alone.out.size(), 16u * kSectorSize * 3);
+    for (unsigned threads : {2u, 3u, 8u})
+      expectSameTrace(alone, traceExtract(file, threads),
+                      std::to_string(threads) + " threads, S=" + std::to_string(sectors));
+  }
+}
+
+TEST(ExtractThreads, StopAtTheSameBlockOnReadAndWriteErrors) {
+  Bytes file = mixedEboot(0);
+  const uint64_t data = 0x28 + kDataStart;
+  ASSERT_GT(file.size(), data + 300000);
+  for (uint64_t badAt : {data + 5000, data + 300000, uint64_t(file.size() - 10)}) {
+    Trace alone = traceExtract(file, 1, SIZE_MAX, badAt);
+    EXPECT_TRUE(alone.result.readFailed) << badAt;
+    expectSameTrace(alone, traceExtract(file, 2, SIZE_MAX, badAt), "read error at " + std::to_string(badAt));
+  }
+  for (size_t failAfter : {size_t(10), kBlockSize + 1, 20 * kBlockSize}) {
+    Trace alone = traceExtract(file, 1, failAfter);
+    EXPECT_TRUE(alone.result.writeFailed);
+    expectSameTrace(alone, traceExtract(file, 3, failAfter), "write error after " + std::to_string(failAfter));
+  }
+}
