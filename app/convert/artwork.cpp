@@ -91,15 +91,24 @@ QImage previewFrame(const QSize& size) {
   return image;
 }
 
-QImage movieSymbol(int side) {
+namespace {
+// A light plate keeps a symbol readable over any background picture.
+QImage symbolPlate(int side) {
   QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
-  // A light plate keeps the symbol readable over any background picture.
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(255, 255, 255, 200));
   p.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), 8, 8);
+  return image;
+}
+}  // namespace
+
+QImage movieSymbol(int side) {
+  QImage image = symbolPlate(side);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
   const QRectF strip(side * 0.1, side * 0.2, side * 0.8, side * 0.6);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(50, 50, 55));
@@ -118,14 +127,9 @@ QImage movieSymbol(int side) {
 }
 
 QImage soundSymbol(int side) {
-  QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
+  QImage image = symbolPlate(side);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
-  // A light plate keeps the symbol readable over any background picture.
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(255, 255, 255, 200));
-  p.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), 8, 8);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(50, 50, 55));
   QPolygonF speaker;
