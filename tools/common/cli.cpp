@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <new>
-#include <unistd.h>
 
 namespace kivo {
 
@@ -36,22 +35,6 @@ int parseLevel(const std::string& text, int lowest, int highest, const char* usa
   } catch (const UsageError& e) {
     throw UsageError{e.message + "\n" + usage};
   }
-}
-
-ProgressLine::ProgressLine(const char* verb, uint64_t total)
-    : verb_(verb), total_(total), tty_(::isatty(2) == 1) {}
-
-ProgressLine::~ProgressLine() {
-  if (tty_ && shown_ >= 0) std::fputc('\n', stderr);
-}
-
-void ProgressLine::operator()(uint64_t done) {
-  if (!tty_ || total_ == 0) return;
-  int pct = int(done * 100 / total_);
-  if (pct == shown_) return;
-  shown_ = pct;
-  std::fprintf(stderr, "\r%s... %3d%%", verb_, pct);
-  std::fflush(stderr);
 }
 
 std::string describeSize(uint64_t bytes) {

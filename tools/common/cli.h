@@ -1,6 +1,8 @@
 // What the three command-line tools share: error reporting, progress, level arguments.
 #pragma once
 
+#include "progress.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -21,18 +23,16 @@ int parseLevel(const std::string& text, int lowest, int highest);
 /// The same, with the tool's usage text after the complaint.
 int parseLevel(const std::string& text, int lowest, int highest, const char* usage);
 
-/// Percentage on stderr while a terminal watches, nothing otherwise.
+/// A job's progress as a callable for the converters: a bar at a terminal, machine lines for Kivo.
 class ProgressLine {
 public:
-  ProgressLine(const char* verb, uint64_t total);
-  ~ProgressLine();
-  void operator()(uint64_t done);
+  ProgressLine(const char* verb, uint64_t total) : report_(total, verb) {}
+  void operator()(uint64_t done) { report_.update(done); }
+  /// The job is complete: the last report (a failed job just ends the bar's line).
+  void finish() { report_.finish(); }
 
 private:
-  const char* verb_;
-  uint64_t total_;
-  int shown_ = -1;
-  bool tty_;
+  ProgressReport report_;
 };
 
 std::string describeSize(uint64_t bytes);

@@ -18,6 +18,7 @@ template <class Reader> void unpackImage(const std::string& inPath, const std::s
   ProgressLine progress("Decompressing", reader.imageSize());
   reader.decompress(out, std::ref(progress));
   out.commit();
+  progress.finish();
   std::printf("Decompressed %s into %s (%s)\n", inPath.c_str(), outPath.c_str(),
               describeSize(reader.imageSize()).c_str());
 }
@@ -31,6 +32,7 @@ void packImage(const std::string& inPath, const std::string& outPath, int level,
   compress(in, out, level, 0, std::ref(progress));
   const uint64_t size = out.position();
   out.commit();
+  progress.finish();
   std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(), describeSize(in.size()).c_str(),
               outPath.c_str(), describeSize(size).c_str(), in.size() ? 100.0 * size / in.size() : 100.0);
 }

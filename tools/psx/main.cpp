@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     pbp::write(disc, title, id, art, level, out, 0, std::ref(progress));
     uint64_t size = out.position();
     out.commit();
+    progress.finish();
     std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%u sectors, %s)\n", describeSize(size).c_str(),
                 title.c_str(), id.c_str(), imagePath.c_str(), disc.sectors(),
                 disc.isRaw() ? "raw image" : "ISO wrapped into raw sectors");

@@ -9,20 +9,20 @@
 
 namespace kivo {
 
-Progress::Mode Progress::modeFromEnvironment() {
+ProgressReport::Mode ProgressReport::modeFromEnvironment() {
   const char* env = std::getenv(kProgressEnv);
   if (env && *env && std::strcmp(env, "0") != 0) return Mode::Lines;
   return isatty(STDERR_FILENO) ? Mode::Bar : Mode::Off;
 }
 
-Progress::Progress(uint64_t total, Mode mode, std::FILE* out)
-    : mode_(mode), out_(out), total_(total), start_(std::chrono::steady_clock::now()), last_(start_) {
+ProgressReport::ProgressReport(uint64_t total, std::string label, Mode mode, std::FILE* out)
+    : label_(std::move(label)), mode_(mode), out_(out), total_(total), start_(std::chrono::steady_clock::now()), last_(start_) {
   if (mode_ != Mode::Off) emit(0, false); // a bar from the first moment, even for a short job
 }
 
-Progress::~Progress() { abandon(); }
+ProgressReport::~ProgressReport() { abandon(); }
 
-void Progress::update(uint64_t done) {
+void ProgressReport::update(uint64_t done) {
   done_ = done;
   if (mode_ == Mode::Off || finished_) return;
   const auto now = std::chrono::steady_clock::now();
@@ -31,7 +31,7 @@ void Progress::update(uint64_t done) {
   emit(done, false);
 }
 
-void Progress::finish() {
+void ProgressReport::finish() {
   if (mode_ == Mode::Off || finished_) return;
   if (total_ == 0) total_ = done_;
   emit(total_, true);
@@ -39,19 +39,20 @@ void Progress::finish() {
   open_ = false;
 }
 
-void Progress::abandon() {
+void ProgressReport::abandon() {
   if (open_) std::fputc('\n', out_);
   open_ = false;
   finished_ = true;
   std::fflush(out_);
 }
 
-void Progress::emit(uint64_t done, bool last) {
+void ProgressReport::emit(uint64_t done, bool last) {
   if (mode_ == Mode::Lines) {
     std::fprintf(out_, "%s %" PRIu64 " %" PRIu64 "\n", kProgressTag, done, total_);
   } else if (mode_ == Mode::Bar) {
     const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    std::fprintf(out_, "\r%s\033[K", formatBar(done, total_, secs).c_str());
+    const std::string prefix = label_.empty() ? std::string() : label_ + " ";
+    std::fprintf(out_, "\r%s%s\033[K", prefix.c_str(), formatBar(done, total_, secs).c_str());
     if (last) std::fputc('\n', out_);
     open_ = !last;
   }

@@ -16,17 +16,19 @@ inline constexpr const char* kProgressTag = "KIVO-PROGRESS";
 /// The environment variable that asks for machine progress lines.
 inline constexpr const char* kProgressEnv = "KIVO_PROGRESS";
 
-class Progress {
+class ProgressReport {
 public:
   enum class Mode { Off, Lines, Bar };
   /// Lines when KIVO_PROGRESS is set to a non-empty value other than "0", Bar when standard
   /// error is a terminal, Off otherwise.
   static Mode modeFromEnvironment();
 
-  explicit Progress(uint64_t total, Mode mode = modeFromEnvironment(), std::FILE* out = stderr);
-  ~Progress();
-  Progress(const Progress&) = delete;
-  Progress& operator=(const Progress&) = delete;
+  /// label, when not empty, goes before the terminal bar ("Compressing [###...]").
+  explicit ProgressReport(uint64_t total, std::string label = {}, Mode mode = modeFromEnvironment(),
+                          std::FILE* out = stderr);
+  ~ProgressReport();
+  ProgressReport(const ProgressReport&) = delete;
+  ProgressReport& operator=(const ProgressReport&) = delete;
 
   /// Call from one thread; reports at most ten times a second.
   void update(uint64_t done);
@@ -40,6 +42,7 @@ public:
 
 private:
   void emit(uint64_t done, bool last);
+  std::string label_;
   Mode mode_;
   std::FILE* out_;
   uint64_t total_;

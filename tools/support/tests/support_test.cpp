@@ -31,7 +31,7 @@ TEST(ProgressLines, AreTheMachineFormatAndParseBack) {
   std::FILE* f = std::tmpfile();
   ASSERT_TRUE(f);
   {
-    Progress p(4096, Progress::Mode::Lines, f);
+    ProgressReport p(4096, "Packing", ProgressReport::Mode::Lines, f);
     p.update(1024); // within the first 100 ms of the start line: dropped
     p.finish();
     p.finish(); // only once
@@ -53,18 +53,18 @@ TEST(ProgressBar, EndsItsLineBeforeAnErrorMessage) {
   std::FILE* f = std::tmpfile();
   ASSERT_TRUE(f);
   {
-    Progress p(100, Progress::Mode::Bar, f);
+    ProgressReport p(100, "Packing", ProgressReport::Mode::Bar, f);
     p.update(10);
   } // destroyed unfinished, as when a tool fails
   const std::string text = captured(f);
   ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.front(), '\r');
+  EXPECT_EQ(text.rfind("\rPacking [", 0), 0u);
   EXPECT_EQ(text.back(), '\n');
   std::fclose(f);
 
   std::FILE* quiet = std::tmpfile();
   {
-    Progress p(100, Progress::Mode::Off, quiet);
+    ProgressReport p(100, {}, ProgressReport::Mode::Off, quiet);
     p.update(50);
     p.finish();
   }
