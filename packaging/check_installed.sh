@@ -26,7 +26,11 @@ grep -q gstreamer1.0-plugins-good <<<"$depends" || fail "the song's GStreamer pl
 
 echo "== install"
 export DEBIAN_FRONTEND=noninteractive
-if dpkg-query -W kivo >/dev/null 2>&1; then fail "kivo is installed already; remove it first"; fi
+# A run that was killed may have left its install behind.
+if dpkg-query -W -f='${Status}' kivo 2>/dev/null | grep -q installed; then
+  echo "removing the kivo package an earlier run left"
+  apt-get -o DPkg::Lock::Timeout=120 purge -y -qq kivo >/dev/null
+fi
 installed=1
 apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >/dev/null
 dpkg-query -L kivo >"$work/files"
