@@ -4,16 +4,17 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ ninja-build pkg-config git
+  cmake g++ ninja-build pkg-config git dpkg-dev
   zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
   qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6
   gstreamer1.0-plugins-good gstreamer1.0-plugins-base
   xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra trayer
   imagemagick sox lame
 )
-# Sanitizer and fuzzing runs use clang's runtime.
+# Sanitizer and fuzzing runs use clang's runtime; the package is checked with lintian and
+# desktop-file-validate.
 if [[ "${1:-}" == "--ci" ]]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev lintian desktop-file-utils)
 fi
 
 missing=()

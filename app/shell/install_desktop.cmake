@@ -12,6 +12,7 @@ Exec=\"${exec}\" %f
 Icon=kivo-workbench
 Terminal=false
 Categories=Utility;
+Keywords=PSP;UMD;ISO;CSO;DAX;EBOOT;PS1;plug-in;XMB;
 ")
 message(STATUS "Installing: ${root}/share/applications/kivo-workbench.desktop")
 # The launcher is a link: Kivo finds its program folder through the real path of its executable.

@@ -5,6 +5,7 @@
 #include "page.h"
 #include "platform.h"
 #include "realservices.h"
+#include "userfolder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,8 +21,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(kivo::kAppTitle);
   QGuiApplication::setDesktopFileName(QStringLiteral("kivo-workbench"));
   kivo::installFontSubstitutes();
-  // Every relative path of the program resolves against its own folder.
-  QDir::setCurrent(kivo::programFolder());
+  // Every relative path of the program resolves against its own folder (for an installed Kivo,
+  // the user's copy of it).
+  QDir::setCurrent(kivo::workingProgramFolder(kivo::programFolder()));
 
   kivo::ProcessRunner runner;
   kivo::QtDialogs dialogs;

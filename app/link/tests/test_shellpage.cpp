@@ -164,6 +164,27 @@ private slots:
     QVERIFY(QFileInfo::exists(home_ + "/PSP/ISO/mine.iso"));
   }
 
+  void ebootImagesGoBesideTheirFileAndAFailedOneLeavesNothing() {
+    TempProgramFolder program;
+    // rastle as the installed package's action calls it; it fails halfway through for "bad".
+    const QString rastle = program.write("bin/rastle",
+        "#!/bin/sh\n[ \"$1\" = -o ] || exit 9\necho partial > \"$2\"\ncase $3 in *bad*) exit 255 ;; esac\n"
+        "echo \"image of ${3##*/}\" > \"$2\"\n");
+    QFile::setPermissions(rastle, QFile::permissions(rastle) | QFileDevice::ExeOwner);
+    const QString script = QString(KIVO_CONTCONV_DIR) + "/copy/PSP/ISO_Compress/isoconv.sh";
+    QDir().mkpath(home_ + "/games");
+    for (const char* name : {"EBOOT.PBP", "bad.pbp", "kept.pbp"}) QFile(home_ + "/games/" + name).open(QIODevice::WriteOnly);
+    QFile kept(home_ + "/games/kept.iso");
+    QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("mine") == 4);
+    kept.close();
+    QCOMPARE(runSh({script, program.filePath("bin"), "iso", home_ + "/games/EBOOT.PBP", home_ + "/games/bad.pbp",
+                    home_ + "/games/kept.pbp"}, home_),
+             1);
+    QCOMPARE(slurp(home_ + "/games/EBOOT.iso"), QByteArray("image of EBOOT.PBP\n"));
+    QVERIFY(!QFileInfo::exists(home_ + "/games/bad.iso"));
+    QCOMPARE(slurp(home_ + "/games/kept.iso"), QByteArray("mine"));
+  }
+
   void uninstallWithoutPspFolderStaysInContconv() {
     TempProgramFolder program;
     QDir().mkpath(program.filePath("win/contconv"));

@@ -1,5 +1,6 @@
-// Draws the window's built-in pictures and the program icon into a folder:
-//   kivo_artgen OUTPUT_DIR
+// Draws the window's built-in pictures and the program icon into a folder, and the icon in the
+// desktop's sizes into a second one:
+//   kivo_artgen OUTPUT_DIR ICON_DIR
 // The pictures are committed beside this program; rebuild them with the "art" target.
 #include <QDir>
 #include <QHash>
@@ -317,12 +318,12 @@ bool save(const QImage& image, const QDir& dir, const char* name) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: kivo_artgen OUTPUT_DIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: kivo_artgen OUTPUT_DIR ICON_DIR\n");
     return 2;
   }
-  QDir dir(QString::fromLocal8Bit(argv[1]));
-  if (!dir.mkpath(QStringLiteral("."))) return 1;
+  QDir dir(QString::fromLocal8Bit(argv[1])), icons(QString::fromLocal8Bit(argv[2]));
+  if (!dir.mkpath(QStringLiteral(".")) || !icons.mkpath(QStringLiteral("."))) return 1;
 
   const QImage whole = frame();
   bool ok = save(whole.copy(0, 0, 8, 608), dir, "FrameLeft") && save(whole.copy(793, 0, 8, 608), dir, "FrameRight") &&
@@ -335,5 +336,8 @@ int main(int argc, char** argv) {
             save(button(42, 15, Glyph::Close, true), dir, "btnCloseHot");
   // The program icon: 32 x 32 in 256 colours, as the tray and the desktop show it.
   ok = ok && save(toIndexed256(emblem(32)), dir, "kivo");
+  // Menus and file managers pick the size they need, in full colour.
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    ok = ok && save(emblem(size), icons, QStringLiteral("kivo-%1").arg(size).toLatin1().constData());
   return ok ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # isoconv.sh TOOLFOLDER cso|dax|iso FILE...
-# Converts each UMD image beside itself with Kivo's converters (ciso, dax). An existing output
-# is never overwritten; the converters write to a temporary file and rename it at the end.
+# Converts each UMD image beside itself with Kivo's converters (ciso, dax), and writes the disc
+# image of a PS1 EBOOT.PBP beside it with rastle. An existing output is never overwritten.
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: isoconv.sh TOOLFOLDER cso|dax|iso FILE..." >&2
@@ -41,6 +41,8 @@ convert() {  # from to in out
   dax-iso) "$(tool dax)" -d "$3" "$4" ;;
   cso-dax) through_iso ciso "$3" 0 dax "-l$level" "$4" ;;
   dax-cso) through_iso dax "$3" -d ciso "$level" "$4" ;;
+  # rastle writes in place: a failed run's partial image (a new file, checked above) goes.
+  pbp-iso) "$(tool rastle)" -o "$4" "$3" >&2 || { rm -f -- "$4"; return 1; } ;;
   *) return 1 ;;
   esac
 }
@@ -58,8 +60,9 @@ for file in "$@"; do
   *.[iI][sS][oO]) from=iso ;;
   *.[cC][sS][oO]) from=cso ;;
   *.[dD][aA][xX]) from=dax ;;
+  *.[pP][bB][pP]) from=pbp ;;
   *)
-    report "$file is not an ISO, CSO or DAX image"
+    report "$file is not an ISO, CSO or DAX image or an EBOOT.PBP"
     continue
     ;;
   esac

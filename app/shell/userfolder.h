@@ -1,0 +1,28 @@
+#pragma once
+// An installed Kivo shares one program folder among all its users and must not write into it.
+// Each user then works from a folder of their own that looks the same: real folders, with a link
+// to each installed file, so the registry backups, staged artwork, temp.iso and built files land
+// there while the tools and data stay those of the installation.
+
+#include <QString>
+
+namespace kivo {
+
+/// The file that marks a program folder as installed (the build's own folder has none).
+inline constexpr const char* kInstalledMark = "etc/installed";
+
+/// True for a program folder that Kivo must not write into: an installed one, or one the user
+/// cannot write to.
+bool isSharedProgramFolder(const QString& programFolder);
+
+/// Brings the user's copy of programFolder at dataHome/kivo up to date: missing folders are made,
+/// missing or dangling links point at the installed files again, links to files the installation
+/// no longer has are removed, and the user's own files are kept. Returns the copy, or an empty
+/// text (and says why in *why) when it could not be completed.
+QString mirrorProgramFolder(const QString& programFolder, const QString& dataHome, QString* why = nullptr);
+
+/// The folder Kivo works from: programFolder itself, or for a shared one the user's copy under
+/// the XDG data folder. When the copy cannot be made, programFolder, with a warning.
+QString workingProgramFolder(const QString& programFolder);
+
+}  // namespace kivo

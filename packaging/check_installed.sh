@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Checks a Kivo package on this machine (as root): lintian finds no errors, apt installs it with
+# its dependencies, the installed commands convert a test image, kivo maps its window under Xvfb
+# and works from the user's own folder, and a purge leaves nothing of the package behind.
+set -euo pipefail
+deb=$(realpath "${1:?usage: check_installed.sh PACKAGE.deb}")
+here=$(cd "$(dirname "$0")/.." && pwd)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+work=$(mktemp -d)
+installed=
+cleanup() {
+  [[ -z "$installed" ]] || apt-get -o DPkg::Lock::Timeout=120 purge -y -qq kivo >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== lintian"
+lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$work/lintian.txt"
+echo "lintian: $(grep -c '^E:' "$work/lintian.txt" || true) errors, $(grep -c '^W:' "$work/lintian.txt" || true) warnings"
+
+# The web engine is only recommended: Kivo installs and runs without it.
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q webengine <<<"$depends" && fail "the web engine is a hard dependency: $depends"
+grep -q libqt6webenginewidgets6 <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "the web engine is not recommended"
+grep -q gstreamer1.0-plugins-good <<<"$depends" || fail "the song's GStreamer plug-ins are missing: $depends"
+
+echo "== install"
+export DEBIAN_FRONTEND=noninteractive
+# A run that was killed may have left its install behind.
+if dpkg-query -W -f='${Status}' kivo 2>/dev/null | grep -q installed; then
+  echo "removing the kivo package an earlier run left"
+  apt-get -o DPkg::Lock::Timeout=120 purge -y -qq kivo >/dev/null
+fi
+installed=1
+apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >/dev/null
+dpkg-query -L kivo >"$work/files"
+for command in kivo rastle ciso dax psx; do
+  [[ "$(command -v "$command")" == /usr/bin/$command ]] || fail "$command is not on PATH"
+  [[ -f /usr/share/man/man1/$command.1.gz ]] || fail "no manual page for $command"
+done
+[[ -d /usr/lib/kivo/bin && -f /usr/lib/kivo/etc/snd.mp3 && -d /usr/lib/kivo/gfx ]] || fail "program folder"
+
+echo "== the installed tools convert a test image"
+cd "$work"
+# A 600-sector ISO whose volume descriptor (sector 16) records its size.
+head -c $((600 * 2048)) /dev/urandom >game.iso
+printf '\001CD001\001' | dd of=game.iso bs=1 seek=$((16 * 2048)) conv=notrunc status=none
+printf '\130\002\000\000\000\000\002\130' | dd of=game.iso bs=1 seek=$((16 * 2048 + 80)) conv=notrunc status=none
+ciso 9 game.iso game.cso >/dev/null
+ciso 0 game.cso back.iso >/dev/null
+cmp game.iso back.iso || fail "ciso's round trip changed the image"
+dax -l9 game.iso game.dax >/dev/null && dax -d game.dax back2.iso >/dev/null
+cmp game.iso back2.iso || fail "dax's round trip changed the image"
+psx "Test Game" SLUS00001 9 game.iso >/dev/null
+rastle EBOOT.PBP | tee rastle.txt
+grep -q "^Extracting iso ($((600 * 2352)) bytes) from 'EBOOT.PBP' to 'EBOOT.iso'" rastle.txt || fail "rastle's message"
+[[ $(stat -c %s EBOOT.iso) -eq $((600 * 2352)) ]] || fail "rastle wrote $(stat -c %s EBOOT.iso) bytes"
+
+echo "== Open With actions"
+command -v desktop-file-validate >/dev/null && desktop-file-validate /usr/share/applications/kivo-*.desktop
+# The EBOOT action as a file manager starts it: the image lands beside the file, and an existing
+# one is never overwritten.
+mkdir opened && cp EBOOT.PBP opened/
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/kivo-workbench-eboot.desktop)
+eval "${exec_line/\%F/opened/EBOOT.PBP}"
+cmp EBOOT.iso opened/EBOOT.iso || fail "the EBOOT action's image differs"
+echo "kept" >opened/EBOOT.iso
+eval "${exec_line/\%F/opened/EBOOT.PBP}" 2>/dev/null && fail "the EBOOT action replaced an image"
+[[ $(cat opened/EBOOT.iso) == kept ]] || fail "the EBOOT action overwrote an image"
+if command -v update-mime-database >/dev/null; then
+  grep -q ':application/x-dax-image:\*\.dax$' /usr/share/mime/globs2 || fail "no MIME type for .dax"
+  grep -q ':application/x-pbp:\*\.pbp$' /usr/share/mime/globs2 || fail "no MIME type for .pbp"
+fi
+
+echo "== kivo under Xvfb, working from the user's folder"
+find /usr/lib/kivo | sort >before
+export HOME="$work/home"
+mkdir -p "$HOME"
+unset XDG_DATA_HOME
+cd /
+xvfb-run -a -s "-screen 0 1280x1024x24" "$here/app/shell/tests/smoke_window.sh" /usr/bin/kivo
+cd "$work"
+[[ -L "$HOME/.local/share/kivo/bin/rastle" && -L "$HOME/.local/share/kivo/etc/snd.mp3" ]] ||
+  fail "no per-user program folder in $HOME/.local/share/kivo"
+find /usr/lib/kivo | sort >after
+cmp -s before after || fail "kivo wrote into /usr/lib/kivo: $(comm -13 before after)"
+
+echo "== purge"
+apt-get -o DPkg::Lock::Timeout=120 purge -y -qq kivo >/dev/null
+installed=
+dpkg-query -W kivo >/dev/null 2>&1 && fail "kivo is still known to dpkg"
+left=()
+while read -r path; do
+  [[ -e "$path" || -L "$path" ]] || continue
+  [[ -d "$path" && ! -L "$path" ]] && [[ "$path" != /usr/lib/kivo* && "$path" != /usr/share/doc/kivo* ]] && continue
+  left+=("$path")
+done <files
+[[ ${#left[@]} -eq 0 ]] || fail "left behind: ${left[*]}"
+echo "package check passed: $(basename "$deb")"
