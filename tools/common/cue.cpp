@@ -77,15 +77,23 @@ const char* modeName(TrackMode mode) {
   return "";
 }
 
-CueSheet parseCue(const std::string& text) {
-  CueSheet sheet;
+std::vector<std::string> textLines(const std::string& text) {
+  std::vector<std::string> lines;
   size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  unsigned lineNo = 0;
   while (at < text.size()) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
+    lines.push_back(text.substr(at, end - at));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
     at = end + 1;
+  }
+  return lines;
+}
+
+CueSheet parseCue(const std::string& text) {
+  CueSheet sheet;
+  unsigned lineNo = 0;
+  for (const std::string& line : textLines(text)) {
     ++lineNo;
     if (line.find('\0') != std::string::npos) throw ToolError("line " + std::to_string(lineNo) + ": not text");
     std::vector<std::string> w = words(line, lineNo);
@@ -177,14 +185,9 @@ std::string formatCue(const CueSheet& sheet) {
 
 std::vector<std::string> parsePlaylist(const std::string& text) {
   std::vector<std::string> entries;
-  size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
+  for (const std::string& line : textLines(text)) {
     if (line.find('\0') != std::string::npos) throw ToolError("the playlist is not text");
-    size_t b = line.find_first_not_of(" \t\r"), e = line.find_last_not_of(" \t\r");
+    size_t b = line.find_first_not_of(" \t"), e = line.find_last_not_of(" \t");
     if (b == std::string::npos || line[b] == '#') continue;
     entries.push_back(line.substr(b, e - b + 1));
   }

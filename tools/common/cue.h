@@ -40,6 +40,9 @@ CueSheet parseCue(const std::string& text);
 /// The sheet as text, with CRLF line ends as the sheets of other tools have them.
 std::string formatCue(const CueSheet& sheet);
 
+/// The lines of a text file, without line ends (LF or CRLF) and without a leading UTF-8 mark.
+std::vector<std::string> textLines(const std::string& text);
+
 /// The entries of an .m3u playlist: one path a line; blank lines and # comments are skipped.
 std::vector<std::string> parsePlaylist(const std::string& text);
 

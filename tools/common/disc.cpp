@@ -34,6 +34,11 @@ uint32_t DiscSource::volumeSectors() const {
   return 0;
 }
 
+void MemoryDisc::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
+  if (first > sectors() || count > sectors() - first) throw ToolError("internal error: sector outside the disc");
+  if (count) std::memcpy(out, &raw[size_t(first) * cdrom::kRawSector], size_t(count) * cdrom::kRawSector);
+}
+
 DiscLayout layoutCue(const CueSheet& sheet, const std::vector<uint64_t>& fileSizes) {
   if (fileSizes.size() != sheet.files.size()) throw ToolError("internal error: file sizes do not match the sheet");
   DiscLayout disc;
@@ -211,12 +216,7 @@ void CueDisc::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
 }
 
 std::string discIdFromSystemCnf(const std::string& text) {
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
+  for (const std::string& line : textLines(text)) {
     size_t b = line.find_first_not_of(" \t");
     if (b == std::string::npos || strncasecmp(line.c_str() + b, "BOOT", 4) != 0) continue;
     size_t eq = line.find_first_not_of(" \t", b + 4);

@@ -32,6 +32,16 @@ public:
   uint32_t volumeSectors() const;
 };
 
+/// A disc held in memory (tests, fuzzing): raw sectors and, when given, its tracks.
+class MemoryDisc : public DiscSource {
+public:
+  uint32_t sectors() const override { return uint32_t(raw.size() / 2352); }
+  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override;
+  std::vector<DiscTrack> tracks() const override { return list.empty() ? DiscSource::tracks() : list; }
+  std::vector<uint8_t> raw;
+  std::vector<DiscTrack> list;
+};
+
 /// Where a run of the disc's sectors comes from: a file of the sheet, or nothing (a gap the
 /// sheet declares with PREGAP or POSTGAP, made of silence or empty data sectors).
 struct DiscSegment {

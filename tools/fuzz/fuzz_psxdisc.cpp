@@ -14,18 +14,8 @@ using namespace kivo;
 
 namespace {
 
-struct SampleDisc : DiscSource {
-  std::vector<uint8_t> raw;
-  std::vector<DiscTrack> list;
-  uint32_t sectors() const override { return uint32_t(raw.size() / 2352); }
-  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override {
-    std::memcpy(out, &raw[size_t(first) * 2352], size_t(count) * 2352);
-  }
-  std::vector<DiscTrack> tracks() const override { return list; }
-};
-
-SampleDisc sampleDisc(uint32_t dataSectors, uint32_t audioSectors) {
-  SampleDisc d;
+MemoryDisc sampleDisc(uint32_t dataSectors, uint32_t audioSectors) {
+  MemoryDisc d;
   const auto iso = fuzz::sampleImage(dataSectors);
   d.raw.resize(size_t(dataSectors) * 2352);
   for (uint32_t s = 0; s < dataSectors; ++s)
@@ -41,7 +31,7 @@ SampleDisc sampleDisc(uint32_t dataSectors, uint32_t audioSectors) {
 
 const std::vector<uint8_t>& sampleEboot() {
   static const std::vector<uint8_t> eboot = [] {
-    const SampleDisc one = sampleDisc(40, 20), two = sampleDisc(24, 0);
+    const MemoryDisc one = sampleDisc(40, 20), two = sampleDisc(24, 0);
     MemorySink file;
     pbp::write({{&one, "SCUS00001"}, {&two, "SCUS00002"}}, "Title", {}, 9, file, 1);
     return file.bytes;

@@ -12,16 +12,6 @@ using namespace kivo::test;
 
 namespace {
 
-struct MemoryDisc : DiscSource {
-  std::vector<uint8_t> raw;
-  std::vector<DiscTrack> list;
-  uint32_t sectors() const override { return uint32_t(raw.size() / 2352); }
-  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override {
-    std::memcpy(out, &raw[size_t(first) * 2352], size_t(count) * 2352);
-  }
-  std::vector<DiscTrack> tracks() const override { return list.empty() ? DiscSource::tracks() : list; }
-};
-
 // A data track and audio tracks, each audio track after a two-second pregap of silence.
 MemoryDisc gameDisc(uint32_t dataSectors, std::vector<uint32_t> audio = {}, uint32_t seed = 1) {
   MemoryDisc d;
