@@ -126,11 +126,7 @@ std::string readTextFile(const std::string& path, size_t limit) {
   return text;
 }
 
-namespace {
-
-// A sheet written on another system may name its files with backslashes or another letter
-// case; the file beside the sheet is meant.
-std::string resolveBeside(const fs::path& folder, const std::string& name) {
+std::string findBeside(const fs::path& folder, const std::string& name) {
   fs::path direct = fs::path(name).is_absolute() ? fs::path(name) : folder / name;
   std::error_code ec;
   if (fs::exists(direct, ec)) return direct.string();
@@ -142,8 +138,6 @@ std::string resolveBeside(const fs::path& folder, const std::string& name) {
   return direct.string();
 }
 
-} // namespace
-
 CueDisc::CueDisc(const std::string& cuePath) {
   CueSheet sheet;
   try {
@@ -154,7 +148,7 @@ CueDisc::CueDisc(const std::string& cuePath) {
   const fs::path folder = fs::path(cuePath).parent_path();
   std::vector<uint64_t> sizes;
   for (const CueFile& f : sheet.files) {
-    paths_.push_back(resolveBeside(folder, f.name));
+    paths_.push_back(findBeside(folder, f.name));
     files_.push_back(openRegularFile(paths_.back()));
     sizes.push_back(files_.back()->size());
   }

@@ -4,6 +4,7 @@
 #include "cue.h"
 #include "io.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +78,10 @@ private:
   std::vector<std::string> paths_;
   std::vector<std::unique_ptr<InputFile>> files_;
 };
+
+/// The file a sheet or playlist in folder names: as written, else (for a list written on another
+/// system, with backslashes or in another letter case) the file of that name in folder.
+std::string findBeside(const std::filesystem::path& folder, const std::string& name);
 
 /// Opens path as an input that must be a regular file (not a folder, FIFO or device).
 std::unique_ptr<InputFile> openRegularFile(const std::string& path);

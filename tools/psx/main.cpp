@@ -108,7 +108,7 @@ std::vector<Disc> openDiscs(const std::string& path) {
                     std::to_string(pbp::kMaxDiscs));
   const fs::path folder = fs::path(path).parent_path();
   for (const std::string& entry : entries)
-    discs.push_back(openDisc(fs::path(entry).is_absolute() ? entry : (folder / entry).string()));
+    discs.push_back(openDisc(findBeside(folder, entry)));
   return discs;
 }
 

@@ -129,6 +129,7 @@ TEST(DiscPrograms, ThreeDiscsFromAPlaylistRoundTrip) {
   fs::create_directory(dir / "more");
   writeFile(dir / "more" / "disc3.iso", isoImage(180, 180, 3));
   writeText(dir / "game.m3u", std::string("#EXTM3U\ndisc1.iso\ndisc2.cue\nmore/disc3.iso\n"));
+  writeText(dir / "windows.m3u", std::string("DISC1.ISO\r\n.\\disc2.cue\r\nC:\\Games\\more\\disc3.iso\r\n"));
   ToolRun r = runTool("psx", {"Big Game", "SCUS94163", "5", "game.m3u"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Disc 2 [SCUS94164]"), std::string::npos) << r.output;
@@ -150,6 +151,14 @@ TEST(DiscPrograms, ThreeDiscsFromAPlaylistRoundTrip) {
   // The playlist it wrote makes the same EBOOT again.
   const auto eboot = readFile(dir / "EBOOT.PBP");
   r = runTool("psx", {"Big Game", "SCUS94163", "5", "Big Game.m3u"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "EBOOT.PBP"), eboot);
+
+  // A playlist written on another system names the same discs.
+  r = runTool("psx", {"Big Game", "SCUS94163", "5", "windows.m3u"}, dir.path);
+  EXPECT_NE(r.status, 0) << "disc3.iso is in more/, not beside the playlist";
+  fs::copy_file(dir / "more" / "disc3.iso", dir / "disc3.iso");
+  r = runTool("psx", {"Big Game", "SCUS94163", "5", "windows.m3u"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(readFile(dir / "EBOOT.PBP"), eboot);
 
