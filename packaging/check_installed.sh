@@ -34,7 +34,7 @@ fi
 installed=1
 apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >/dev/null
 dpkg-query -L kivo >"$work/files"
-for command in kivo rastle ciso dax psx; do
+for command in kivo rastle ciso dax psx psxdisc; do
   [[ "$(command -v "$command")" == /usr/bin/$command ]] || fail "$command is not on PATH"
   [[ -f /usr/share/man/man1/$command.1.gz ]] || fail "no manual page for $command"
 done
@@ -55,6 +55,8 @@ psx "Test Game" SLUS00001 9 game.iso >/dev/null
 rastle EBOOT.PBP | tee rastle.txt
 grep -q "^Extracting iso ($((600 * 2352)) bytes) from 'EBOOT.PBP' to 'EBOOT.iso'" rastle.txt || fail "rastle's message"
 [[ $(stat -c %s EBOOT.iso) -eq $((600 * 2352)) ]] || fail "rastle wrote $(stat -c %s EBOOT.iso) bytes"
+psxdisc verify EBOOT.PBP >/dev/null || fail "psxdisc finds the EBOOT damaged"
+psxdisc extract -o disc EBOOT.PBP >/dev/null && cmp disc.bin EBOOT.iso || fail "psxdisc's image differs from rastle's"
 
 echo "== Open With actions"
 command -v desktop-file-validate >/dev/null && desktop-file-validate /usr/share/applications/kivo-*.desktop

@@ -11,8 +11,8 @@ EBOOT.PBP files from PS1 disc images and turns them back into disc images,
 installs plug-ins on a PSP's memory stick and edits its plug-in lists,
 previews an XMB look, links PC and PSP and backs up the PSP's registry.
 .
-The console tools rastle, ciso, dax and psx do the conversions and can be
-used on their own; a file manager offers them for CSO, DAX and EBOOT.PBP
+The console tools rastle, ciso, dax, psx and psxdisc do the conversions and
+can be used on their own; a file manager offers them for CSO, DAX and EBOOT.PBP
 files.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

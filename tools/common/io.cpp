@@ -21,8 +21,9 @@ std::string sysMessage(const std::string& what, const std::string& path) {
 constexpr size_t kWriteBuffer = 1 << 20;
 
 // Temporary files being written, so that an interrupted run (Ctrl+C, a closed console)
-// removes them too. The handler may only use async-signal-safe calls.
-constexpr int kSlots = 4;
+// removes them too. The handler may only use async-signal-safe calls. An extraction writes a BIN
+// per track and a sheet per disc before it renames any of them.
+constexpr int kSlots = 128;
 std::atomic<const char*> g_temps[kSlots];
 
 void removeTempsAndDie(int sig) {

@@ -2,8 +2,10 @@
 
 #include "cdrom.h"
 #include "codec.h"
+#include "sha1.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace kivo::pbp {
@@ -14,6 +16,7 @@ const char* const kSectionNames[kSections] = {"PARAM.SFO", "ICON0.PNG", "ICON1.P
 namespace {
 
 constexpr char kPsarMagic[] = "PSISOIMG0000";
+constexpr char kTitleMagic[] = "PSTITLEIMG000000";
 
 uint64_t alignUp(uint64_t v, uint64_t a) {
   return (v + a - 1) / a * a;
@@ -36,15 +39,6 @@ DiscImage::DiscImage(const ByteSource& src) : src_(src) {
     throw ToolError("the image is too large for a PS1 EBOOT (at most " +
                     std::to_string(kMaxBlocks * kBlockSectors) + " sectors)");
   sectors_ = uint32_t(size / sectorSize);
-  if (sectors_ > 16) {
-    uint8_t sector[cdrom::kRawSector];
-    readRaw(16, 1, sector);
-    if (sector[15] == 2 && std::memcmp(sector + 24,
-                                       "\x01"
-                                       "CD001",
-                                       6) == 0)
-      volume_ = getLe32(sector + 24 + 80);
-  }
 }
 
 void DiscImage::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
@@ -149,9 +143,201 @@ SfoFields parseSfo(const uint8_t* data, size_t size) {
   return sfo;
 }
 
-void write(const DiscImage& image, const std::string& title, const std::string& discId, const Artwork& art,
-           int level, ByteSink& out, unsigned threads, const Progress& progress) {
-  const std::vector<uint8_t> sfo = buildSfo(title, discId);
+namespace {
+
+uint8_t bcd(unsigned v) {
+  return uint8_t((v / 10 % 10) << 4 | v % 10);
+}
+
+bool fromBcd(uint8_t b, unsigned& v) {
+  if ((b >> 4) > 9 || (b & 15) > 9) return false;
+  v = (b >> 4) * 10u + (b & 15);
+  return true;
+}
+
+// One disc image at the sink's position: header, table of contents, index and blocks.
+// Returns its index, which a multi-disc image also shows to readers of a single image.
+std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, unsigned threads,
+                               const Progress& progress) {
+  const DiscSource& disc = *d.disc;
+  const uint64_t base = out.position();
+  const uint32_t blocks = (disc.sectors() + kBlockSectors - 1) / kBlockSectors;
+  std::vector<uint8_t> head(kDataOffset);
+  std::memcpy(head.data(), kPsarMagic, 12);
+  // The disc ID in its "_SCUS_12345" form.
+  const std::string& discId = d.id;
+  std::string id = discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
+  std::memcpy(&head[0x400], id.data(), std::min<size_t>(id.size(), 15));
+  buildToc(disc.tracks(), disc.sectors(), &head[kTocOffset]);
+  out.write(head.data(), head.size());
+
+  std::vector<uint8_t> index(size_t(kDataOffset - kIndexOffset));
+  std::vector<std::array<uint8_t, 20>> hashes(blocks);
+  uint64_t pos = 0;
+  uint32_t block = 0;
+  BlockStream s;
+  s.totalBytes = uint64_t(blocks) * kBlockBytes;
+  s.blockSize = kBlockBytes;
+  s.read = [&disc, &hashes](uint64_t off, uint8_t* buf, size_t n) {
+    // The last block is padded with zero sectors so that every block is whole.
+    uint32_t first = uint32_t(off / cdrom::kRawSector), want = uint32_t(n / cdrom::kRawSector);
+    uint32_t have = first < disc.sectors() ? std::min(want, disc.sectors() - first) : 0;
+    disc.readRaw(first, have, buf);
+    std::memset(buf + size_t(have) * cdrom::kRawSector, 0, size_t(want - have) * cdrom::kRawSector);
+    // Each worker hashes its own blocks; the writer reads them after the chunk is handed over.
+    for (size_t at = 0; at < n; at += kBlockBytes)
+      hashes[size_t((off + at) / kBlockBytes)] = sha1(buf + at, kBlockBytes);
+  };
+  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Raw); };
+  s.sink = [&](const uint8_t* data, size_t n, bool) {
+    uint8_t* e = &index[size_t(block) * kIndexEntry];
+    putLe32(e, uint32_t(pos));
+    putLe32(e + 4, uint32_t(n));
+    std::memcpy(e + 8, hashes[block].data(), 16);
+    ++block;
+    out.write(data, n);
+    pos += n;
+  };
+  s.progress = progress;
+  encodeBlocks(s, threads);
+  uint8_t end[4];
+  putLe32(end, uint32_t(kDataOffset + pos));
+  out.writeAt(base + 12, end, 4);
+  out.writeAt(base + kIndexOffset, index.data(), index.size());
+  return index;
+}
+
+} // namespace
+
+void buildToc(const std::vector<DiscTrack>& tracks, uint32_t sectors, uint8_t* area) {
+  std::memset(area, 0, kTocRoom);
+  if (tracks.empty() || tracks.size() > 99) throw ToolError("a disc holds 1 to 99 tracks");
+  auto control = [](const DiscTrack& t) { return uint8_t(t.mode == TrackMode::Audio ? 0x01 : 0x41); };
+  auto entry = [&](size_t k, uint8_t ctl, uint8_t point) {
+    uint8_t* e = area + 10 * k;
+    e[0] = ctl;
+    e[2] = point;
+    return e;
+  };
+  const bool xa = std::any_of(tracks.begin(), tracks.end(), [](auto& t) { return t.mode == TrackMode::Mode2; });
+  uint8_t* e = entry(0, control(tracks.front()), 0xA0);
+  e[7] = bcd(tracks.front().number);
+  e[8] = xa ? 0x20 : 0x00;
+  e = entry(1, control(tracks.back()), 0xA1);
+  e[7] = bcd(tracks.back().number);
+  e = entry(2, control(tracks.back()), 0xA2);
+  cdrom::toBcdMsf(sectors + cdrom::kLeadIn, e + 7);
+  for (size_t k = 0; k < tracks.size(); ++k) {
+    e = entry(3 + k, control(tracks[k]), bcd(tracks[k].number));
+    cdrom::toBcdMsf(tracks[k].start + cdrom::kLeadIn, e + 7);
+  }
+}
+
+bool parseToc(const uint8_t* area, size_t size, Toc& toc, std::string& problem) {
+  toc = Toc{};
+  bool a0 = false, a1 = false, a2 = false;
+  auto fail = [&](const std::string& why) {
+    problem = why;
+    return false;
+  };
+  for (size_t at = 0; at + 10 <= size; at += 10) {
+    const uint8_t* e = area + at;
+    if (std::all_of(e, e + 10, [](uint8_t b) { return b == 0; })) break;
+    const bool data = (e[0] >> 4) & 4;
+    uint32_t address;
+    switch (e[2]) {
+    case 0xA0:
+      if (!fromBcd(e[7], toc.first)) return fail("the first track number is no BCD number");
+      toc.xa = e[8] == 0x20;
+      a0 = true;
+      break;
+    case 0xA1:
+      if (!fromBcd(e[7], toc.last)) return fail("the last track number is no BCD number");
+      a1 = true;
+      break;
+    case 0xA2:
+      if (!cdrom::fromBcdMsf(e + 7, address) || address < cdrom::kLeadIn)
+        return fail("the lead-out position is no valid address");
+      toc.leadOut = address - cdrom::kLeadIn;
+      a2 = true;
+      break;
+    default: {
+      TocTrack t;
+      if (!fromBcd(e[2], t.number) || t.number == 0)
+        return fail("entry " + std::to_string(at / 10 + 1) + " names no track");
+      if (!cdrom::fromBcdMsf(e + 7, address) || address < cdrom::kLeadIn)
+        return fail("track " + std::to_string(t.number) + " has no valid start");
+      t.start = address - cdrom::kLeadIn;
+      t.audio = !data;
+      toc.tracks.push_back(t);
+    }
+    }
+  }
+  if (!a0 && !a1 && !a2 && toc.tracks.empty()) return fail("there is no table of contents");
+  if (!a0 || !a1 || !a2) return fail("the table of contents lacks its first, last or lead-out entry");
+  if (toc.first == 0 || toc.last < toc.first || toc.tracks.size() != toc.last - toc.first + 1)
+    return fail("the table of contents lists other tracks than its first and last entries say");
+  for (size_t k = 0; k < toc.tracks.size(); ++k) {
+    if (toc.tracks[k].number != toc.first + k) return fail("the tracks are not listed in order");
+    if (k > 0 && toc.tracks[k].start <= toc.tracks[k - 1].start)
+      return fail("track " + std::to_string(toc.tracks[k].number) + " starts before the track ahead of it");
+  }
+  if (toc.tracks.back().start >= toc.leadOut) return fail("the last track starts at or after the lead-out");
+  return true;
+}
+
+bool IndexEntry::hashed() const {
+  return std::any_of(hash.begin(), hash.end(), [](uint8_t b) { return b != 0; });
+}
+
+std::string plainDiscId(const std::string& stored) {
+  std::string id;
+  for (char c : stored)
+    if (c != '_' && c != '-' && std::isalnum(static_cast<unsigned char>(c))) id += c;
+  return id;
+}
+
+const char* describe(BlockFault fault) {
+  switch (fault) {
+  case BlockFault::None: return "sound";
+  case BlockFault::PastEnd: return "lies past the end of the file";
+  case BlockFault::Inflate: return "does not inflate";
+  case BlockFault::Checksum: return "does not match its checksum";
+  }
+  return "";
+}
+
+BlockFault decodeBlock(Inflater& inflater, const IndexEntry& entry, const uint8_t* stored, uint8_t* out, size_t& n) {
+  n = 0;
+  if (entry.length == kBlockBytes) {
+    std::memcpy(out, stored, kBlockBytes);
+    n = kBlockBytes;
+  } else {
+    // A deflated block never needs more than twice its plain size; the rest is not read.
+    long got = inflater.inflateUpTo(stored, std::min<uint32_t>(entry.length, 2 * kBlockBytes), out, kBlockBytes);
+    if (got < 0) return BlockFault::Inflate;
+    n = size_t(got);
+  }
+  if (entry.hashed() && std::memcmp(sha1(out, n).data(), entry.hash.data(), entry.hash.size()) != 0)
+    return BlockFault::Checksum;
+  return BlockFault::None;
+}
+
+void write(const std::vector<DiscToWrite>& discs, const std::string& title, const Artwork& art, int level,
+           ByteSink& out, unsigned threads, const Progress& progress) {
+  if (discs.empty() || discs.size() > kMaxDiscs)
+    throw ToolError("an EBOOT holds 1 to " + std::to_string(kMaxDiscs) + " discs");
+  uint64_t worst = 0; // every block stored
+  for (size_t i = 0; i < discs.size(); ++i) {
+    const uint32_t sectors = discs[i].disc->sectors();
+    const std::string which = discs.size() > 1 ? "disc " + std::to_string(i + 1) : "the image";
+    if (sectors == 0) throw ToolError(which + " holds no sectors");
+    if (sectors > kMaxBlocks * kBlockSectors)
+      throw ToolError(which + " is too large for a PS1 EBOOT (at most " + std::to_string(kMaxBlocks * kBlockSectors) +
+                      " sectors)");
+    worst += kDataOffset + uint64_t((sectors + kBlockSectors - 1) / kBlockSectors) * kBlockBytes + kDiscAlign;
+  }
+  const std::vector<uint8_t> sfo = buildSfo(title, discs.front().id);
   const std::vector<uint8_t>* parts[] = {&sfo, &art.icon0, &art.icon1, &art.pic0, &art.pic1, &art.snd0};
   uint64_t offsets[kSections];
   uint64_t at = kHeaderSize;
@@ -162,11 +348,14 @@ void write(const DiscImage& image, const std::string& title, const std::string& 
   offsets[DataPsp] = at; // no PSP boot code: that is the signed part only its owner can add
   const uint64_t psar = alignUp(at, 16);
   offsets[DataPsar] = psar;
-  const uint32_t blocks = (image.sectors() + kBlockSectors - 1) / kBlockSectors;
-  const uint64_t dataStart = psar + kDataOffset;
-  // Readers form positions in signed 32-bit arithmetic.
-  if (dataStart + uint64_t(blocks) * kBlockBytes > 0x7FFFFFFF)
+  const bool multi = discs.size() > 1;
+  const uint64_t firstBase = psar + (multi ? kFirstDisc : 0);
+  const uint32_t firstBlocks = (discs.front().disc->sectors() + kBlockSectors - 1) / kBlockSectors;
+  // Readers form positions in signed 32-bit arithmetic, and the disc table holds 32-bit offsets.
+  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes > 0x7FFFFFFF)
     throw ToolError("the EBOOT would pass 2 GiB; the artwork or the image is too large");
+  if (multi && psar + kFirstDisc + worst > 0xFFFFFFFF)
+    throw ToolError("the EBOOT could pass 4 GiB; the discs are too large to go together");
 
   const uint64_t base = out.position();
   uint8_t header[kHeaderSize] = {0, 'P', 'B', 'P'};
@@ -176,58 +365,39 @@ void write(const DiscImage& image, const std::string& title, const std::string& 
   out.write(header, sizeof header);
   for (auto* p : parts)
     out.write(p->data(), p->size());
-  std::vector<uint8_t> head(size_t(psar - at) + kDataOffset);
-  uint8_t* ps = head.data() + (psar - at);
-  std::memcpy(ps, kPsarMagic, 12);
-  // The disc ID in its "_SCUS_12345" form.
-  std::string id = discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
-  std::memcpy(ps + 0x400, id.data(), std::min<size_t>(id.size(), 15));
-  // Table of contents of a one-track data disc, as the lead-in's Q channel lists it:
-  // control/address, track, point, MSF, zero, point MSF.
-  uint8_t* toc = ps + 0x800;
-  const uint8_t firstLast[3][3] = {{0xA0, 0x01, 0x20}, {0xA1, 0x01, 0x00}, {0xA2, 0, 0}};
-  for (int i = 0; i < 3; ++i) {
-    uint8_t* e = toc + 10 * i;
-    e[0] = 0x41;
-    e[2] = firstLast[i][0];
-    e[7] = firstLast[i][1];
-    e[8] = firstLast[i][2];
+  const std::vector<uint8_t> pad(size_t(psar - at));
+  out.write(pad.data(), pad.size());
+  if (!multi) {
+    writeDisc(discs.front(), level, out, threads, progress);
+    return;
   }
-  cdrom::toBcdMsf(image.sectors() + cdrom::kLeadIn, toc + 20 + 7);
-  uint8_t* track = toc + 30;
-  track[0] = 0x41;
-  track[2] = 0x01;
-  cdrom::toBcdMsf(cdrom::kLeadIn, track + 7);
-  out.write(head.data(), head.size());
 
-  std::vector<uint8_t> index(size_t(kDataOffset - kIndexOffset));
-  uint64_t pos = 0;
-  uint32_t block = 0;
-  BlockStream s;
-  s.totalBytes = uint64_t(blocks) * kBlockBytes;
-  s.blockSize = kBlockBytes;
-  s.read = [&image](uint64_t off, uint8_t* buf, size_t n) {
-    // The last block is padded with zero sectors so that every block is whole.
-    uint32_t first = uint32_t(off / cdrom::kRawSector), want = uint32_t(n / cdrom::kRawSector);
-    uint32_t have = first < image.sectors() ? std::min(want, image.sectors() - first) : 0;
-    image.readRaw(first, have, buf);
-    std::memset(buf + size_t(have) * cdrom::kRawSector, 0, size_t(want - have) * cdrom::kRawSector);
-  };
-  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Raw); };
-  s.sink = [&](const uint8_t* data, size_t n, bool) {
-    uint8_t* e = &index[size_t(block) * kIndexEntry];
-    putLe32(e, uint32_t(pos));
-    putLe32(e + 4, uint32_t(n));
-    ++block;
-    out.write(data, n);
-    pos += n;
-  };
-  s.progress = progress;
-  encodeBlocks(s, threads);
-  uint8_t end[4];
-  putLe32(end, uint32_t(kDataOffset + pos));
-  out.writeAt(base + psar + 12, end, 4);
-  out.writeAt(base + psar + kIndexOffset, index.data(), index.size());
+  std::vector<uint8_t> titleHead(kFirstDisc);
+  std::memcpy(titleHead.data(), kTitleMagic, 16);
+  out.write(titleHead.data(), titleHead.size());
+  uint64_t done = 0;
+  uint8_t table[4 * kMaxDiscs] = {};
+  for (size_t i = 0; i < discs.size(); ++i) {
+    const uint64_t inPsar = out.position() - base - psar;
+    const uint64_t room = alignUp(inPsar, kDiscAlign) - inPsar;
+    const std::vector<uint8_t> gap(static_cast<size_t>(room));
+    out.write(gap.data(), gap.size());
+    putLe32(table + 4 * i, uint32_t(out.position() - base - psar));
+    const uint64_t before = done;
+    std::vector<uint8_t> index = writeDisc(discs[i], level, out, threads, [&](uint64_t d) {
+      done = before + d;
+      if (progress) progress(done);
+    });
+    if (i == 0) {
+      // A reader that knows one disc image only takes the index at +0x4000 of DATA.PSAR, with
+      // blocks counted from its +1 MiB: the first disc's index, moved by where that disc lies.
+      for (size_t e = 0; e < index.size(); e += kIndexEntry)
+        if (getLe32(&index[e]) != 0 || getLe32(&index[e + 4]) != 0)
+          putLe32(&index[e], getLe32(&index[e]) + kFirstDisc);
+      out.writeAt(base + psar + kIndexOffset, index.data(), index.size());
+    }
+  }
+  out.writeAt(base + psar + kDiscTable, table, sizeof table);
 }
 
 Reader::Reader(const ByteSource& src) : src_(src) {
@@ -253,25 +423,71 @@ std::vector<uint8_t> Reader::section(Section s) const {
   return bytes;
 }
 
-void Reader::extractImage(ByteSink& out) const {
-  const uint64_t psar = offsets_[DataPsar], fileSize = src_.size();
-  char magic[12];
-  if (fileSize - psar < sizeof magic) throw ToolError("DATA.PSAR holds no PS1 disc image");
+bool Reader::multiDisc() const {
+  const uint64_t psar = offsets_[DataPsar];
+  char magic[16];
+  if (src_.size() - psar < sizeof magic) return false;
   src_.readAt(psar, magic, sizeof magic);
-  if (std::memcmp(magic, kPsarMagic, sizeof magic) != 0) throw ToolError("DATA.PSAR holds no PS1 disc image");
-  if (fileSize < psar + kDataOffset) throw ToolError("the block index of the disc image is cut short");
-  std::vector<uint8_t> raw(kDataOffset - kIndexOffset);
-  src_.readAt(psar + kIndexOffset, raw.data(), raw.size());
-  const uint64_t data = psar + kDataOffset;
+  return std::memcmp(magic, kTitleMagic, sizeof magic) == 0;
+}
+
+std::vector<PsarDisc> Reader::discs() const {
+  const uint64_t psar = offsets_[DataPsar], fileSize = src_.size();
+  char magic[16] = {};
+  src_.readAt(psar, magic, size_t(std::min<uint64_t>(sizeof magic, fileSize - psar)));
+  std::vector<uint64_t> bases;
+  const bool multi = std::memcmp(magic, kTitleMagic, 16) == 0;
+  if (multi) {
+    if (fileSize - psar < kDiscTable + 4 * kMaxDiscs) throw ToolError("the disc table of DATA.PSAR is cut short");
+    uint8_t table[4 * kMaxDiscs];
+    src_.readAt(psar + kDiscTable, table, sizeof table);
+    for (uint32_t i = 0; i < kMaxDiscs; ++i)
+      if (uint32_t off = getLe32(table + 4 * i)) bases.push_back(psar + off);
+    if (bases.empty()) throw ToolError("the multi-disc image lists no disc");
+  } else if (std::memcmp(magic, kPsarMagic, 12) == 0) {
+    bases.push_back(psar);
+  } else {
+    throw ToolError("DATA.PSAR holds no PS1 disc image");
+  }
+  std::vector<PsarDisc> discs;
+  // Left uninitialised: every byte is read into it before use, and it is a megabyte per disc.
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kDataOffset]);
+  uint8_t* const head = buffer.get();
+  for (size_t i = 0; i < bases.size(); ++i) {
+    const std::string which = multi ? "disc " + std::to_string(i + 1) : "the disc image";
+    PsarDisc d;
+    d.base = bases[i];
+    if (d.base > fileSize || fileSize - d.base < kDataOffset)
+      throw ToolError("the block index of " + which + " is cut short");
+    src_.readAt(d.base, head, kDataOffset);
+    if (std::memcmp(head, kPsarMagic, 12) != 0) throw ToolError(which + " holds no PS1 disc image");
+    d.dataEnd = getLe32(&head[12]);
+    d.id.assign(reinterpret_cast<const char*>(&head[0x400]), 16);
+    d.id.resize(std::strlen(d.id.c_str()));
+    d.tocValid = parseToc(&head[kTocOffset], kTocRoom, d.toc, d.tocProblem);
+    for (uint32_t k = 0; k < kMaxBlocks; ++k) {
+      const uint8_t* e = &head[kIndexOffset + size_t(k) * kIndexEntry];
+      IndexEntry entry;
+      entry.offset = getLe32(e);
+      entry.length = getLe32(e + 4);
+      if (entry.offset == 0 && entry.length == 0) continue;
+      std::memcpy(entry.hash.data(), e + 8, entry.hash.size());
+      d.blocks.push_back(entry);
+    }
+    discs.push_back(std::move(d));
+  }
+  return discs;
+}
+
+void Reader::extractImage(ByteSink& out) const {
+  const PsarDisc disc = discs().front();
+  const uint64_t fileSize = src_.size(), data = disc.dataStart();
   std::vector<BlockSpan> spans;
-  for (uint32_t i = 0; i < kMaxBlocks; ++i) {
-    uint32_t off = getLe32(&raw[size_t(i) * kIndexEntry]), len = getLe32(&raw[size_t(i) * kIndexEntry + 4]);
-    if (off == 0 && len == 0) continue;
-    if (data + off + len > fileSize)
+  for (const IndexEntry& e : disc.blocks) {
+    if (data + e.offset + e.length > fileSize)
       throw ToolError("damaged disc image: block " + std::to_string(spans.size()) +
                       " lies past the end of the file");
-    // A deflated block never needs more than twice its plain size; the rest is not read.
-    spans.push_back({data + off, std::min<uint32_t>(len, 2 * kBlockBytes)});
+    spans.push_back({data + e.offset, std::min<uint32_t>(e.length, 2 * kBlockBytes)});
   }
   Inflater inflater;
   std::vector<uint8_t> first(kBlockBytes), block(kBlockBytes);
@@ -285,16 +501,10 @@ void Reader::extractImage(ByteSink& out) const {
   readBlocks(
       src_, spans.size(), [&](uint64_t i) { return spans[size_t(i)]; },
       [&](uint64_t i, const uint8_t* p) {
-        const BlockSpan& s = spans[size_t(i)];
-        size_t n = kBlockBytes;
-        if (s.length == kBlockBytes) {
-          std::memcpy(block.data(), p, n);
-        } else {
-          long got = inflater.inflateUpTo(p, s.length, block.data(), kBlockBytes);
-          if (got < 0)
-            throw ToolError("damaged disc image: block " + std::to_string(i) + " does not inflate");
-          n = size_t(got);
-        }
+        size_t n = 0;
+        BlockFault fault = decodeBlock(inflater, disc.blocks[size_t(i)], p, block.data(), n);
+        if (fault != BlockFault::None)
+          throw ToolError("damaged disc image: block " + std::to_string(i) + " " + describe(fault));
         if (i == 0) { // held back until block 1 tells the image size
           std::memcpy(first.data(), block.data(), n);
           firstLen = n;

@@ -1,7 +1,10 @@
-// PS1 EBOOT.PBP: a PBP container whose DATA.PSAR holds one disc image as 16-sector blocks,
-// each raw-deflated or stored, behind an index at +0x4000, with the blocks from +1 MiB.
+// PS1 EBOOT.PBP: a PBP container whose DATA.PSAR holds a disc image as 16-sector blocks, each
+// raw-deflated or stored, behind an index at +0x4000, with the blocks from +1 MiB; a game of
+// several discs holds one such image per disc behind a table of their offsets.
 #pragma once
 
+#include "codec.h"
+#include "disc.h"
 #include "io.h"
 
 #include <array>
@@ -19,30 +22,33 @@ constexpr uint32_t kIndexOffset = 0x4000;
 constexpr uint32_t kDataOffset = 0x100000;
 constexpr uint32_t kIndexEntry = 32;
 constexpr uint32_t kMaxBlocks = (kDataOffset - kIndexOffset) / kIndexEntry; // 32256
+constexpr uint32_t kTocOffset = 0x800;
+constexpr uint32_t kTocRoom = (3 + 99) * 10; // A0, A1, A2 and up to 99 tracks
+/// A multi-disc DATA.PSAR: this magic, then the offsets of up to five disc images at +0x200.
+constexpr uint32_t kMaxDiscs = 5;
+constexpr uint32_t kDiscTable = 0x200;
+constexpr uint32_t kFirstDisc = 0x100000;
+constexpr uint32_t kDiscAlign = 0x8000;
 
 enum Section { Sfo, Icon0, Icon1, Pic0, Pic1, Snd0, DataPsp, DataPsar, kSections };
 extern const char* const kSectionNames[kSections];
 
 using Progress = std::function<void(uint64_t done)>;
 
-/// A disc image as raw 2352-byte sectors: a raw image as it is, a 2048-byte ISO wrapped
+/// A disc image file as raw 2352-byte sectors: a raw image as it is, a 2048-byte ISO wrapped
 /// into Mode 2 Form 1 sectors.
-class DiscImage {
+class DiscImage : public DiscSource {
 public:
   /// Throws ToolError when the source is neither kind of image.
   explicit DiscImage(const ByteSource& src);
   bool isRaw() const { return raw_; }
-  uint32_t sectors() const { return sectors_; }
-  /// Fills out with count raw sectors from first on; safe to call from several threads.
-  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const;
-  /// The volume size recorded at sector 16, or 0 when there is no ISO 9660 descriptor.
-  uint32_t volumeSectors() const { return volume_; }
+  uint32_t sectors() const override { return sectors_; }
+  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override;
 
 private:
   const ByteSource& src_;
   bool raw_ = false;
   uint32_t sectors_ = 0;
-  uint32_t volume_ = 0;
 };
 
 struct Artwork {
@@ -58,9 +64,68 @@ struct SfoFields {
 /// Throws ToolError for a damaged PARAM.SFO.
 SfoFields parseSfo(const uint8_t* data, size_t size);
 
-/// Writes the whole EBOOT.PBP; level 0 stores every block.
-void write(const DiscImage& image, const std::string& title, const std::string& discId, const Artwork& art,
-           int level, ByteSink& out, unsigned threads = 0, const Progress& progress = {});
+struct DiscToWrite {
+  const DiscSource* disc;
+  std::string id; ///< "SCUS94163"
+};
+
+/// Writes the whole EBOOT.PBP: one disc image, or a multi-disc image for several discs (at most
+/// kMaxDiscs); level 0 stores every block. PARAM.SFO takes the first disc's ID.
+void write(const std::vector<DiscToWrite>& discs, const std::string& title, const Artwork& art, int level,
+           ByteSink& out, unsigned threads = 0, const Progress& progress = {});
+inline void write(const DiscImage& image, const std::string& title, const std::string& discId, const Artwork& art,
+                  int level, ByteSink& out, unsigned threads = 0, const Progress& progress = {}) {
+  write({{&image, discId}}, title, art, level, out, threads, progress);
+}
+
+/// One track as the table of contents lists it.
+struct TocTrack {
+  unsigned number = 0;
+  bool audio = false;
+  uint32_t start = 0; ///< sector address (LBA) of its INDEX 01
+};
+
+struct Toc {
+  unsigned first = 0, last = 0;
+  bool xa = false;      ///< the disc type the A0 entry records
+  uint32_t leadOut = 0; ///< sector address where the lead-out starts: the disc's size
+  std::vector<TocTrack> tracks;
+};
+
+/// The table of contents at +0x800 of a disc image, in the lead-in's Q-channel form.
+void buildToc(const std::vector<DiscTrack>& tracks, uint32_t sectors, uint8_t* area);
+/// False, with the reason, when the table is missing or does not hold together.
+bool parseToc(const uint8_t* area, size_t size, Toc& toc, std::string& problem);
+
+/// One entry of a disc image's block index.
+struct IndexEntry {
+  uint32_t offset = 0; ///< from the disc image's block data
+  uint32_t length = 0; ///< stored bytes; exactly kBlockBytes means stored plain
+  std::array<uint8_t, 16> hash{}; ///< the start of the SHA-1 of the block's sectors; zero when absent
+  bool hashed() const;
+};
+
+/// One disc image of DATA.PSAR.
+struct PsarDisc {
+  uint64_t base = 0;    ///< file offset of its PSISOIMG0000 header
+  std::string id;       ///< as stored at +0x400, "_SCUS_94163"
+  uint32_t dataEnd = 0; ///< the end of its block data that +0x0C records
+  bool tocValid = false;
+  Toc toc;
+  std::string tocProblem;
+  std::vector<IndexEntry> blocks; ///< the index's entries that are not empty, in order
+  uint64_t dataStart() const { return base + kDataOffset; }
+};
+
+/// "_SCUS_94163" back to "SCUS94163".
+std::string plainDiscId(const std::string& stored);
+
+enum class BlockFault { None, PastEnd, Inflate, Checksum };
+const char* describe(BlockFault fault);
+
+/// Decodes one block whose stored bytes are at stored into out (kBlockBytes of room);
+/// n is how many bytes came out.
+BlockFault decodeBlock(Inflater& inflater, const IndexEntry& entry, const uint8_t* stored, uint8_t* out, size_t& n);
 
 class Reader {
 public:
@@ -69,8 +134,12 @@ public:
   uint64_t sectionOffset(Section s) const { return offsets_[s]; }
   uint64_t sectionSize(Section s) const;
   std::vector<uint8_t> section(Section s) const;
-  /// Writes the disc image held in DATA.PSAR, cut to the volume size that its sector 16
-  /// records; throws ToolError for a damaged image.
+  bool multiDisc() const;
+  /// The disc images of DATA.PSAR with their tables; throws ToolError when DATA.PSAR holds no
+  /// PS1 image or an image's header or index lies outside the file.
+  std::vector<PsarDisc> discs() const;
+  /// Writes the first disc image, cut to the volume size that its sector 16 records; throws
+  /// ToolError for a damaged image.
   void extractImage(ByteSink& out) const;
 
 private:

@@ -1,9 +1,14 @@
-// psx "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1 disc image
-// and the artwork staged beside it (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3).
+// psx "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1 disc image,
+// a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG, ICON1.PMF,
+// PIC0.PNG, PIC1.PNG, SND0.AT3).
 #include "cli.h"
+#include "cue.h"
 #include "pbp.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <strings.h>
@@ -13,9 +18,13 @@ namespace fs = std::filesystem;
 
 static const char kUsage[] =
     "usage: psx TITLE ID LEVEL IMAGE\n"
-    "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE (a 2048-byte-sector ISO or a\n"
-    "  raw 2352-byte-sector image), with TITLE and the disc ID, compressed at LEVEL 0-9 (0: stored);\n"
-    "  ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in the current folder go in as well";
+    "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE, with TITLE and the disc ID,\n"
+    "  compressed at LEVEL 0-9 (0: stored); ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in\n"
+    "  the current folder go in as well. IMAGE is one of:\n"
+    "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
+    "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
+    "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
+    "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.";
 
 namespace {
 
@@ -54,6 +63,83 @@ std::string fit(const std::string& text, size_t max, const char* what) {
   return text.substr(0, n);
 }
 
+bool hasExtension(const std::string& path, const char* ext) {
+  const size_t n = std::strlen(ext);
+  return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
+}
+
+struct Disc {
+  std::string path;
+  std::unique_ptr<InputFile> file; // an image; a CUE disc opens its own files
+  std::unique_ptr<DiscSource> source;
+  std::string id;
+  bool numbered = false;
+};
+
+Disc openDisc(const std::string& path) {
+  Disc d;
+  d.path = path;
+  if (hasExtension(path, ".m3u") || hasExtension(path, ".m3u8"))
+    throw ToolError("'" + path + "': a playlist cannot name another playlist");
+  if (hasExtension(path, ".cue")) {
+    d.source = std::make_unique<CueDisc>(path);
+  } else {
+    d.file = std::make_unique<InputFile>(path);
+    d.source = std::make_unique<pbp::DiscImage>(*d.file);
+  }
+  return d;
+}
+
+std::vector<Disc> openDiscs(const std::string& path) {
+  std::vector<Disc> discs;
+  if (!hasExtension(path, ".m3u") && !hasExtension(path, ".m3u8")) {
+    discs.push_back(openDisc(path));
+    return discs;
+  }
+  std::vector<std::string> entries;
+  try {
+    entries = parsePlaylist(readTextFile(path));
+  } catch (const ToolError& e) {
+    throw ToolError("'" + path + "': " + e.what());
+  }
+  if (entries.empty()) throw ToolError("'" + path + "' names no disc");
+  if (entries.size() > pbp::kMaxDiscs)
+    throw ToolError("'" + path + "' names " + std::to_string(entries.size()) + " discs; an EBOOT holds at most " +
+                    std::to_string(pbp::kMaxDiscs));
+  const fs::path folder = fs::path(path).parent_path();
+  for (const std::string& entry : entries)
+    discs.push_back(openDisc(findBeside(folder, entry)));
+  return discs;
+}
+
+// The ID of disc n (from 1) when the disc does not name its own: the number part counted on
+// (SCUS94163, SCUS94164, ...), as the discs of one game are usually numbered.
+std::string numberedId(const std::string& id, size_t n) {
+  size_t digits = id.size();
+  while (digits > 0 && std::isdigit(static_cast<unsigned char>(id[digits - 1])))
+    --digits;
+  if (digits == id.size() || id.size() - digits > 18) return id + std::to_string(n);
+  const unsigned long long value = std::stoull(id.substr(digits)) + (n - 1);
+  std::string number = std::to_string(value);
+  const size_t width = id.size() - digits;
+  if (number.size() < width) number.insert(0, width - number.size(), '0');
+  return id.substr(0, digits) + number;
+}
+
+std::string describeDisc(const Disc& d) {
+  const std::vector<DiscTrack> tracks = d.source->tracks();
+  std::string what = std::to_string(d.source->sectors()) + " sectors, ";
+  if (d.file) {
+    what += static_cast<const pbp::DiscImage&>(*d.source).isRaw() ? "raw image" : "ISO wrapped into raw sectors";
+  } else {
+    const size_t audio = size_t(std::count_if(tracks.begin(), tracks.end(),
+                                               [](const DiscTrack& t) { return t.mode == TrackMode::Audio; }));
+    what += std::to_string(tracks.size()) + (tracks.size() == 1 ? " track" : " tracks") + ": " +
+            std::to_string(tracks.size() - audio) + " data, " + std::to_string(audio) + " audio";
+  }
+  return what;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -62,16 +148,28 @@ int main(int argc, char** argv) {
     const int level = parseLevel(argv[3], 0, 9, kUsage);
     const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
-    InputFile in(imagePath);
-    pbp::DiscImage disc(in);
-    if (disc.volumeSectors() == 0)
+    std::vector<Disc> discs = openDiscs(imagePath);
+    for (size_t k = 0; k < discs.size(); ++k) {
+      Disc& d = discs[k];
+      if (k == 0) {
+        d.id = id;
+      } else {
+        d.id = readDiscId(*d.source);
+        d.numbered = d.id.empty();
+        if (d.numbered) d.id = fit(numberedId(id, k + 1), 15, "disc ID");
+      }
+    }
+    // Single-image readers such as rastle size the image by the volume of the first disc.
+    const DiscSource& first = *discs.front().source;
+    const uint32_t volume = first.volumeSectors(), dataEnd = first.tracks().front().end;
+    if (volume == 0)
       std::fprintf(stderr, "psx: warning: sector 16 holds no ISO 9660 volume descriptor; extractors "
                            "will not know the size of this image\n");
-    else if (disc.volumeSectors() != disc.sectors())
+    else if (volume != dataEnd)
       std::fprintf(stderr,
-                   "psx: warning: the image has %u sectors but its volume records %u; an extracted "
+                   "psx: warning: the data track has %u sectors but its volume records %u; an extracted "
                    "image will have %u\n",
-                   disc.sectors(), disc.volumeSectors(), disc.volumeSectors());
+                   dataEnd, volume, volume);
 
     pbp::Artwork art;
     std::string found;
@@ -81,15 +179,32 @@ int main(int argc, char** argv) {
     art.pic1 = loadStaged("PIC1.PNG", found);
     art.snd0 = loadStaged("SND0.AT3", found);
 
+    std::vector<pbp::DiscToWrite> parts;
+    uint64_t total = 0;
+    for (const Disc& d : discs) {
+      parts.push_back({d.source.get(), d.id});
+      total += uint64_t((d.source->sectors() + pbp::kBlockSectors - 1) / pbp::kBlockSectors) * pbp::kBlockBytes;
+    }
     OutputFile out("EBOOT.PBP");
-    ProgressLine progress("Compressing", uint64_t(disc.sectors()) * 2352);
-    pbp::write(disc, title, id, art, level, out, 0, std::ref(progress));
+    ProgressLine progress("Compressing", total);
+    pbp::write(parts, title, art, level, out, 0, std::ref(progress));
     uint64_t size = out.position();
     out.commit();
     progress.finish();
-    std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%u sectors, %s)\n", describeSize(size).c_str(),
-                title.c_str(), id.c_str(), imagePath.c_str(), disc.sectors(),
-                disc.isRaw() ? "raw image" : "ISO wrapped into raw sectors");
+    if (discs.size() == 1) {
+      std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%s)\n", describeSize(size).c_str(), title.c_str(),
+                  id.c_str(), imagePath.c_str(), describeDisc(discs.front()).c_str());
+    } else {
+      std::printf("Wrote EBOOT.PBP (%s) for \"%s\" with %zu discs from %s:\n", describeSize(size).c_str(),
+                  title.c_str(), discs.size(), imagePath.c_str());
+      for (size_t k = 0; k < discs.size(); ++k)
+        std::printf("  Disc %zu [%s%s]: %s (%s)\n", k + 1, discs[k].id.c_str(),
+                    discs[k].numbered ? ", counted on from the game ID" : "", discs[k].path.c_str(),
+                    describeDisc(discs[k]).c_str());
+    }
+    if (first.tracks().size() > 1)
+      std::printf("The first disc has audio tracks: rastle extracts its data track only; psxdisc extract\n"
+                  "gives back every track as BIN/CUE.\n");
     std::printf("Artwork: %s\n", found.empty() ? "none" : found.c_str());
     std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
                 "files can run it as it is; to make it bootable on a PSP, process it with your own\n"

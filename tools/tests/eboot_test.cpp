@@ -22,13 +22,6 @@ std::vector<uint8_t> ebootOf(const std::vector<uint8_t>& image, int level, const
   return out.bytes;
 }
 
-std::vector<uint8_t> wrap(const std::vector<uint8_t>& iso) {
-  std::vector<uint8_t> raw(iso.size() / 2048 * 2352);
-  for (size_t s = 0; s < iso.size() / 2048; ++s)
-    cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
-  return raw;
-}
-
 // Unpacks the image the simplest way a reader can: P at byte 36, entries from +0x4000,
 // stored when 37632 bytes long, else one zlib raw-inflate call; cut by block 1's volume size.
 std::vector<uint8_t> plainExtract(const std::vector<uint8_t>& f, std::vector<uint32_t>* lengths = nullptr) {
@@ -112,7 +105,7 @@ TEST(Sectors, Mode2Form1SectorsCarryValidHeaderEdcAndParity) {
 
 TEST(Eboot, IsoIsWrappedAndReadBackByAPlainZlibReader) {
   auto iso = test::isoImage(300, 300); // 18.75 blocks: the last one is padded
-  auto raw = wrap(iso);
+  auto raw = test::rawImage(iso);
   for (int level : {0, 1, 9}) {
     auto eboot = ebootOf(iso, level);
     std::vector<uint32_t> lengths;
@@ -133,7 +126,7 @@ TEST(Eboot, IsoIsWrappedAndReadBackByAPlainZlibReader) {
 
 TEST(Eboot, RawImageIsTakenAsItIsAndIncompressibleBlocksAreStored) {
   auto iso = test::isoImage(64, 64, 7);
-  auto raw = wrap(iso);
+  auto raw = test::rawImage(iso);
   std::mt19937 rng(1);
   for (size_t i = 2 * 37632; i < raw.size(); ++i)
     raw[i] = uint8_t(rng()); // blocks 2 and 3: noise

@@ -1,5 +1,4 @@
 // The shipped programs, started with the command lines the Convert page builds.
-#include "cdrom.h"
 #include "pbp.h"
 #include "support.h"
 
@@ -169,9 +168,7 @@ TEST(Programs, ImageToEbootToRastleIsExact) {
   TempDir dir;
   auto iso = isoImage(333, 333, 4);
   writeFile(dir / "game.iso", iso);
-  std::vector<uint8_t> raw(iso.size() / 2048 * 2352);
-  for (size_t s = 0; s < iso.size() / 2048; ++s)
-    cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
+  auto raw = rawImage(iso);
   writeFile(dir / "game.bin", raw);
 
   for (std::string input : {"game.iso", "game.bin"}) {

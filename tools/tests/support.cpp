@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "cdrom.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -51,6 +53,51 @@ std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t
       pvd[80 + i] = uint8_t(volumeSectors >> (8 * i));
   }
   return iso;
+}
+
+std::vector<uint8_t> rawImage(const std::vector<uint8_t>& iso) {
+  std::vector<uint8_t> raw(iso.size() / 2048 * 2352);
+  for (size_t s = 0; s < iso.size() / 2048; ++s)
+    cdrom::makeMode2Form1(&raw[s * 2352], &iso[s * 2048], uint32_t(s));
+  return raw;
+}
+
+std::vector<uint8_t> gameIso(uint32_t sectors, const std::string& bootFile, uint32_t seed) {
+  std::vector<uint8_t> iso = isoImage(sectors, sectors, seed);
+  auto put32 = [](uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      p[i] = uint8_t(v >> (8 * i));
+  };
+  const std::string cnf = "BOOT = cdrom:\\" + bootFile + ";1\r\nTCB = 4\r\nEVENT = 10\r\n";
+  // Root folder in sector 18: ".", ".." and SYSTEM.CNF;1 in sector 19.
+  uint8_t* root = &iso[18 * 2048];
+  std::fill(root, root + 2048, 0);
+  size_t at = 0;
+  auto record = [&](const std::string& name, uint32_t extent, uint32_t size, bool folder) {
+    uint8_t* r = root + at;
+    const size_t len = (33 + name.size() + 1) & ~size_t(1);
+    r[0] = uint8_t(len);
+    put32(r + 2, extent);
+    put32(r + 10, size);
+    r[25] = folder ? 2 : 0;
+    r[32] = uint8_t(name.size());
+    std::copy(name.begin(), name.end(), r + 33);
+    at += len;
+  };
+  record(std::string(1, '\0'), 18, 2048, true);
+  record(std::string(1, '\1'), 18, 2048, true);
+  record("SYSTEM.CNF;1", 19, uint32_t(cnf.size()), false);
+  std::fill(&iso[19 * 2048], &iso[20 * 2048], 0);
+  std::copy(cnf.begin(), cnf.end(), &iso[19 * 2048]);
+  uint8_t* pvd = &iso[16 * 2048];
+  put32(pvd + 156 + 2, 18);
+  put32(pvd + 156 + 10, 2048);
+  pvd[156] = 34;
+  return iso;
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+  writeFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {

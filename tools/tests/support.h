@@ -15,7 +15,14 @@ std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed = 1);
 /// A 2048-byte-sector ISO whose sector 16 holds a volume descriptor with the given size.
 std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed = 1);
 
+/// The same ISO as raw Mode 2 Form 1 sectors from address 0, as a disc's data track holds it.
+std::vector<uint8_t> rawImage(const std::vector<uint8_t>& iso);
+
+/// An ISO whose root folder holds SYSTEM.CNF booting "cdrom:\\" + bootFile + ";1".
+std::vector<uint8_t> gameIso(uint32_t sectors, const std::string& bootFile, uint32_t seed = 1);
+
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+void writeText(const std::filesystem::path& path, const std::string& text);
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 
 struct TempDir {

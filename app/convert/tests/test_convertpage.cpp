@@ -74,7 +74,8 @@ private slots:
     };
     check(page.open1, DialogKind::Open, "Open your UMD image...", "*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX", "");
     check(page.save1, DialogKind::Save, "Save your UMD image to...", "*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX", "");
-    check(page.openX, DialogKind::Open, "Open PSX image", "ISO images|*.iso", ".ISO");
+    check(page.openX, DialogKind::Open, "Open PSX image", "ISO images|*.iso|CUE sheets|*.cue|Playlists of discs|*.m3u",
+          ".ISO");
     check(page.openPNG, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openICON0, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openAT3, DialogKind::Open, "Open an AT3 sound...", "AT3 media files|*.AT3", "");

@@ -12,7 +12,7 @@ for size in 16 32 48 256; do
   [[ -f "$prefix/share/icons/hicolor/${size}x$size/apps/kivo-workbench.png" ]] || { echo "FAIL: no icon"; exit 1; }
 done
 [[ -d "$prefix/lib/kivo/bin" && -f "$prefix/lib/kivo/etc/snd.mp3" ]] || { echo "FAIL: program folder"; exit 1; }
-for command in rastle ciso dax psx; do
+for command in rastle ciso dax psx psxdisc; do
   [[ -x "$prefix/bin/$command" && -f "$prefix/share/man/man1/$command.1.gz" ]] || { echo "FAIL: $command"; exit 1; }
 done
 grep -qx "Exec=/bin/sh \"$prefix/lib/kivo/win/contconv/copy/PSP/ISO_Compress/isoconv.sh\" \"$prefix/lib/kivo/bin\" iso %F" \
