@@ -184,6 +184,16 @@ unsigned decodingThreads(const ExtractOptions& options, size_t blocks) {
   return blocks < 4 ? 1 : std::max(n, 1u);
 }
 
+// The stored bytes block k stands for in the progress count: none when out of reach, and no more
+// than the input holds from its position.
+uint64_t storedBytes(const BlockIndex& index, size_t k, uint64_t inputSize) {
+  int32_t pos = wrap32(index.psar + kDataStart + index.blocks[k].offset);
+  if (pos < 0) return 0;
+  uint64_t length = index.blocks[k].length;
+  if (inputSize == 0) return length;
+  return uint64_t(pos) >= inputSize ? 0 : std::min(length, inputSize - uint64_t(pos));
+}
+
 } // namespace
 
 ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener,
@@ -196,6 +206,10 @@ ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener
     return result;
   }
   if (index.status != BlockIndex::Status::Complete) listener.indexProblem(index.status);
+  uint64_t total = 0, done = 0;
+  for (size_t k = 0; k < index.blocks.size(); ++k)
+    total += storedBytes(index, k, options.inputSize);
+  listener.progress(0, total);
 
   // With one thread, blocks are decoded straight into the write buffer and never copied.
   std::vector<uint8_t> buffer(std::max(options.writeBuffer, kBlockSize));
@@ -254,6 +268,8 @@ ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener
       result.writeFailed = true;
       return result;
     }
+    done += storedBytes(index, k, options.inputSize);
+    listener.progress(done, total);
   }
   if (!flush()) result.writeFailed = true;
   return result;

@@ -25,6 +25,12 @@ public:
   virtual void indexProblem(BlockIndex::Status status) = 0;
   /// Block number k (counting non-empty entries) could not be read whole.
   virtual void blockProblem(size_t k, BlockStatus status) = 0;
+  /// Stored bytes of the blocks handled so far, of all the index names: once after the index,
+  /// then after each block.
+  virtual void progress(uint64_t done, uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 struct ExtractResult {
@@ -42,6 +48,8 @@ struct ExtractOptions {
   /// Threads decoding blocks; 0 takes one per core, 1 decodes on the calling thread alone.
   /// The source, sink and listener are only ever used from the calling thread.
   unsigned threads = 0;
+  /// The input's size, when known: stored lengths reaching past it count only up to it.
+  uint64_t inputSize = 0;
 };
 
 /// A source that can tell a read error from the end of its data.
