@@ -79,12 +79,14 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
 
 namespace {
 
+// Reads from any thread; a read error stops only the read that met it.
 class FileSource : public CheckedSource {
 public:
   explicit FileSource(int fd) : fd_(fd) {}
-  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
+  size_t readAtChecked(uint64_t pos, uint8_t* dst, size_t n, bool* failed) override {
+    *failed = false;
     size_t done = 0;
-    while (done < n && !failed_) {
+    while (done < n) {
       if (pos + done > uint64_t(INT64_MAX)) break;
       ssize_t got = pread(fd_, dst + done, n - done, off_t(pos + done));
       if (got > 0) {
@@ -92,22 +94,24 @@ public:
       } else if (got == 0) {
         break;
       } else if (errno != EINTR) {
-        failed_ = true;
+        *failed = true;
+        break;
       }
     }
     return done;
   }
-  bool failed() const override { return failed_; }
 
 private:
   int fd_;
-  bool failed_ = false;
 };
 
 class FileSink : public ByteSink {
 public:
   explicit FileSink(OutputFile& file) : file_(file) {}
   bool write(const uint8_t* data, size_t n) override { return file_.write(data, n); }
+  bool writePieces(const Piece* pieces, size_t count) override {
+    return file_.writePieces(pieces, count);
+  }
 
 private:
   OutputFile& file_;

@@ -1,12 +1,14 @@
 #include "deflate_check.h"
 
+#include <array>
 #include <cstring>
 
 namespace rastle {
 namespace {
 
-// Codes up to this length are decoded with one table look-up; longer (rare) ones canonically.
-constexpr unsigned kRootBits = 12;
+// Codes up to these lengths are decoded with one table look-up; longer (rare) ones canonically.
+// Small tables are quick to build, which matters as much as the look-ups: one per block.
+constexpr unsigned kLitBits = 11, kDistBits = 9, kPreBits = 7, kMaxRootBits = 11;
 
 class BitReader {
 public:
@@ -95,45 +97,61 @@ uint32_t classify(Alphabet a, unsigned sym, unsigned len) {
   }
 }
 
+uint32_t reversed(uint32_t code, unsigned len) {
+  static const auto table = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i)
+      for (unsigned b = 0; b < 8; ++b)
+        t[i] |= uint8_t(((i >> b) & 1u) << (7 - b));
+    return t;
+  }();
+  return ((uint32_t(table[code & 0xFF]) << 8) | table[(code >> 8) & 0xFF]) >> (16 - len);
+}
+
+// Whether code lengths counted by length form a complete code, as zlib wants them here.
+bool complete(const uint16_t* count) {
+  int left = 1;
+  for (unsigned len = 1; len <= 15; ++len) {
+    left = (left << 1) - count[len];
+    if (left < 0) return false;
+  }
+  return left == 0;
+}
+
 // A canonical Huffman code: a root table for short codes, counts for the long ones.
 struct Code {
-  uint8_t root[1 << kRootBits];     // classify() entries; kLong: longer than kRootBits
-  uint16_t rootSym[1 << kRootBits]; // the symbol, for the precode
+  uint8_t root[1 << kMaxRootBits]; // classify() entries; kLong: longer than rootBits
+  uint16_t rootSym[1 << kPreBits]; // the symbol, for the precode
   uint16_t count[16];
   uint16_t symbols[320]; // by code, in canonical order
+  unsigned rootBits;
   Alphabet alphabet;
 
   // False unless the lengths form a complete code.
-  bool build(const uint8_t* lens, unsigned n, Alphabet a) {
+  bool build(const uint8_t* lens, unsigned n, Alphabet a, unsigned bits) {
     alphabet = a;
+    rootBits = bits;
     std::memset(count, 0, sizeof count);
     for (unsigned s = 0; s < n; ++s)
       count[lens[s]]++;
     count[0] = 0;
-    int left = 1;
-    for (unsigned len = 1; len <= 15; ++len) {
-      left = (left << 1) - count[len];
-      if (left < 0) return false;
-    }
-    if (left != 0) return false;
+    if (!complete(count)) return false;
     uint16_t offs[16];
     offs[1] = 0;
     for (unsigned len = 1; len < 15; ++len)
       offs[len + 1] = uint16_t(offs[len] + count[len]);
     for (unsigned s = 0; s < n; ++s)
       if (lens[s]) symbols[offs[lens[s]]++] = uint16_t(s);
-    std::memset(root, kLong, sizeof root);
-    // Fill the root table with bit-reversed codes of length <= kRootBits.
+    const unsigned size = 1u << rootBits;
+    std::memset(root, kLong, size);
+    // Fill the root table with bit-reversed codes of length <= rootBits.
     unsigned code = 0, idx = 0;
-    for (unsigned len = 1; len <= kRootBits; ++len) {
+    for (unsigned len = 1; len <= rootBits; ++len) {
       for (unsigned i = 0; i < count[len]; ++i, ++idx, ++code) {
-        unsigned rev = 0;
-        for (unsigned b = 0; b < len; ++b)
-          rev |= ((code >> b) & 1u) << (len - 1 - b);
         uint8_t e = uint8_t(classify(a, symbols[idx], len));
-        for (unsigned r = rev; r < (1u << kRootBits); r += 1u << len) {
+        for (unsigned r = reversed(code, len); r < size; r += 1u << len) {
           root[r] = e;
-          rootSym[r] = symbols[idx];
+          if (a == Alphabet::Precode) rootSym[r] = symbols[idx];
         }
       }
       code <<= 1;
@@ -158,7 +176,7 @@ struct Code {
 
   // Consumes one symbol and its extra bits; returns its kind (0 for a literal or distance).
   uint32_t skip(BitReader& in) const {
-    uint32_t e = root[in.peek(kRootBits)];
+    uint32_t e = root[in.peek(rootBits)];
     if (e != kLong) {
       in.drop(e & kBitsMask);
       return e & ~kBitsMask;
@@ -170,7 +188,7 @@ struct Code {
 
   // For the precode: consumes one symbol and returns it.
   unsigned symbol(BitReader& in) const {
-    uint32_t i = in.peek(kRootBits);
+    uint32_t i = in.peek(rootBits);
     if (root[i] != kLong) {
       in.drop(root[i]);
       return rootSym[i];
@@ -184,19 +202,27 @@ struct Tables {
 };
 
 // Walks the symbols of one Huffman-coded block up to its end-of-block code. Every refill leaves
-// at least 56 bits, enough for a literal/length code, its extra bits, a distance and its extra.
+// at least 56 bits: enough for three literals of the root table, or for a literal/length code,
+// its extra bits, a distance and its extra.
 bool walkSymbols(BitReader& reader, const Code& lit, const Code& dist) {
   BitReader in = reader; // a local copy stays in registers
+  const unsigned bits = lit.rootBits;
   bool ok = false;
   for (;;) {
     if (!in.inside()) break; // zero fill decodes forever as some literal
     in.refill();
-    uint32_t e = lit.root[in.peek(kRootBits)];
-    if (e < 32) { // the common case: a literal
+    uint32_t e = lit.root[in.peek(bits)];
+    if (e < 32) { // the common case: literals
       in.drop(e);
+      e = lit.root[in.peek(bits)];
+      if (e >= 32) continue;
+      in.drop(e);
+      e = lit.root[in.peek(bits)];
+      if (e < 32) in.drop(e);
       continue;
     }
     uint32_t kind = lit.skip(in);
+    if (kind == 0) continue; // a literal with a long code
     if (kind == kEnd) {
       ok = in.inside();
       break;
@@ -207,7 +233,9 @@ bool walkSymbols(BitReader& reader, const Code& lit, const Code& dist) {
   return ok;
 }
 
-bool readDynamicCodes(BitReader& in, Tables& t) {
+// Reads a dynamic block's header. Tables are built only when the block's symbols are to be
+// walked; otherwise counting the lengths proves the codes complete.
+bool readDynamicCodes(BitReader& in, Tables& t, bool tables) {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   in.refill();
   unsigned nlen = in.take(5) + 257, ndist = in.take(5) + 1, ncode = in.take(4) + 4;
@@ -217,7 +245,7 @@ bool readDynamicCodes(BitReader& in, Tables& t) {
   for (unsigned i = 0; i < ncode; ++i)
     lens[order[i]] = uint8_t(in.take(3));
   Code pre;
-  if (!pre.build(lens, 19, Alphabet::Precode)) return false;
+  if (!pre.build(lens, 19, Alphabet::Precode, kPreBits)) return false;
   std::memset(lens, 0, sizeof lens);
   unsigned have = 0;
   while (have < nlen + ndist) {
@@ -242,7 +270,19 @@ bool readDynamicCodes(BitReader& in, Tables& t) {
       lens[have++] = uint8_t(len);
   }
   if (!in.inside() || lens[256] == 0) return false;
-  return t.lit.build(lens, nlen, Alphabet::LitLen) && t.dist.build(lens + nlen, ndist, Alphabet::Dist);
+  if (tables)
+    return t.lit.build(lens, nlen, Alphabet::LitLen, kLitBits) &&
+           t.dist.build(lens + nlen, ndist, Alphabet::Dist, kDistBits);
+  uint16_t count[16] = {};
+  for (unsigned i = 0; i < nlen; ++i)
+    count[lens[i]]++;
+  count[0] = 0;
+  if (!complete(count)) return false;
+  std::memset(count, 0, sizeof count);
+  for (unsigned i = nlen; i < nlen + ndist; ++i)
+    count[lens[i]]++;
+  count[0] = 0;
+  return complete(count);
 }
 
 } // namespace
@@ -256,8 +296,8 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
     std::memset(lens + 256, 7, 24);
     std::memset(lens + 280, 8, 8);
     std::memset(lens + 288, 5, 32);
-    t.lit.build(lens, 288, Alphabet::LitLen);
-    t.dist.build(lens + 288, 32, Alphabet::Dist);
+    t.lit.build(lens, 288, Alphabet::LitLen, kLitBits);
+    t.dist.build(lens + 288, 32, Alphabet::Dist, kDistBits);
     return t;
   }();
   BitReader in(data, n);
@@ -274,7 +314,7 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
       // Symbols 286, 287, 30 and 31 have fixed codes; walkSymbols refuses them.
       if (!walkSymbols(in, fixed.lit, fixed.dist)) return false;
     } else if (type == 2) {
-      if (!readDynamicCodes(in, dynamic)) return false;
+      if (!readDynamicCodes(in, dynamic, !last)) return false;
       // With valid codes every symbol of the block is one zlib accepts too; the symbols only
       // need walking to find the next block, and the final block has none after it.
       if (last) return in.inside();

@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace rastle {
@@ -211,6 +213,7 @@ bool OutputFile::openTemporary(const struct stat* old) {
     temp_.clear();
     return false;
   }
+  replacing_ = old != nullptr;
   if (old) {
     // The replacement keeps the permissions (and, where allowed, the owner) of what it replaces.
     if (fchown(fd_, old->st_uid, old->st_gid) != 0) {
@@ -223,10 +226,10 @@ bool OutputFile::openTemporary(const struct stat* old) {
 }
 
 // Starts writing finished data to the disk while the run goes on, so the sync at the end has
-// little left to wait for and dirty pages do not pile up.
+// little left to wait for.
 void OutputFile::startWriteback(uint64_t end) {
   constexpr uint64_t kStep = 8u << 20;
-  if (inPlace_ || end < flushedTo_ + kStep) return;
+  if (!replacing_ || end < flushedTo_ + kStep) return;
   sync_file_range(fd_, off_t(flushedTo_), off_t(end - flushedTo_), SYNC_FILE_RANGE_WRITE);
   flushedTo_ = end;
 }
@@ -260,23 +263,55 @@ bool OutputFile::write(const uint8_t* data, size_t n) {
   return true;
 }
 
+bool OutputFile::writePieces(const Piece* parts, size_t count) {
+  constexpr size_t kMaxParts = 64;
+  iovec iov[kMaxParts];
+  while (count > 0) {
+    size_t n = std::min(count, kMaxParts);
+    size_t bytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+      iov[i] = {const_cast<uint8_t*>(parts[i].data), parts[i].size};
+      bytes += parts[i].size;
+    }
+    parts += n;
+    count -= n;
+    iovec* v = iov;
+    while (bytes > 0) {
+      ssize_t put = seekable_ ? pwritev(fd_, v, int(n), off_t(pos_)) : writev(fd_, v, int(n));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      bytes -= size_t(put);
+      if (seekable_) pos_ += uint64_t(put);
+      // Past what went out, for a short write.
+      size_t skip = size_t(put);
+      while (n > 0 && skip >= v->iov_len) {
+        skip -= v->iov_len;
+        ++v;
+        --n;
+      }
+      if (n > 0) {
+        v->iov_base = static_cast<uint8_t*>(v->iov_base) + skip;
+        v->iov_len -= skip;
+      }
+    }
+  }
+  if (seekable_) startWriteback(pos_);
+  return true;
+}
+
 bool OutputFile::commit() {
   if (fd_ < 0) return false;
   int fd = fd_;
   fd_ = -1;
   if (inPlace_) return close(fd) == 0;
-  // The data reaches the disk before the name does, so a crash cannot swap a good image for an
-  // empty one. A file system that cannot sync (EINVAL) has nothing to wait for.
-  bool ok = (fsync(fd) == 0 || errno == EINVAL);
+  // Where an image is replaced, its data reaches the disk before the name does, so a crash cannot
+  // swap the old image for an empty one. A new image has nothing to protect: the kernel writes it
+  // out in its own time. A file system that cannot sync (EINVAL) has nothing to wait for.
+  bool ok = !replacing_ || fsync(fd) == 0 || errno == EINVAL;
   ok = close(fd) == 0 && ok;
   if (ok && rename(temp_.c_str(), target_.c_str()) == 0) {
     gHaveTemp = 0;
     temp_.clear();
-    int dir = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      fsync(dir);
-      close(dir);
-    }
     return true;
   }
   discard();

@@ -2,6 +2,8 @@
 // that replaces its target only once it is complete.
 #pragma once
 
+#include "extract.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,7 +30,8 @@ std::string programFolder();
 
 /// The output image. A regular file is written beside its target under a temporary name and
 /// renamed over it by commit(), so a failed or killed run leaves the target as it was and no
-/// partial image where none stood; a device or FIFO is written in place.
+/// partial image where none stood; a device or FIFO is written in place. A file that replaces
+/// another is synced before the rename, so even a crash leaves the old image or the new one.
 class OutputFile {
 public:
   OutputFile() = default;
@@ -41,6 +44,8 @@ public:
 
   /// Sequential writes; false once any byte could not be written.
   bool write(const uint8_t* data, size_t n);
+  /// Gathers pieces into one sequential write.
+  bool writePieces(const Piece* pieces, size_t count);
   /// Writes at a position, from any thread; only for a seekable output.
   bool writeAt(uint64_t pos, const uint8_t* data, size_t n);
   bool seekable() const { return seekable_; }
@@ -61,6 +66,7 @@ private:
   int fd_ = -1;
   bool seekable_ = false;
   bool inPlace_ = false;
+  bool replacing_ = false; // a file stands at the target and is to be replaced
   std::string target_, temp_;
   uint64_t pos_ = 0;
   uint64_t flushedTo_ = 0;
