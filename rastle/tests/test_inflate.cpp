@@ -4,6 +4,7 @@
 #include "eboot_builder.h"
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 using namespace rastle;
@@ -168,5 +169,41 @@ TEST(FastInflate, StructureCheckStopsAtTheEndOfTheBytes) {
   for (size_t cut = 0; cut < 20; ++cut) {
     Bytes part(dynamic.begin(), dynamic.begin() + cut);
     EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
+  }
+}
+
+TEST(FastInflate, StreamsOfSeveralBlocksPassTheCheck) {
+  // Literals from a skewed alphabet get codes longer than any look-up table, and zlib cuts a
+  // stream of this many symbols into several blocks: the walk must get through all of them.
+  Bytes skewed(kBlockSize);
+  uint32_t x = 7;
+  for (auto& b : skewed) {
+    x = x * 1103515245u + 12345u;
+    unsigned r = x >> 16, sym = 0;
+    while (r & 1 && sym < 40)
+      r >>= 1, ++sym;
+    b = uint8_t('a' + sym);
+  }
+  Bytes disc = rawMode2Disc(32);
+  Bytes mixed(disc.begin() + kBlockSize, disc.begin() + 2 * kBlockSize);
+  for (const Bytes* data : {&skewed, &mixed}) {
+    for (int strategy : {Z_HUFFMAN_ONLY, Z_DEFAULT_STRATEGY}) {
+      Bytes stream = deflateWith(*data, 9, strategy);
+      if (data == &skewed && strategy == Z_HUFFMAN_ONLY) {
+        EXPECT_EQ(stream[0] & 1, 0) << "not several blocks";
+      }
+      EXPECT_TRUE(zlibAcceptsStructure(stream.data(), stream.size())) << strategy;
+      EXPECT_EQ(decodeBlock(stream, true), *data);
+    }
+    // libdeflate, as our psx writes them, splits differently.
+    for (int level : {1, 6, 12}) {
+      libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+      Bytes stream(kBlockSize * 2);
+      stream.resize(libdeflate_deflate_compress(c, data->data(), data->size(), stream.data(), stream.size()));
+      libdeflate_free_compressor(c);
+      ASSERT_FALSE(stream.empty());
+      EXPECT_TRUE(zlibAcceptsStructure(stream.data(), stream.size())) << "libdeflate " << level;
+      EXPECT_EQ(decodeBlock(stream, true), *data);
+    }
   }
 }
