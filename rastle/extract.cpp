@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -101,14 +102,15 @@ public:
     std::vector<std::thread> helpers;
     for (unsigned i = 1; i < threads; ++i) {
       try {
-        helpers.emplace_back([this] { work(); });
+        helpers.emplace_back([this] { guardedWork(); });
       } catch (const std::system_error&) {
         break; // fewer threads, same result: the calling thread alone can do it all
       }
     }
-    work();
+    guardedWork();
     for (std::thread& t : helpers)
       t.join();
+    if (outOfMemory_) result_.writeFailed = true;
   }
 
 private:
@@ -120,6 +122,18 @@ private:
     uint64_t length = index_.blocks[k].length;
     if (options_.inputSize == 0) return length;
     return uint64_t(pos) >= options_.inputSize ? 0 : std::min(length, options_.inputSize - uint64_t(pos));
+  }
+
+  // Out of memory for a buffer, a thread gives up the run and everyone stops; the output is then
+  // as incomplete as after a failed write.
+  void guardedWork() {
+    try {
+      work();
+    } catch (const std::bad_alloc&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = outOfMemory_ = true;
+      changed_.notify_all();
+    }
   }
 
   void work() {
@@ -283,7 +297,7 @@ private:
   std::vector<Run*> free_;
   std::map<size_t, Run*> done_; // decoded, waiting for their turn to be written
   size_t nextToRead_ = 0, nextToWrite_ = 0;
-  bool writing_ = false, stop_ = false;
+  bool writing_ = false, stop_ = false, outOfMemory_ = false;
 };
 
 unsigned decodingThreads(const ExtractOptions& options, size_t blocks) {
