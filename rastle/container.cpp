@@ -104,15 +104,21 @@ size_t BlockDecoder::decodeRead(ByteSource& src, uint64_t pos, const BlockRef& b
                                 size_t have, uint8_t* out, BlockStatus* status) {
   *status = BlockStatus::Ok;
   if (block.length == 0) return 0;
-  // A whole stream goes through libdeflate, which is faster. Where libdeflate accepts a form that
-  // zlib refuses, the check sends the stream back to zlib, which then gives the bytes before the
-  // refusal; anything libdeflate refuses, damaged and over-long streams included, is zlib's too.
+  // A whole stream of one deflate block goes through libdeflate, the fastest; a header check then
+  // proves that zlib would accept it too. A stream of several blocks would need its symbols walked
+  // to find the later headers, which costs about as much as inflating: our own inflater checks
+  // as it goes instead. Whatever either refuses, damaged and over-long streams included, is left
+  // to zlib, which gives the bytes before the damage.
   if (fast_ && impl_->fast && have == block.length) {
     size_t used = 0, produced = 0;
-    if (libdeflate_deflate_decompress_ex(impl_->fast, in, have, out, kBlockSize, &used, &produced) ==
-            LIBDEFLATE_SUCCESS &&
-        zlibAcceptsStructure(in, used))
+    if ((in[0] & 1) != 0) {
+      if (libdeflate_deflate_decompress_ex(impl_->fast, in, have, out, kBlockSize, &used, &produced) ==
+              LIBDEFLATE_SUCCESS &&
+          zlibAcceptsStructure(in, used))
+        return produced;
+    } else if (inflateLikeZlib(in, have, out, kBlockSize, &produced)) {
       return produced;
+    }
   }
   return inflateSlow(src, pos, block.length, in, have, out, status);
 }
