@@ -49,6 +49,18 @@ public:
   // True while every bit consumed so far came from the stream.
   bool inside() const { return overrun_ <= count_; }
   void alignToByte() { drop(count_ % 8); }
+  // A block's first three bits: whether it is the last, and its type.
+  void blockHeader(unsigned* last, unsigned* type) {
+    refill();
+    *last = take(1);
+    *type = take(2);
+  }
+  // A stored block's header: to the byte boundary, then its length and that length's complement.
+  bool storedLength(uint32_t* len) {
+    alignToByte();
+    *len = take(16);
+    return *len == (~take(16) & 0xFFFF);
+  }
   // Copies the next n whole bytes after alignment to dst; false if they are not all there.
   bool copyBytes(uint8_t* dst, size_t n) {
     while (n > 0 && count_ >= 8) {
@@ -442,17 +454,22 @@ bool inflateSymbols(BitReader& reader, const DecodeCode& lit, const DecodeCode& 
   return true;
 }
 
+// The fixed codes' lengths: 288 literal/length codes, then 32 distance codes.
+void fixedCodeLengths(uint8_t* lens) {
+  std::memset(lens, 8, 144);
+  std::memset(lens + 144, 9, 112);
+  std::memset(lens + 256, 7, 24);
+  std::memset(lens + 280, 8, 8);
+  std::memset(lens + 288, 5, 32);
+}
+
 } // namespace
 
 bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
   static const Tables fixed = [] {
     Tables t;
     uint8_t lens[320];
-    std::memset(lens, 8, 144);
-    std::memset(lens + 144, 9, 112);
-    std::memset(lens + 256, 7, 24);
-    std::memset(lens + 280, 8, 8);
-    std::memset(lens + 288, 5, 32);
+    fixedCodeLengths(lens);
     t.lit.build(lens, 288, Alphabet::LitLen, kLitBits);
     t.dist.build(lens + 288, 32, Alphabet::Dist, kDistBits);
     return t;
@@ -460,13 +477,11 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
   BitReader in(data, n);
   Tables dynamic;
   for (;;) {
-    in.refill();
-    unsigned last = in.take(1);
-    unsigned type = in.take(2);
+    unsigned last, type;
+    in.blockHeader(&last, &type);
+    uint32_t len;
     if (type == 0) {
-      in.alignToByte();
-      uint32_t len = in.take(16), nlen = in.take(16);
-      if (len != (~nlen & 0xFFFF) || !in.skipBytes(len)) return false;
+      if (!in.storedLength(&len) || !in.skipBytes(len)) return false;
     } else if (type == 1) {
       // Symbols 286, 287, 30 and 31 have fixed codes; walkSymbols refuses them.
       if (!walkSymbols(in, fixed.lit, fixed.dist)) return false;
@@ -484,19 +499,11 @@ bool zlibAcceptsStructure(const uint8_t* data, size_t n) {
   }
 }
 
-} // namespace rastle
-
-namespace rastle {
-
 bool inflateLikeZlib(const uint8_t* data, size_t n, uint8_t* out, size_t cap, size_t* produced) {
   static const DecodeTables fixed = [] {
     DecodeTables t;
     uint8_t lens[320];
-    std::memset(lens, 8, 144);
-    std::memset(lens + 144, 9, 112);
-    std::memset(lens + 256, 7, 24);
-    std::memset(lens + 280, 8, 8);
-    std::memset(lens + 288, 5, 32);
+    fixedCodeLengths(lens);
     t.lit.build(lens, 288, true, kLitBits);
     t.dist.build(lens + 288, 32, false, kDistBits);
     return t;
@@ -505,13 +512,11 @@ bool inflateLikeZlib(const uint8_t* data, size_t n, uint8_t* out, size_t cap, si
   DecodeTables dynamic;
   size_t pos = 0;
   for (;;) {
-    in.refill();
-    unsigned last = in.take(1);
-    unsigned type = in.take(2);
+    unsigned last, type;
+    in.blockHeader(&last, &type);
+    uint32_t len;
     if (type == 0) {
-      in.alignToByte();
-      uint32_t len = in.take(16), nlen = in.take(16);
-      if (len != (~nlen & 0xFFFF) || len > cap - pos || !in.copyBytes(out + pos, len)) return false;
+      if (!in.storedLength(&len) || len > cap - pos || !in.copyBytes(out + pos, len)) return false;
       pos += len;
     } else if (type == 1) {
       // Symbols 286, 287, 30 and 31 have fixed codes; their entries refuse them.

@@ -54,7 +54,7 @@ struct ExtractOptions {
   bool fastInflate = true;
   /// Blocks are read, decoded and written in runs of about this many bytes of output; block 0
   /// is always a run of its own, written before block 1 is looked at.
-  size_t writeBuffer = 8 * kBlockSize;
+  size_t writeBuffer = 4 * kBlockSize;
   /// Threads decoding blocks, the calling one included; 0 takes one per usable core. Runs are
   /// read and decoded in parallel, and written in order by whichever thread holds the next one.
   unsigned threads = 0;
