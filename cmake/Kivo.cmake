@@ -37,19 +37,39 @@ endfunction()
 # kivo_fuzzer(name LIBS libs... SOURCES files...): with KIVO_FUZZ a libFuzzer target; otherwise a
 # CTest that replays a fixed run of generated inputs through the same entry point, so every
 # ordinary and sanitizer test run exercises the parser with hostile bytes too.
+# Its seed corpus is <build>/fuzz-seeds/<name>: the target's built-in seed (KivoFuzzSeed), written
+# by a small companion program, plus any files committed in seeds/<name>/ beside the target's
+# CMakeLists.txt. scripts/fuzz.sh hands that folder to libFuzzer; the replay test reads it too.
 add_custom_target(fuzzers)
 function(kivo_fuzzer name)
   cmake_parse_arguments(T "" "" "LIBS;SOURCES" ${ARGN})
+  set(seeds ${CMAKE_BINARY_DIR}/fuzz-seeds/${name})
+  set(committed ${CMAKE_CURRENT_SOURCE_DIR}/seeds/${name})
   if(KIVO_FUZZ)
     add_executable(${name} ${T_SOURCES})
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name} PRIVATE ${T_LIBS})
-    add_dependencies(fuzzers ${name})
+    add_executable(${name}_seed ${T_SOURCES} ${PROJECT_SOURCE_DIR}/cmake/fuzz_seed.cpp)
+    target_link_libraries(${name}_seed PRIVATE ${T_LIBS})
+    add_custom_command(TARGET ${name}_seed POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${seeds}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${seeds}
+      COMMAND $<TARGET_FILE:${name}_seed> ${seeds}
+      VERBATIM)
+    if(EXISTS ${committed})
+      add_custom_command(TARGET ${name}_seed POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_directory ${committed} ${seeds} VERBATIM)
+    endif()
+    add_dependencies(fuzzers ${name} ${name}_seed)
   else()
     add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/cmake/fuzz_replay.cpp)
     target_link_libraries(${name} PRIVATE ${T_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    if(EXISTS ${committed})
+      add_test(NAME ${name} COMMAND ${name} ${committed})
+    else()
+      add_test(NAME ${name} COMMAND ${name})
+    endif()
   endif()
 endfunction()
 

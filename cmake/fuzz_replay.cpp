@@ -1,8 +1,10 @@
 // Stand-in driver for fuzz targets in ordinary builds: feeds the entry point a deterministic
 // series of random and mutated inputs, so the parser meets hostile bytes in every test run.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -18,8 +20,19 @@ int main(int argc, char** argv) {
     seed.resize(1 << 20);
     seed.resize(KivoFuzzSeed(seed.data(), seed.size()));
   }
-  for (int i = 1; i < argc; ++i) {  // replay given files, like libFuzzer does
-    std::ifstream in(argv[i], std::ios::binary);
+  // Replay the given files and the files of the given folders (seed corpora), like libFuzzer does.
+  std::vector<std::filesystem::path> files;
+  for (int i = 1; i < argc; ++i) {
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    } else {
+      files.emplace_back(argv[i]);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }

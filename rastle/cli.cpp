@@ -1,10 +1,13 @@
 #include "cli.h"
 
 #include "extract.h"
+#include "files.h"
+#include "progress.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <glob.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,8 +45,17 @@ std::string defaultOutputPath(const std::string& input) {
 
 std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
   std::vector<std::string> result;
-  for (const std::string& arg : args) {
-    if (arg.find_first_of("*?") == std::string::npos) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    // The output path is used as written: a pattern there could name a file the user keeps.
+    if (arg == "-o" && i + 1 < args.size()) {
+      result.push_back(arg);
+      result.push_back(args[++i]);
+      continue;
+    }
+    // So is a name that exists as written ("Who wants to be a Millionaire?.pbp").
+    struct stat st {};
+    if (arg.find_first_of("*?") == std::string::npos || lstat(arg.c_str(), &st) == 0) {
       result.push_back(arg);
       continue;
     }
@@ -55,8 +67,8 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
     }
     glob_t g{};
     if (glob(pattern.c_str(), 0, nullptr, &g) == 0 && g.gl_pathc > 0) {
-      for (size_t i = 0; i < g.gl_pathc; ++i)
-        result.emplace_back(g.gl_pathv[i]);
+      for (size_t k = 0; k < g.gl_pathc; ++k)
+        result.emplace_back(g.gl_pathv[k]);
     } else {
       result.push_back(arg);
     }
@@ -67,12 +79,14 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
 
 namespace {
 
+// Reads from any thread; a read error stops only the read that met it.
 class FileSource : public CheckedSource {
 public:
   explicit FileSource(int fd) : fd_(fd) {}
-  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
+  size_t readAtChecked(uint64_t pos, uint8_t* dst, size_t n, bool* failed) override {
+    *failed = false;
     size_t done = 0;
-    while (done < n && !failed_) {
+    while (done < n) {
       if (pos + done > uint64_t(INT64_MAX)) break;
       ssize_t got = pread(fd_, dst + done, n - done, off_t(pos + done));
       if (got > 0) {
@@ -80,43 +94,40 @@ public:
       } else if (got == 0) {
         break;
       } else if (errno != EINTR) {
-        failed_ = true;
+        *failed = true;
+        break;
       }
     }
     return done;
   }
-  bool failed() const override { return failed_; }
 
 private:
   int fd_;
-  bool failed_ = false;
 };
 
 class FileSink : public ByteSink {
 public:
-  explicit FileSink(int fd) : fd_(fd) {}
-  bool write(const uint8_t* data, size_t n) override {
-    while (n > 0) {
-      ssize_t put = ::write(fd_, data, n);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
-      data += put;
-      n -= size_t(put);
-    }
-    return true;
+  explicit FileSink(OutputFile& file) : file_(file) {}
+  bool write(const uint8_t* data, size_t n) override { return file_.write(data, n); }
+  bool writePieces(const Piece* pieces, size_t count) override {
+    return file_.writePieces(pieces, count);
   }
 
 private:
-  int fd_;
+  OutputFile& file_;
 };
 
+// Messages on standard output, as they always were; progress on standard error, for Kivo or for
+// a user at a terminal.
 class MessageListener : public ExtractListener {
 public:
-  MessageListener(std::FILE* out, const Invocation& inv) : out_(out), inv_(inv) {}
+  MessageListener(std::FILE* out, const Invocation& inv, kivo::ProgressReport::Mode mode)
+      : out_(out), inv_(inv), mode_(mode) {}
   void extracting(int32_t imageSize) override {
     std::fprintf(out_, "Extracting iso (%i bytes) from '%s' to '%s'...\n", imageSize, inv_.input.c_str(),
                  inv_.output.c_str());
     std::fflush(out_);
+    announced_ = true;
   }
   void indexProblem(BlockIndex::Status status) override {
     if (status == BlockIndex::Status::OutOfReach)
@@ -132,25 +143,64 @@ public:
     else
       warn("WARNING: '%s' ends inside block %zu\n", inv_.input.c_str(), k);
   }
+  void progress(uint64_t done, uint64_t total) override {
+    // A bar on the terminal starts below the one line of standard output, never across it.
+    if (!report_ && mode_ != kivo::ProgressReport::Mode::Off &&
+        (mode_ == kivo::ProgressReport::Mode::Lines || (announced_ && !warned_)))
+      report_ = std::make_unique<kivo::ProgressReport>(total, "Extracting", mode_);
+    if (report_) report_->update(done);
+  }
+  void finish() {
+    if (report_) report_->finish();
+  }
+  /// Ends the bar's line so a message printed next stands on its own.
+  void interrupt() {
+    if (report_) report_->abandon();
+  }
 
 private:
   // One warning says the image is incomplete; more would only repeat it.
   template <typename... Args> void warn(const char* format, Args... args) {
     if (warned_) return;
     warned_ = true;
+    if (mode_ == kivo::ProgressReport::Mode::Bar && report_) {
+      report_->abandon();
+      report_.reset();
+    }
     std::fprintf(out_, format, args...);
     std::fflush(out_);
   }
 
   std::FILE* out_;
   const Invocation& inv_;
+  kivo::ProgressReport::Mode mode_;
+  std::unique_ptr<kivo::ProgressReport> report_;
+  bool announced_ = false;
   bool warned_ = false;
 };
 
-int fail(std::FILE* out, const char* format, const std::string& arg) {
-  std::fprintf(out, format, arg.c_str());
+// A failure's message goes to standard output as it always did; when Kivo follows the run through
+// standard error, it goes there as well, as the last line before the exit.
+int fail(std::FILE* out, const char* format, const std::string& arg, const char* reason = "") {
+  std::string line = format;
+  line.insert(line.size() - 1, reason);
+  std::fprintf(out, line.c_str(), arg.c_str());
   std::fflush(out);
+  if (kivo::ProgressReport::modeFromEnvironment() == kivo::ProgressReport::Mode::Lines) {
+    std::fprintf(stderr, line.c_str(), arg.c_str());
+    std::fflush(stderr);
+  }
   return -1;
+}
+
+const char* reasonFor(OpenProblem problem) {
+  switch (problem) {
+  case OpenProblem::Folder: return ": it is a folder";
+  case OpenProblem::NotAFile: return ": it is not a file";
+  case OpenProblem::IsInput: return ": it is the input file";
+  case OpenProblem::IsTool: return ": it is a program of the tool folder";
+  default: return "";
+  }
 }
 
 } // namespace
@@ -162,40 +212,37 @@ int run(const std::vector<std::string>& argv, std::FILE* out) {
   Invocation inv = parseArgs(args);
   if (inv.usage) return fail(out, "USAGE: %s [-o output.iso] EBOOT.PBP\n", self);
 
-  int in = open(inv.input.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat inStat {};
-  if (in >= 0 && (fstat(in, &inStat) != 0 || S_ISDIR(inStat.st_mode))) {
-    close(in);
-    in = -1;
-  }
-  if (in < 0) return fail(out, "ERROR: Couldn't open '%s' for reading\n", inv.input);
+  OpenProblem problem;
+  int in = openInput(inv.input, &inStat, &problem);
+  if (in < 0) return fail(out, "ERROR: Couldn't open '%s' for reading\n", inv.input, reasonFor(problem));
 
-  // Truncating only after the check keeps "-o EBOOT.PBP EBOOT.PBP" from wiping the input.
-  int dst = open(inv.output.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  struct stat outStat {};
-  if (dst >= 0 && fstat(dst, &outStat) == 0 && outStat.st_dev == inStat.st_dev &&
-      outStat.st_ino == inStat.st_ino) {
-    close(dst);
+  OutputFile file;
+  problem = file.open(inv.output, inStat, programFolder());
+  if (problem != OpenProblem::None) {
     close(in);
-    return fail(out, "ERROR: Couldn't open '%s' for writing: it is the input file\n", inv.output);
-  }
-  if (dst >= 0 && S_ISREG(outStat.st_mode) && ftruncate(dst, 0) != 0) {
-    close(dst);
-    dst = -1;
-  }
-  if (dst < 0) {
-    close(in);
-    return fail(out, "ERROR: Couldn't open '%s' for writing\n", inv.output);
+    return fail(out, "ERROR: Couldn't open '%s' for writing\n", inv.output, reasonFor(problem));
   }
 
+  uint64_t inputSize = uint64_t(inStat.st_size);
+  if (S_ISBLK(inStat.st_mode)) {
+    off_t end = lseek(in, 0, SEEK_END);
+    inputSize = end > 0 ? uint64_t(end) : 0;
+  }
   FileSource source(in);
-  FileSink sink(dst);
-  MessageListener listener(out, inv);
-  ExtractResult result = extract(source, sink, listener);
-  bool closed = close(dst) == 0;
+  FileSink sink(file);
+  MessageListener listener(out, inv, kivo::ProgressReport::modeFromEnvironment());
+  ExtractOptions options;
+  options.inputSize = inputSize;
+  ExtractResult result = extract(source, sink, listener, options);
   close(in);
-  if (result.readFailed) return fail(out, "ERROR: Couldn't read from '%s'\n", inv.input);
-  if (result.writeFailed || !closed) return fail(out, "ERROR: Couldn't write to '%s'\n", inv.output);
+  if (result.readFailed || result.writeFailed || !file.commit()) {
+    file.discard();
+    listener.interrupt();
+    if (result.readFailed) return fail(out, "ERROR: Couldn't read from '%s'\n", inv.input);
+    return fail(out, "ERROR: Couldn't write to '%s'\n", inv.output);
+  }
+  listener.finish();
   return 0;
 }
 

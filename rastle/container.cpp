@@ -97,25 +97,37 @@ size_t BlockDecoder::decode(ByteSource& src, uint32_t psar, const BlockRef& bloc
   size_t first = std::min<size_t>(block.length, kInputSlice);
   if (in_.size() < first) in_.resize(first);
   size_t have = src.readAt(uint64_t(pos), in_.data(), first);
-  // A whole stream made of one deflate block goes through libdeflate, which is faster and, for
-  // a block whose form zlib accepts too, gives the same bytes. Streams of several blocks stay
-  // with zlib: proving that zlib would accept every later block costs as much as inflating.
-  // Anything libdeflate refuses, damaged and over-long streams included, is left to zlib.
-  if (fast_ && impl_->fast && have == block.length && (in_[0] & 1) != 0) {
+  return decodeRead(src, uint64_t(pos), block, in_.data(), have, out, status);
+}
+
+size_t BlockDecoder::decodeRead(ByteSource& src, uint64_t pos, const BlockRef& block, const uint8_t* in,
+                                size_t have, uint8_t* out, BlockStatus* status) {
+  *status = BlockStatus::Ok;
+  if (block.length == 0) return 0;
+  // A whole stream of one deflate block goes through libdeflate, the fastest; a header check then
+  // proves that zlib would accept it too. A stream of several blocks would need its symbols walked
+  // to find the later headers, which costs about as much as inflating: our own inflater checks
+  // as it goes instead. Whatever either refuses, damaged and over-long streams included, is left
+  // to zlib, which gives the bytes before the damage.
+  if (fast_ && impl_->fast && have == block.length) {
     size_t used = 0, produced = 0;
-    if (libdeflate_deflate_decompress_ex(impl_->fast, in_.data(), have, out, kBlockSize, &used, &produced) ==
-            LIBDEFLATE_SUCCESS &&
-        zlibAcceptsStructure(in_.data(), used))
+    if ((in[0] & 1) != 0) {
+      if (libdeflate_deflate_decompress_ex(impl_->fast, in, have, out, kBlockSize, &used, &produced) ==
+              LIBDEFLATE_SUCCESS &&
+          zlibAcceptsStructure(in, used))
+        return produced;
+    } else if (inflateLikeZlib(in, have, out, kBlockSize, &produced)) {
       return produced;
+    }
   }
-  return inflateSlow(src, uint64_t(pos), block.length, have, out, status);
+  return inflateSlow(src, pos, block.length, in, have, out, status);
 }
 
 // zlib's raw inflate decides what a damaged or over-long stream yields: the bytes produced before
 // the damage, at most one block's worth. Feeding it slice by slice gives the same bytes as one
 // call over the whole stored block.
-size_t BlockDecoder::inflateSlow(ByteSource& src, uint64_t pos, uint32_t length, size_t have, uint8_t* out,
-                                 BlockStatus* status) {
+size_t BlockDecoder::inflateSlow(ByteSource& src, uint64_t pos, uint32_t length, const uint8_t* in, size_t have,
+                                 uint8_t* out, BlockStatus* status) {
   z_stream& zs = impl_->zs;
   if (!impl_->zsReady) {
     if (inflateInit2(&zs, -15) != Z_OK) return 0;
@@ -130,7 +142,7 @@ size_t BlockDecoder::inflateSlow(ByteSource& src, uint64_t pos, uint32_t length,
   bool fileEnded = have < std::min<size_t>(length, kInputSlice);
   int ret = Z_OK;
   for (;;) {
-    zs.next_in = in_.data();
+    zs.next_in = const_cast<uint8_t*>(in);
     zs.avail_in = uInt(slice);
     ret = inflate(&zs, Z_NO_FLUSH);
     consumed += slice;
@@ -138,6 +150,7 @@ size_t BlockDecoder::inflateSlow(ByteSource& src, uint64_t pos, uint32_t length,
     size_t want = std::min<uint64_t>(length - consumed, kInputSlice);
     if (in_.size() < want) in_.resize(want);
     slice = src.readAt(pos + consumed, in_.data(), want);
+    in = in_.data();
     if (slice < want) fileEnded = true;
   }
   if (fileEnded && ret != Z_STREAM_END && ret != Z_DATA_ERROR && ret != Z_MEM_ERROR && zs.avail_out > 0)

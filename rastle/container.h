@@ -84,12 +84,18 @@ public:
   /// Decodes one block into out, which must hold kBlockSize bytes; returns the content length.
   size_t decode(ByteSource& src, uint32_t psar, const BlockRef& block, uint8_t* out, BlockStatus* status);
 
+  /// Decodes a compressed block at file position pos whose first bytes are already read: have
+  /// bytes at in, of the min(length, kInputSlice) asked for. Only a stream longer than one slice
+  /// reads more from src.
+  size_t decodeRead(ByteSource& src, uint64_t pos, const BlockRef& block, const uint8_t* in, size_t have,
+                    uint8_t* out, BlockStatus* status);
+
   /// Turns the fast inflater off, leaving zlib alone (to compare the two).
   void setFastPath(bool on) { fast_ = on; }
 
 private:
-  size_t inflateSlow(ByteSource& src, uint64_t pos, uint32_t length, size_t have, uint8_t* out,
-                     BlockStatus* status);
+  size_t inflateSlow(ByteSource& src, uint64_t pos, uint32_t length, const uint8_t* in, size_t have,
+                     uint8_t* out, BlockStatus* status);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -18,4 +18,11 @@ namespace rastle {
 /// False only ever means "let zlib decide". Nothing past the n bytes is read.
 bool zlibAcceptsStructure(const uint8_t* data, size_t n);
 
+/// Inflates a whole raw deflate stream of n bytes into out (cap bytes) in one pass, holding it to
+/// what zlibAcceptsStructure checks and to distances within the output so far. True, with the
+/// byte count, when the stream ends within the n bytes and its output fits in cap: then zlib would
+/// have produced the very same bytes. False only ever means "let zlib decide"; out may then hold
+/// anything. Nothing past the n bytes is read, nothing past cap written.
+bool inflateLikeZlib(const uint8_t* data, size_t n, uint8_t* out, size_t cap, size_t* produced);
+
 } // namespace rastle

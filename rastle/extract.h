@@ -8,14 +8,23 @@
 
 namespace rastle {
 
+/// Part of the output: bytes to be written one after another with the others of a write.
+struct Piece {
+  const uint8_t* data;
+  size_t size;
+};
+
 /// Sequential writes to the output; false means the bytes were not all written.
 class ByteSink {
 public:
   virtual ~ByteSink() = default;
   virtual bool write(const uint8_t* data, size_t n) = 0;
+  /// Writes the pieces in order as one write; a sink that can gather them (writev) should.
+  virtual bool writePieces(const Piece* pieces, size_t count);
 };
 
-/// What the extraction reports while it runs, in the order it happens.
+/// What the extraction reports while it runs, in the order it happens. Calls never overlap,
+/// though they may come from any of the decoding threads.
 class ExtractListener {
 public:
   virtual ~ExtractListener() = default;
@@ -25,6 +34,12 @@ public:
   virtual void indexProblem(BlockIndex::Status status) = 0;
   /// Block number k (counting non-empty entries) could not be read whole.
   virtual void blockProblem(size_t k, BlockStatus status) = 0;
+  /// Stored bytes of the blocks handled so far, of all the index names: once after the index,
+  /// then after each block.
+  virtual void progress(uint64_t done, uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 struct ExtractResult {
@@ -37,19 +52,30 @@ struct ExtractResult {
 
 struct ExtractOptions {
   bool fastInflate = true;
-  /// Output is gathered into writes of about this size; block 0 is always written alone.
-  size_t writeBuffer = 28 * kBlockSize;
-  /// Threads decoding blocks; 0 takes one per core, 1 decodes on the calling thread alone.
-  /// The source, sink and listener are only ever used from the calling thread.
+  /// Blocks are read, decoded and written in runs of about this many bytes of output; block 0
+  /// is always a run of its own, written before block 1 is looked at.
+  size_t writeBuffer = 4 * kBlockSize;
+  /// Threads decoding blocks, the calling one included; 0 takes one per usable core. Runs are
+  /// read and decoded in parallel, and written in order by whichever thread holds the next one.
   unsigned threads = 0;
+  /// The input's size, when known: stored lengths reaching past it count only up to it.
+  uint64_t inputSize = 0;
 };
 
-/// A source that can tell a read error from the end of its data.
+/// A source that can tell a read error from the end of its data, read by read; it must allow
+/// reads from several threads at once.
 class CheckedSource : public ByteSource {
 public:
-  virtual bool failed() const = 0;
+  /// Like readAt; failed tells whether the read stopped short on an error.
+  virtual size_t readAtChecked(uint64_t pos, uint8_t* dst, size_t n, bool* failed) = 0;
+  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
+    bool failed;
+    return readAtChecked(pos, dst, n, &failed);
+  }
 };
 
+/// Reads the index, then the blocks. A read error stops the output at the block it hit, a write
+/// error where it happened, exactly as if one thread did everything in order.
 ExtractResult extract(ByteSource& src, ByteSink& sink, ExtractListener& listener,
                       const ExtractOptions& options = {});
 

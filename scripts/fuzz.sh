@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for the given number of seconds.
+# Builds the libFuzzer targets with clang and runs each for the given number of seconds, starting
+# from its seed corpus (build-fuzz/fuzz-seeds/<target>: the built-in seed and the committed ones).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-30}
@@ -9,9 +10,17 @@ if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     -DKIVO_FUZZ=ON -DKIVO_BENCHMARKS=OFF
 fi
 cmake --build "$dir" -j"$(nproc)" --target fuzzers
-mapfile -t fuzzers < <(find "$dir" -maxdepth 4 -type f -name 'fuzz_*' -perm -u+x | sort)
+mapfile -t fuzzers < <(find "$dir" -maxdepth 4 -type f -name 'fuzz_*' ! -name '*_seed' -perm -u+x | sort)
 for f in "${fuzzers[@]}"; do
-  echo "-- $(basename "$f") for ${secs}s"
-  mkdir -p "$dir/corpus/$(basename "$f")"
-  "$f" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 "$dir/corpus/$(basename "$f")" 2>&1 | tail -n 3
+  name=$(basename "$f")
+  seeds="$dir/fuzz-seeds/$name"
+  if [[ -z "$(ls -A "$seeds" 2>/dev/null)" ]]; then
+    echo "-- $name has no seeds in $seeds" >&2
+    exit 1
+  fi
+  echo "-- $name for ${secs}s from $(ls "$seeds" | wc -l) seed(s)"
+  mkdir -p "$dir/corpus/$name"
+  # New inputs go into the first folder; the seeds are only read.
+  "$f" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+    "$dir/corpus/$name" "$seeds" 2>&1 | tail -n 3
 done

@@ -1,6 +1,10 @@
-// Measures rastle on synthetic EBOOTs of about 30 MB and 300 MB of raw image: wall time against
-// a plain zlib inflate pass over the same blocks that writes nothing, and the program's peak RSS.
-// Usage: rastle_bench [scratch folder (/tmp)] [rounds (3)]; the files it makes are removed at the end.
+// Measures rastle on EBOOTs of about 30 MB and 300 MB of raw image, made three ways: the benchmark
+// image (zlib -9, as older makers did), one made by our psx tool (libdeflate, which splits streams
+// into several deflate blocks) and one at zlib's default level. Prints, for each, rastle on one
+// core against a libdeflate inflate pass over the same blocks that writes nothing (CPU and wall),
+// the gain of a second core, and the peak RSS.
+// Usage: rastle_bench [scratch folder (/tmp)] [rounds (3)] [one size in MB]; the files it makes
+// are removed at the end. RASTLE_BEFORE=/path/to/an/older/rastle measures that one beside the current one.
 #include "container.h"
 #include "extract.h"
 
@@ -15,6 +19,7 @@
 #include <random>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -95,24 +100,18 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
-Image buildImage(const std::string& path, uint32_t sectors) {
-  Image img;
-  img.path = path;
-  img.sectors = sectors = (sectors + 15) / 16 * 16;
-  img.blocks = sectors / 16;
+enum class Maker { Zlib9, Psx, Zlib6 };
+
+const char* makerName(Maker m) {
+  return m == Maker::Zlib9 ? "benchmark image (zlib -9)" : m == Maker::Psx ? "psx-made (libdeflate -9)" : "zlib -6";
+}
+
+// The raw image, block by block, the same for every maker.
+template <class Each> void forEachBlock(uint32_t sectors, Each each) {
   std::mt19937 rng(sectors);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return {};
-  const uint32_t psar = 0x2000; // some room for the parts of a PBP that rastle skips
-  std::vector<uint8_t> index(rastle::kDataStart - rastle::kIndexStart, 0);
-  std::vector<uint8_t> block(kBlockSize), packed(kBlockSize * 2);
-  uint64_t dataPos = 0;
-  lseek(fd, off_t(psar + rastle::kDataStart), SEEK_SET);
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  img.crc = crc32(0, nullptr, 0);
+  std::vector<uint8_t> block(kBlockSize);
   int kind = 0;
-  for (size_t b = 0; b < img.blocks; ++b) {
+  for (size_t b = 0; b < sectors / 16; ++b) {
     // Runs of a few blocks of one kind, as files lie on a disc: ~55% data, 15% padding, 30% streams.
     if (b % 4 == 0) {
       unsigned r = rng() % 20;
@@ -123,9 +122,81 @@ Image buildImage(const std::string& path, uint32_t sectors) {
       makeSector(&block[s * kSectorSize], lba, lba < 32 ? 0 : kind, rng);
       if (lba == 16) put32(&block[s * kSectorSize + 104], sectors);
     }
+    each(block);
+  }
+}
+
+bool runPsx(const std::string& dir, const std::string& raw) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    std::string exe = std::string(KIVO_TOOL_DIR) + "/psx";
+    execl(exe.c_str(), exe.c_str(), "BENCH", "SLUS00000", "9", raw.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+Image buildImage(const std::string& dir, uint32_t sectors, Maker maker) {
+  Image img;
+  img.path = dir + "/EBOOT.PBP";
+  img.sectors = sectors = (sectors + 15) / 16 * 16;
+  img.blocks = sectors / 16;
+  img.crc = crc32(0, nullptr, 0);
+  if (maker == Maker::Psx) {
+    std::string raw = dir + "/image.bin";
+    int fd = open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    forEachBlock(sectors, [&](const std::vector<uint8_t>& block) {
+      img.crc = crc32(img.crc, block.data(), uInt(block.size()));
+      writeAll(fd, block.data(), block.size());
+    });
+    close(fd);
+    bool ok = runPsx(dir, raw);
+    unlink(raw.c_str());
+    if (!ok) return {};
+    fd = open(img.path.c_str(), O_RDONLY);
+    struct stat st {};
+    fstat(fd, &st);
+    img.fileSize = uint64_t(st.st_size);
+    // Count what the maker chose, from the index.
+    uint8_t field[4];
+    pread(fd, field, 4, 36);
+    uint32_t psar = uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24;
+    std::vector<uint8_t> index(rastle::kDataStart - rastle::kIndexStart);
+    pread(fd, index.data(), index.size(), off_t(psar + rastle::kIndexStart));
+    uint8_t first;
+    for (size_t b = 0; b < img.blocks; ++b) {
+      uint32_t off, len;
+      std::memcpy(&off, &index[b * 32], 4);
+      std::memcpy(&len, &index[b * 32 + 4], 4);
+      if (len == kBlockSize) {
+        img.stored++;
+      } else if (pread(fd, &first, 1, off_t(psar + rastle::kDataStart + off)) == 1 && (first & 1)) {
+        img.oneDeflateBlock++;
+      }
+    }
+    close(fd);
+    return img;
+  }
+  int fd = open(img.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return {};
+  const uint32_t psar = 0x2000; // some room for the parts of a PBP that rastle skips
+  std::vector<uint8_t> index(rastle::kDataStart - rastle::kIndexStart, 0);
+  std::vector<uint8_t> packed(kBlockSize * 2);
+  uint64_t dataPos = 0;
+  lseek(fd, off_t(psar + rastle::kDataStart), SEEK_SET);
+  z_stream zs{};
+  deflateInit2(&zs, maker == Maker::Zlib9 ? 9 : 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  size_t b = 0;
+  forEachBlock(sectors, [&](const std::vector<uint8_t>& block) {
     img.crc = crc32(img.crc, block.data(), uInt(block.size()));
     deflateReset(&zs);
-    zs.next_in = block.data();
+    zs.next_in = const_cast<uint8_t*>(block.data());
     zs.avail_in = uInt(block.size());
     zs.next_out = packed.data();
     zs.avail_out = uInt(packed.size());
@@ -143,7 +214,8 @@ Image buildImage(const std::string& path, uint32_t sectors) {
     put32(&index[b * 32 + 4], uint32_t(len));
     writeAll(fd, bytes, len);
     dataPos += len;
-  }
+    ++b;
+  });
   deflateEnd(&zs);
   std::vector<uint8_t> head(psar + rastle::kIndexStart, 0);
   std::memcpy(head.data(), "\0PBP", 4);
@@ -199,7 +271,7 @@ void inflatePass(const Image& img, Timing& timing, bool useLibdeflate = false) {
   libdeflate_free_decompressor(fast);
   close(fd);
   timing.keepBest(seconds(start), cpuNow() - cpu0);
-  if (produced != uint64_t(img.sectors) * kSectorSize)
+  if (produced < uint64_t(img.sectors) * kSectorSize)
     std::printf("  (inflate pass produced %llu bytes)\n", (unsigned long long)produced);
 }
 
@@ -209,14 +281,14 @@ struct ProgramRun {
   int status = -1;
 };
 
-ProgramRun runRastle(const Image& img, const std::string& out) {
+ProgramRun runRastle(const std::string& exe, const Image& img, const std::string& out, unsigned threads) {
   ProgramRun r;
-  std::string exe = std::string(KIVO_TOOL_DIR) + "/rastle";
   auto start = Clock::now();
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
+    setenv("KIVO_THREADS", std::to_string(threads).c_str(), 1);
     execl(exe.c_str(), exe.c_str(), "-o", out.c_str(), img.path.c_str(), (char*)nullptr);
     _exit(127);
   }
@@ -229,42 +301,6 @@ ProgramRun runRastle(const Image& img, const std::string& out) {
       double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
-}
-
-struct NullListener : rastle::ExtractListener {
-  void extracting(int32_t) override {}
-  void indexProblem(rastle::BlockIndex::Status) override {}
-  void blockProblem(size_t, rastle::BlockStatus) override {}
-};
-
-struct FdSink : rastle::ByteSink {
-  int fd;
-  bool write(const uint8_t* p, size_t n) override { return writeAll(fd, p, n); }
-};
-
-struct FdSource : rastle::ByteSource {
-  int fd;
-  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
-    ssize_t got = pread(fd, dst, n, off_t(pos));
-    return got > 0 ? size_t(got) : 0;
-  }
-};
-
-// The library in-process, with or without the fast path, writing to a real file.
-void runCore(const Image& img, const std::string& out, bool fast, Timing& timing) {
-  auto start = Clock::now();
-  double cpu0 = cpuNow();
-  FdSource src;
-  src.fd = open(img.path.c_str(), O_RDONLY);
-  FdSink sink;
-  sink.fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  NullListener quiet;
-  rastle::ExtractOptions options;
-  options.fastInflate = fast;
-  rastle::extract(src, sink, quiet, options);
-  close(sink.fd);
-  close(src.fd);
-  timing.keepBest(seconds(start), cpuNow() - cpu0);
 }
 
 uLong fileCrc(const std::string& path, uint64_t* size) {
@@ -281,44 +317,63 @@ uLong fileCrc(const std::string& path, uint64_t* size) {
   return crc;
 }
 
-void measure(const std::string& dir, uint32_t sectors, int rounds) {
-  std::string eboot = dir + "/EBOOT.PBP", out = dir + "/out.iso";
-  auto t0 = Clock::now();
-  Image img = buildImage(eboot, sectors);
-  double mb = img.sectors * double(kSectorSize) / 1e6;
-  std::printf(
-      "image %.1f MB raw (%zu blocks: %zu stored plain, %zu one-block streams), EBOOT %.1f MB, built in "
-      "%.1f s\n",
-      mb, img.blocks, img.stored, img.oneDeflateBlock, img.fileSize / 1e6, seconds(t0));
+struct Program {
+  const char* label;
+  std::string exe;
+};
 
-  Timing zlib, libdeflate, prog, core, coreZlib;
-  long rss = 0;
+void measure(const std::string& dir, uint32_t sectors, Maker maker, int rounds,
+             const std::vector<Program>& programs) {
+  std::string out = dir + "/out.iso";
+  auto t0 = Clock::now();
+  Image img = buildImage(dir, sectors, maker);
+  if (img.path.empty() || img.fileSize == 0) {
+    std::printf("%s: could not be made\n", makerName(maker));
+    return;
+  }
+  double mb = img.sectors * double(kSectorSize) / 1e6;
+  std::printf("%s, %.1f MB raw (%zu blocks: %zu stored plain, %zu one-block streams), EBOOT %.1f MB, "
+              "made in %.1f s\n",
+              makerName(maker), mb, img.blocks, img.stored, img.oneDeflateBlock, img.fileSize / 1e6,
+              seconds(t0));
+
+  Timing zlib, libdeflate;
+  std::vector<Timing> one(programs.size()), two(programs.size()), discard(programs.size());
+  std::vector<long> rss(programs.size(), 0);
+  std::vector<bool> same(programs.size(), true);
   inflatePass(img, zlib); // warms the page cache
   for (int i = 0; i < rounds; ++i) {
     inflatePass(img, zlib);
     inflatePass(img, libdeflate, true);
-    ProgramRun r = runRastle(img, out);
-    prog.keepBest(r.wall, r.cpu);
-    rss = std::max(rss, r.maxRssKiB);
-    if (r.status != 0) std::printf("  rastle ended with status %d\n", r.status);
-    runCore(img, out, true, core);
-    runCore(img, out, false, coreZlib);
+    for (size_t p = 0; p < programs.size(); ++p) {
+      // Writing to /dev/null leaves out the kernel's work of filling the page cache.
+      ProgramRun null = runRastle(programs[p].exe, img, "/dev/null", 1);
+      discard[p].keepBest(null.wall, null.cpu);
+      for (unsigned threads : {1u, 2u}) {
+        unlink(out.c_str()); // a new image, as usual; replacing one adds a sync
+        ProgramRun r = runRastle(programs[p].exe, img, out, threads);
+        (threads == 1 ? one : two)[p].keepBest(r.wall, r.cpu);
+        rss[p] = std::max(rss[p], r.maxRssKiB);
+        uint64_t outSize = 0;
+        if (r.status != 0 || fileCrc(out, &outSize) != img.crc || outSize != uint64_t(img.sectors) * kSectorSize)
+          same[p] = false;
+      }
+    }
   }
-  uint64_t outSize = 0;
-  runRastle(img, out);
-  bool same = fileCrc(out, &outSize) == img.crc && outSize == uint64_t(img.sectors) * kSectorSize;
-  auto line = [&](const char* what, const Timing& t) {
-    std::printf("  %-40s %7.3f s %5.2fx   cpu %7.3f s %5.2fx\n", what, t.wall, t.wall / zlib.wall, t.cpu,
-                t.cpu / zlib.cpu);
-  };
-  line("zlib inflate pass (reads, writes nothing)", zlib);
-  line("libdeflate inflate pass (the same)", libdeflate);
-  line("rastle program", prog);
-  line("extraction in-process, fast path", core);
-  line("extraction in-process, zlib only", coreZlib);
-  std::printf("  rastle peak RSS %.1f MiB, output %s\n", rss / 1024.0,
-              same ? "identical to the image" : "DIFFERS");
-  unlink(eboot.c_str());
+  std::printf("  %-34s wall %6.3f s   cpu %6.3f s\n", "libdeflate inflate pass", libdeflate.wall, libdeflate.cpu);
+  std::printf("  %-34s wall %6.3f s   cpu %6.3f s\n", "zlib inflate pass", zlib.wall, zlib.cpu);
+  for (size_t p = 0; p < programs.size(); ++p) {
+    std::printf("  %-34s wall %6.3f s   cpu %6.3f s   %.2fx wall, %.2fx cpu of the libdeflate pass\n",
+                (std::string(programs[p].label) + ", one core").c_str(), one[p].wall, one[p].cpu,
+                one[p].wall / libdeflate.wall, one[p].cpu / libdeflate.cpu);
+    std::printf("  %-34s wall %6.3f s   cpu %6.3f s   %.2fx wall, %.2fx cpu of the libdeflate pass\n",
+                (std::string(programs[p].label) + " to /dev/null").c_str(), discard[p].wall, discard[p].cpu,
+                discard[p].wall / libdeflate.wall, discard[p].cpu / libdeflate.cpu);
+    std::printf("  %-34s wall %6.3f s   %.2fx faster than one core; peak RSS %.1f MiB; output %s\n",
+                (std::string(programs[p].label) + ", two cores").c_str(), two[p].wall, one[p].wall / two[p].wall,
+                rss[p] / 1024.0, same[p] ? "identical to the image" : "DIFFERS");
+  }
+  unlink(img.path.c_str());
   unlink(out.c_str());
 }
 
@@ -332,9 +387,14 @@ int main(int argc, char** argv) {
     std::perror("mkdtemp");
     return 1;
   }
+  std::vector<Program> programs = {{"rastle", std::string(KIVO_TOOL_DIR) + "/rastle"}};
+  if (const char* before = std::getenv("RASTLE_BEFORE")) programs.insert(programs.begin(), {"rastle before", before});
+  std::vector<uint32_t> sizes = {30, 300};
+  if (argc > 3) sizes = {uint32_t(std::max(1, std::atoi(argv[3])))};
   const uint32_t sectorsPerMB = uint32_t(1e6 / kSectorSize);
-  for (uint32_t mb : {30u, 300u})
-    measure(dir, mb * sectorsPerMB, rounds);
+  for (uint32_t mb : sizes)
+    for (Maker maker : {Maker::Zlib9, Maker::Psx, Maker::Zlib6})
+      measure(dir, mb * sectorsPerMB, maker, rounds, programs);
   rmdir(dir.c_str());
   return 0;
 }

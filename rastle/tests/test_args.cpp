@@ -60,20 +60,47 @@ TEST(Args, DefaultNameDropsTheLastFourCharactersWhateverTheyAre) {
   EXPECT_EQ(rastle::defaultOutputPath("C:\\games\\EBOOT.PBP"), "C:\\games\\EBOOT.iso");
 }
 
-TEST(Args, WildcardsExpandToSortedMatchesOrStayAsTheyAre) {
+TEST(Args, OnlyInputsThatNameNoFileAreExpanded) {
   namespace fs = std::filesystem;
   char tmpl[] = "/tmp/rastle-args-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   fs::path dir = tmpl;
-  for (const char* name : {"b.pbp", "a.pbp", "c.iso", "[x].pbp"})
+  for (const char* name : {"b.pbp", "a.pbp", "c.iso", "[x].pbp", "Millionaire?.pbp", "Millionaire1.pbp",
+                           "gameA.iso", "gameB.iso", "-o"})
     std::ofstream(dir / name) << "x";
-  std::string d = dir.string() + "/";
-
-  auto expanded = rastle::expandWildcards({"-o", d + "*.iso", d + "?.pbp", d + "none*", d + "[x].p?p"});
-  std::vector<std::string> expected = {"-o",        d + "c.iso", d + "a.pbp",
-                                       d + "b.pbp", d + "none*", d + "[x].pbp"};
-  EXPECT_EQ(expanded, expected);
-  // Without wildcards nothing is looked up, brackets included.
-  EXPECT_EQ(rastle::expandWildcards({d + "[ab].pbp"}), std::vector<std::string>{d + "[ab].pbp"});
+  const std::string d = dir.string() + "/";
+  using Args = std::vector<std::string>;
+  struct Case {
+    Args in, out;
+  };
+  const Case cases[] = {
+      // Sorted matches; brackets and backslashes are no pattern.
+      {{d + "?.pbp"}, {d + "a.pbp", d + "b.pbp"}},
+      {{d + "[x].p?p"}, {d + "[x].pbp"}},
+      {{d + "[ab].pbp"}, {d + "[ab].pbp"}},
+      // Matching nothing, a pattern stays as it is.
+      {{d + "none*"}, {d + "none*"}},
+      // A name that exists as written is taken as written, though it could match others.
+      {{d + "Millionaire?.pbp"}, {d + "Millionaire?.pbp"}},
+      {{d + "Millionaire*.pbp"}, {d + "Millionaire1.pbp", d + "Millionaire?.pbp"}},
+      // The output is never expanded, wherever "-o" stands and whatever exists.
+      {{"-o", d + "game?.iso", d + "?.pbp"}, {"-o", d + "game?.iso", d + "a.pbp", d + "b.pbp"}},
+      {{d + "c.iso", "-o", d + "*.iso"}, {d + "c.iso", "-o", d + "*.iso"}},
+      {{"-o", "-o", d + "?.iso"}, {"-o", "-o", d + "c.iso"}},
+      // A trailing "-o" has no value to protect; a pattern is expanded before the scan sees it.
+      {{d + "a.pbp", "-o"}, {d + "a.pbp", "-o"}},
+  };
+  for (const Case& c : cases) {
+    std::string where;
+    for (const auto& a : c.in)
+      where += "[" + a + "] ";
+    EXPECT_EQ(rastle::expandWildcards(c.in), c.out) << where;
+  }
+  // Relative names expand relative to the current folder, and "-o" names a file there.
+  fs::path cwd = fs::current_path();
+  fs::current_path(dir);
+  EXPECT_EQ(rastle::expandWildcards({"-?"}), Args{"-o"});
+  EXPECT_EQ(rastle::expandWildcards({"-o", "game*"}), (Args{"-o", "game*"}));
+  fs::current_path(cwd);
   fs::remove_all(dir);
 }

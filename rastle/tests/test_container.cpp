@@ -352,16 +352,12 @@ namespace {
 struct BadSectorSource : CheckedSource {
   MemorySource mem;
   uint64_t badAt;
-  bool bad = false;
   BadSectorSource(const Bytes& file, uint64_t at) : mem(file.data(), file.size()), badAt(at) {}
-  size_t readAt(uint64_t pos, uint8_t* dst, size_t n) override {
-    if (pos + n > badAt) {
-      bad = true;
-      n = pos < badAt ? size_t(badAt - pos) : 0;
-    }
+  size_t readAtChecked(uint64_t pos, uint8_t* dst, size_t n, bool* failed) override {
+    *failed = pos + n > badAt;
+    if (*failed) n = pos < badAt ? size_t(badAt - pos) : 0;
     return mem.readAt(pos, dst, n);
   }
-  bool failed() const override { return bad; }
 };
 
 // Everything an extraction shows: the bytes, and the writes and events in the order they came.

@@ -4,6 +4,7 @@
 #include "eboot_builder.h"
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 using namespace rastle;
@@ -65,10 +66,23 @@ Bytes decodeBlock(const Bytes& stream, bool fast) {
   return out;
 }
 
+// Our own inflater's answer: the bytes, or nothing when it leaves the stream to zlib.
+bool ownInflate(const Bytes& stream, Bytes* out) {
+  out->assign(kBlockSize, 0);
+  size_t produced = 0;
+  if (!inflateLikeZlib(stream.data(), stream.size(), out->data(), out->size(), &produced)) return false;
+  out->resize(produced);
+  return true;
+}
+
 void expectLikeZlib(const Bytes& stream, const char* what) {
   Bytes expected = zlibInflate(stream);
   EXPECT_EQ(decodeBlock(stream, true), expected) << what;
   EXPECT_EQ(decodeBlock(stream, false), expected) << what;
+  Bytes own;
+  if (ownInflate(stream, &own)) {
+    EXPECT_EQ(own, expected) << what;
+  }
 }
 
 Bytes deflateWith(const Bytes& data, int level, int strategy) {
@@ -99,6 +113,9 @@ TEST(FastInflate, AcceptsWhatZlibWrites) {
         Bytes stream = deflateWith(*data, level, strategy);
         EXPECT_TRUE(zlibAcceptsStructure(stream.data(), stream.size())) << level << " " << strategy;
         EXPECT_EQ(decodeBlock(stream, true), *data);
+        Bytes own;
+        EXPECT_TRUE(ownInflate(stream, &own)) << level << " " << strategy;
+        EXPECT_EQ(own, *data);
       }
   }
   Bytes empty = deflateRaw({});
@@ -111,6 +128,8 @@ TEST(FastInflate, StreamsOnlyZlibRefusesGiveZlibsBytes) {
     w.bits(1, 1), w.bits(1, 2);
     w.fixedSym('a'), w.fixedSym(286), w.code(0, 5), w.fixedSym(256);
     EXPECT_FALSE(zlibAcceptsStructure(w.bytes.data(), w.bytes.size()));
+    Bytes own;
+    EXPECT_FALSE(ownInflate(w.bytes, &own));
     expectLikeZlib(w.bytes, "length symbol 286");
   }
   { // fixed codes: 30000 literals, then distance symbol 30 reaching back 24577
@@ -120,6 +139,8 @@ TEST(FastInflate, StreamsOnlyZlibRefusesGiveZlibsBytes) {
       w.fixedSym('b');
     w.fixedSym(257), w.code(30, 5), w.bits(0, 13), w.fixedSym(256);
     EXPECT_FALSE(zlibAcceptsStructure(w.bytes.data(), w.bytes.size()));
+    Bytes own;
+    EXPECT_FALSE(ownInflate(w.bytes, &own));
     expectLikeZlib(w.bytes, "distance symbol 30");
   }
   { // a stored block, then a dynamic header declaring 288 literal/length codes
@@ -168,5 +189,80 @@ TEST(FastInflate, StructureCheckStopsAtTheEndOfTheBytes) {
   for (size_t cut = 0; cut < 20; ++cut) {
     Bytes part(dynamic.begin(), dynamic.begin() + cut);
     EXPECT_FALSE(zlibAcceptsStructure(part.data(), part.size())) << cut;
+  }
+}
+
+TEST(FastInflate, StreamsOfSeveralBlocksPassTheCheck) {
+  // Literals from a skewed alphabet get codes longer than any look-up table, and zlib cuts a
+  // stream of this many symbols into several blocks: the walk must get through all of them.
+  Bytes skewed(kBlockSize);
+  uint32_t x = 7;
+  for (auto& b : skewed) {
+    x = x * 1103515245u + 12345u;
+    unsigned r = x >> 16, sym = 0;
+    while (r & 1 && sym < 40)
+      r >>= 1, ++sym;
+    b = uint8_t('a' + sym);
+  }
+  Bytes disc = rawMode2Disc(32);
+  Bytes mixed(disc.begin() + kBlockSize, disc.begin() + 2 * kBlockSize);
+  for (const Bytes* data : {&skewed, &mixed}) {
+    for (int strategy : {Z_HUFFMAN_ONLY, Z_DEFAULT_STRATEGY}) {
+      Bytes stream = deflateWith(*data, 9, strategy);
+      if (data == &skewed && strategy == Z_HUFFMAN_ONLY) {
+        EXPECT_EQ(stream[0] & 1, 0) << "not several blocks";
+      }
+      EXPECT_TRUE(zlibAcceptsStructure(stream.data(), stream.size())) << strategy;
+      EXPECT_EQ(decodeBlock(stream, true), *data);
+      Bytes own;
+      EXPECT_TRUE(ownInflate(stream, &own)) << strategy;
+      EXPECT_EQ(own, *data);
+    }
+    // libdeflate, as our psx writes them, splits differently.
+    for (int level : {1, 6, 12}) {
+      libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+      Bytes stream(kBlockSize * 2);
+      stream.resize(libdeflate_deflate_compress(c, data->data(), data->size(), stream.data(), stream.size()));
+      libdeflate_free_compressor(c);
+      ASSERT_FALSE(stream.empty());
+      EXPECT_TRUE(zlibAcceptsStructure(stream.data(), stream.size())) << "libdeflate " << level;
+      EXPECT_EQ(decodeBlock(stream, true), *data);
+    }
+  }
+}
+
+TEST(FastInflate, OwnInflaterStopsWhereZlibWouldDiffer) {
+  Bytes disc = rawMode2Disc(32);
+  Bytes data(disc.begin() + kBlockSize, disc.begin() + 2 * kBlockSize);
+  Bytes stream = deflateWith(data, 9, Z_HUFFMAN_ONLY); // several blocks
+  Bytes own;
+  // Output past the room given: zlib stops there, so the stream is left to it.
+  Bytes room(kBlockSize - 1);
+  size_t produced = 0;
+  EXPECT_FALSE(inflateLikeZlib(stream.data(), stream.size(), room.data(), room.size(), &produced));
+  // Cut anywhere, the stream is refused, never read past its end (the sanitizers watch).
+  for (size_t cut = 0; cut < stream.size(); cut += 61) {
+    Bytes part(stream.begin(), stream.begin() + cut);
+    EXPECT_FALSE(ownInflate(part, &own)) << cut;
+  }
+  // A distance reaching before the start: a fixed block with one literal, then a match 2 back.
+  BitWriter w;
+  w.bits(1, 1), w.bits(1, 2);
+  w.fixedSym('a'), w.fixedSym(257), w.code(1, 5), w.fixedSym(256);
+  EXPECT_FALSE(ownInflate(w.bytes, &own));
+  expectLikeZlib(w.bytes, "distance before the start");
+  // Matches at every short distance, where copies overlap what they write.
+  for (unsigned dist = 1; dist <= 9; ++dist) {
+    BitWriter m;
+    m.bits(1, 1), m.bits(1, 2);
+    for (unsigned i = 0; i < dist; ++i)
+      m.fixedSym('0' + i);
+    m.fixedSym(284), m.bits(30, 5); // length 257
+    const unsigned sym[] = {0, 0, 1, 2, 3, 4, 4, 5, 5, 6}, base[] = {0, 1, 2, 3, 4, 5, 5, 7, 7, 9};
+    m.code(sym[dist], 5);
+    if (dist > 4) m.bits(dist - base[dist], dist > 8 ? 2 : 1);
+    m.fixedSym(256);
+    ASSERT_TRUE(ownInflate(m.bytes, &own)) << dist;
+    expectLikeZlib(m.bytes, "short distances");
   }
 }
