@@ -29,7 +29,9 @@ QString qtFilter(const QString& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    // A description that already names its patterns ("Plugin files (*.prx)") is not given them twice.
+    const QString named = QStringLiteral("(%1)").arg(patterns);
+    entries << (parts[i].endsWith(named) ? parts[i] : QStringLiteral("%1 %2").arg(parts[i], named));
   }
   return entries.join(QStringLiteral(";;"));
 }
