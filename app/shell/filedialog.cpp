@@ -29,7 +29,7 @@ QString qtFilter(const QString& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    // A description that already names its patterns ("Plugin files (*.prx)") is not given them twice.
+    // A name that already shows its patterns ("Plugin files (*.prx)") does not get them twice.
     const QString named = QStringLiteral("(%1)").arg(patterns);
     entries << (parts[i].endsWith(named) ? parts[i] : QStringLiteral("%1 %2").arg(parts[i], named));
   }

@@ -16,11 +16,6 @@ using namespace kivo;
 using namespace kivo::testing;
 
 namespace {
-QByteArray slurp(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 void setOld(const QString& path) {
   QFile f(path);
   f.open(QIODevice::ReadWrite);
@@ -164,55 +159,50 @@ private slots:
     QVERIFY(clock.elapsed() < 3000);
   }
 
-  void aFullDiskCutsNothingShort() {
+  void aFullOutputFolderCutsNothingShort() {
     const QByteArray eboot(5000, 'E'), keys(3000, 'K');
-    for (FullDisk::Kind kind : FullDisk::kinds()) {
-      // The output folder is full: the key file there stays as it was, and EBOOT.PBP arrives
-      // whole or stays in the tool folder (on another volume a move is a copy).
-      {
-        FullDisk out(kind);
-        if (!out.ready()) {
-          qInfo("%s: %s", out.name(), qPrintable(out.why()));
-          continue;
-        }
-        TempProgramFolder program;
-        FakeServices fakes;
-        out.write("KEYS.BIN", "the user's old keys");
-        program.write("bin/keys.bin", keys);
-        const QString built = program.write("bin/EBOOT.PBP", eboot);
-        setOld(built);
-        // psx writes EBOOT.PBP afresh: here only its time changes, so that it needs no room.
-        fakes.runner.onStart = [&](const StartRecord&) {
-          QFile file(built);
-          file.open(QIODevice::ReadWrite);
-          file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
-        };
-        const QString seen = out.run([&] {
-          makeEboot(fakes.runner, {"T", "SCUS", "1", "9", "x.iso", out.path()});
-          return QString::number(fakes.runner.starts.size());
-        });
-        QCOMPARE(seen, QString("1"));
-        QCOMPARE(slurp(out.filePath("KEYS.BIN")), QByteArray("the user's old keys"));
-        const bool moved = kind == FullDisk::Kind::SizeLimit;  // the same volume: a rename, no room needed
-        QCOMPARE(QFileInfo::exists(out.filePath("EBOOT.PBP")), moved);
-        QCOMPARE(QFileInfo::exists(built), !moved);
-        QCOMPARE(slurp(moved ? out.filePath("EBOOT.PBP") : built), eboot);
-      }
-      // The tool folder is full: a picked file is not staged, and the one staged before stays.
-      {
-        FullDisk program(kind);
-        QTemporaryDir art;
-        const QString icon = art.filePath("icon.png");
-        QFile picked(icon);
-        QVERIFY(picked.open(QIODevice::WriteOnly) && picked.write(QByteArray(4000, 'I')) == 4000);
-        picked.close();
-        program.write("bin/ICON0.PNG", "staged before");
-        const QString seen = program.run([&] { return QString::number(stageArtwork(program.path(), Artwork::Icon0, icon)); });
-        QCOMPARE(seen, QString("0"));
-        QCOMPARE(slurp(program.filePath("bin/ICON0.PNG")), QByteArray("staged before"));
-        QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"ICON0.PNG"});
-      }
-    }
+    // The output folder is full: the key file there stays as it was, and EBOOT.PBP arrives
+    // whole or stays in the tool folder (on another volume a move is a copy).
+    FullDisk::eachKind([&](FullDisk& out) {
+      TempProgramFolder program;
+      FakeServices fakes;
+      out.write("KEYS.BIN", "the user's old keys");
+      program.write("bin/keys.bin", keys);
+      const QString built = program.write("bin/EBOOT.PBP", eboot);
+      setOld(built);
+      // psx writes EBOOT.PBP afresh: here only its time changes, so that it needs no room.
+      fakes.runner.onStart = [&](const StartRecord&) {
+        QFile file(built);
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+      };
+      const QString seen = out.run([&] {
+        makeEboot(fakes.runner, {"T", "SCUS", "1", "9", "x.iso", out.path()});
+        return QString::number(fakes.runner.starts.size());
+      });
+      QCOMPARE(seen, QString("1"));
+      QCOMPARE(fileBytes(out.filePath("KEYS.BIN")), QByteArray("the user's old keys"));
+      const bool moved = out.kind() == FullDisk::Kind::SizeLimit;  // the same volume: a rename, no room needed
+      QCOMPARE(QFileInfo::exists(out.filePath("EBOOT.PBP")), moved);
+      QCOMPARE(QFileInfo::exists(built), !moved);
+      QCOMPARE(fileBytes(moved ? out.filePath("EBOOT.PBP") : built), eboot);
+    });
+  }
+
+  void aFullToolFolderStagesNothing() {
+    // The tool folder is full: a picked file is not staged, and the one staged before stays.
+    FullDisk::eachKind([&](FullDisk& program) {
+      QTemporaryDir art;
+      const QString icon = art.filePath("icon.png");
+      QFile picked(icon);
+      QVERIFY(picked.open(QIODevice::WriteOnly) && picked.write(QByteArray(4000, 'I')) == 4000);
+      picked.close();
+      program.write("bin/ICON0.PNG", "staged before");
+      const QString seen = program.run([&] { return QString::number(stageArtwork(program.path(), Artwork::Icon0, icon)); });
+      QCOMPARE(seen, QString("0"));
+      QCOMPARE(fileBytes(program.filePath("bin/ICON0.PNG")), QByteArray("staged before"));
+      QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"ICON0.PNG"});
+    });
   }
 };
 

@@ -201,67 +201,64 @@ private slots:
              QString("08.12.26"));
   }
 
-  void fullDisksLeaveEveryRegistryFileWhole() {
+  void aFullFlash1KeepsItsRegistryPair() {
     const QByteArray oldD = "old dreg, as the PSP wrote it", oldI = "old ireg, as the PSP wrote it";
     const QByteArray newD(5000, 'd'), newI(3000, 'i');
-    for (FullDisk::Kind kind : FullDisk::kinds()) {
-      // Restore onto a full flash1: the described error, and the PSP's pair as it was.
-      {
-        FullDisk flash1(kind);
-        if (!flash1.ready()) {
-          qInfo("%s: %s", flash1.name(), qPrintable(flash1.why()));
-          continue;
-        }
-        TempProgramFolder program;
-        program.write("backup/registry/7-12-2026/system.dreg", newD);
-        program.write("backup/registry/7-12-2026/system.ireg", newI);
-        flash1.write("registry/system.dreg", oldD);
-        flash1.write("registry/system.ireg", oldI);
-        FakeServices fakes;
-        TFrame3 page(fakes.services);
-        page.drive->setText(flash1.path() + "/");
-        page.resdate->setText("7-12-2026");
-        const QString seen = flash1.run([&] {
-          page.regrestoreClick();
-          return QString("%1|%2|%3").arg(page.resdone->isVisibleTo(&page)).arg(page.resnobak->text(),
-                                                                                fakes.messages.errors().join(','));
-        });
-        QCOMPARE(seen, QString("0|Error while copying!|"));
-        QCOMPARE(slurp(flash1.filePath("registry/system.dreg")), oldD);
-        QCOMPARE(slurp(flash1.filePath("registry/system.ireg")), oldI);
-        QCOMPARE(QDir(flash1.filePath("registry")).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"system.dreg", "system.ireg"}));
+    // Restore onto a full flash1: "Error while copying!", and the PSP's pair as it was.
+    FullDisk::eachKind([&](FullDisk& flash1) {
+      TempProgramFolder program;
+      program.write("backup/registry/7-12-2026/system.dreg", newD);
+      program.write("backup/registry/7-12-2026/system.ireg", newI);
+      flash1.write("registry/system.dreg", oldD);
+      flash1.write("registry/system.ireg", oldI);
+      FakeServices fakes;
+      TFrame3 page(fakes.services);
+      page.drive->setText(flash1.path() + "/");
+      page.resdate->setText("7-12-2026");
+      const QString seen = flash1.run([&] {
+        page.regrestoreClick();
+        return QString("%1|%2|%3").arg(page.resdone->isVisibleTo(&page)).arg(page.resnobak->text(),
+                                                                              fakes.messages.errors().join(','));
+      });
+      QCOMPARE(seen, QString("0|Error while copying!|"));
+      QCOMPARE(slurp(flash1.filePath("registry/system.dreg")), oldD);
+      QCOMPARE(slurp(flash1.filePath("registry/system.ireg")), oldI);
+      QCOMPARE(QDir(flash1.filePath("registry")).entryList(QDir::Files | QDir::Hidden),
+               (QStringList{"system.dreg", "system.ireg"}));
+    });
+  }
+
+  void aFullPcDiskKeepsTheDaysBackupSet() {
+    const QByteArray oldD = "old dreg, as the PSP wrote it", oldI = "old ireg, as the PSP wrote it";
+    const QByteArray newD(5000, 'd'), newI(3000, 'i');
+    // Backup onto a full PC disk: an error box, no "...done!", and the day's set as it was.
+    FullDisk::eachKind([&](FullDisk& pc) {
+      QTemporaryDir psp;
+      const QString drive = psp.path() + "/";
+      QDir().mkpath(drive + "registry");
+      for (auto [name, bytes] : {std::pair{"system.dreg", newD}, {"system.ireg", newI}}) {
+        QFile file(drive + "registry/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
       }
-      // Backup onto a full PC disk: an error box, no "...done!", and the day's set as it was.
-      {
-        FullDisk pc(kind);
-        QTemporaryDir psp;
-        const QString drive = psp.path() + "/";
-        QDir().mkpath(drive + "registry");
-        for (auto [name, bytes] : {std::pair{"system.dreg", newD}, {"system.ireg", newI}}) {
-          QFile file(drive + "registry/" + name);
-          QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        }
-        pc.write("backup/registry/8-12-2026/system.dreg", oldD);
-        pc.write("backup/registry/8-12-2026/system.ireg", oldI);
-        kivo::CurrentFolderGuard back;
-        QDir::setCurrent(pc.path());
-        FakeServices fakes;
-        TFrame3 page(fakes.services);
-        page.drive->setText(drive);
-        const QString seen = pc.run([&] {
-          page.regbackupClick();
-          return QString("%1|%2").arg(page.bakdone->isVisibleTo(&page)).arg(fakes.messages.errors().join(','));
-        });
-        QVERIFY2(seen.startsWith("0|The registry backup could not be written; the backup folder was left as it was. "
-                                 "Cannot write"),
-                 qPrintable(seen));
-        QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.dreg")), oldD);
-        QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.ireg")), oldI);
-        QCOMPARE(QDir(pc.filePath("backup/registry/8-12-2026")).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"system.dreg", "system.ireg"}));
-      }
-    }
+      pc.write("backup/registry/8-12-2026/system.dreg", oldD);
+      pc.write("backup/registry/8-12-2026/system.ireg", oldI);
+      kivo::CurrentFolderGuard back;
+      QDir::setCurrent(pc.path());
+      FakeServices fakes;
+      TFrame3 page(fakes.services);
+      page.drive->setText(drive);
+      const QString seen = pc.run([&] {
+        page.regbackupClick();
+        return QString("%1|%2").arg(page.bakdone->isVisibleTo(&page)).arg(fakes.messages.errors().join(','));
+      });
+      QVERIFY2(seen.startsWith("0|The registry backup could not be written; the backup folder was left as it was. "
+                               "Cannot write"),
+               qPrintable(seen));
+      QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.dreg")), oldD);
+      QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.ireg")), oldI);
+      QCOMPARE(QDir(pc.filePath("backup/registry/8-12-2026")).entryList(QDir::Files | QDir::Hidden),
+               (QStringList{"system.dreg", "system.ireg"}));
+    });
   }
 };
 

@@ -25,11 +25,6 @@ namespace {
 
 const QByteArray kFlagged = "ms0:/seplugins/b.prx 1\r\n";
 
-QByteArray slurp(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // A program folder with a memory stick beside it: stick/seplugins with the three lists.
 struct Stick {
   TempProgramFolder program;
@@ -299,12 +294,7 @@ private slots:
   void aFullStickLosesNothing() {
     const QByteArray vsh = kFlagged, game = "ms0:/seplugins/g.prx\r\n", pops = "ms0:/seplugins/p.prx\r\n";
     const QByteArray oldPrx = "the a.prx installed before", newPrx(70000, 'P');
-    for (FullDisk::Kind kind : FullDisk::kinds()) {
-      FullDisk stick(kind);
-      if (!stick.ready()) {
-        qInfo("%s: %s", stick.name(), qPrintable(stick.why()));
-        continue;
-      }
+    FullDisk::eachKind([&](FullDisk& stick) {
       TempProgramFolder program;
       const QString prx = program.write("downloads/a.prx", newPrx);
       stick.write("seplugins/vsh.txt", vsh);
@@ -330,18 +320,17 @@ private slots:
         return seen.join('|');
       });
       const QString gameList = stick.filePath("seplugins/game.txt");
-      const QString reason = kind == FullDisk::Kind::Tmpfs ? "No space left on device" : "File too large";
       QCOMPARE(seen, QString("Cannot write the plugin list \"%1\". Cannot write \"%1\": %2|"
                              "ms0:/seplugins/g.prx\n|There was an error, sorry!|There was an error, sorry!")
-                         .arg(gameList, reason));
+                         .arg(gameList, stick.reason()));
       // Every list and the installed PRX byte for byte as they were, and nothing beside them.
-      QCOMPARE(slurp(stick.filePath("seplugins/vsh.txt")), vsh);
-      QCOMPARE(slurp(gameList), game);
-      QCOMPARE(slurp(stick.filePath("seplugins/pops.txt")), pops);
-      QCOMPARE(slurp(stick.filePath("seplugins/a.prx")), oldPrx);
+      QCOMPARE(fileBytes(stick.filePath("seplugins/vsh.txt")), vsh);
+      QCOMPARE(fileBytes(gameList), game);
+      QCOMPARE(fileBytes(stick.filePath("seplugins/pops.txt")), pops);
+      QCOMPARE(fileBytes(stick.filePath("seplugins/a.prx")), oldPrx);
       QCOMPARE(QDir(stick.filePath("seplugins")).entryList(QDir::Files | QDir::Hidden),
                (QStringList{"a.prx", "game.txt", "pops.txt", "vsh.txt"}));
-    }
+    });
   }
 
   void charactersAListCannotHoldAreNamedBeforeSaving() {

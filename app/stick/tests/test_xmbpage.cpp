@@ -26,11 +26,6 @@ namespace {
 
 const QString kDejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
 
-QByteArray slurp(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 int bitsPerPixel(const QByteArray& bmp) { return bmp.size() > 29 ? uchar(bmp[28]) | uchar(bmp[29]) << 8 : -1; }
 
 QByteArray encoded(const QImage& image, const char* format) {
@@ -337,49 +332,43 @@ private slots:
     QVERIFY(x.atProgramFolder());
   }
 
-  void fullDisksLeaveTheBuildsFilesWhole() {
-    for (FullDisk::Kind kind : FullDisk::kinds()) {
-      const QString reason = kind == FullDisk::Kind::Tmpfs ? "No space left on device" : "File too large";
-      // A tool folder that is full: the error box, the bitmap there before untouched, no doit.cmd.
-      {
-        FullDisk program(kind);
-        if (!program.ready()) {
-          qInfo("%s: %s", program.name(), qPrintable(program.why()));
-          continue;
-        }
-        const QString one = program.write("bin/1.bmp", "the 1.bmp of the build before");
-        Xmb x;
-        kivo::CurrentFolderGuard back;
-        QDir::setCurrent(program.path());
-        const QString seen = program.run([&] {
-          x.page.buildtopClick();
-          return QString("%1|%2|%3").arg(x.fakes.messages.errors().join(','), x.page.labeldone->text())
-              .arg(x.fakes.runner.starts.size());
-        });
-        QCOMPARE(seen, QString("Cannot create file \"%1\". Cannot write \"%1\": %2||0").arg(one, reason));
-        QCOMPARE(slurp(one), QByteArray("the 1.bmp of the build before"));
-        QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"1.bmp"});
-      }
-      // A full disk where the top menu goes: no "Done", the file there before untouched.
-      {
-        FullDisk out(kind);
-        const QString menu = out.write("menu.rco", "the menu built before");
-        Xmb x;
-        x.program.write("topmenu_plugin.rco", QByteArray(20000, 'R'));  // as doit.cmd leaves it
-        x.fakes.dialogs.answers = {menu};
-        // Room for the bitmaps (5174 bytes each), none for the top menu.
-        const QString seen = out.run(
-            [&] {
-              x.page.buildtopClick();
-              return x.page.labeldone->text() + '|' + x.fakes.messages.errors().join(',');
-            },
-            8000);
-        QCOMPARE(seen, QString("|"));
-        QCOMPARE(slurp(menu), QByteArray("the menu built before"));
-        QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"menu.rco"});
-      }
-    }
+  void aFullToolFolderKeepsTheBitmapsThere() {
+    // A tool folder that is full: the error box, the bitmap there before untouched, no doit.cmd.
+    FullDisk::eachKind([&](FullDisk& program) {
+      const QString one = program.write("bin/1.bmp", "the 1.bmp of the build before");
+      Xmb x;
+      kivo::CurrentFolderGuard back;
+      QDir::setCurrent(program.path());
+      const QString seen = program.run([&] {
+        x.page.buildtopClick();
+        return QString("%1|%2|%3").arg(x.fakes.messages.errors().join(','), x.page.labeldone->text())
+            .arg(x.fakes.runner.starts.size());
+      });
+      QCOMPARE(seen, QString("Cannot create file \"%1\". Cannot write \"%1\": %2||0").arg(one, program.reason()));
+      QCOMPARE(fileBytes(one), QByteArray("the 1.bmp of the build before"));
+      QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"1.bmp"});
+    });
+  }
+
+  void aFullTargetIsNotReportedDone() {
+    // A full disk where the top menu goes: no "Done", the file there before untouched.
+    FullDisk::eachKind([&](FullDisk& out) {
+      const QString menu = out.write("menu.rco", "the menu built before");
+      Xmb x;
+      x.program.write("topmenu_plugin.rco", QByteArray(20000, 'R'));  // as doit.cmd leaves it
+      x.fakes.dialogs.answers = {menu};
+      // Room for the bitmaps (5174 bytes each), none for the top menu.
+      const QString seen = out.run(
+          [&] {
+            x.page.buildtopClick();
+            return x.page.labeldone->text() + '|' + x.fakes.messages.errors().join(',');
+          },
+          8000);
+      QCOMPARE(seen, QString("|"));
+      QCOMPARE(fileBytes(menu), QByteArray("the menu built before"));
+      QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
+      QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"menu.rco"});
+    });
   }
 
   void linkLabelsShowThePressLook() {

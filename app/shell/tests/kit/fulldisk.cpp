@@ -21,6 +21,14 @@ std::vector<FullDisk::Kind> FullDisk::kinds() {
   return {Kind::Tmpfs, Kind::SizeLimit};
 }
 
+void FullDisk::eachKind(const std::function<void(FullDisk&)>& body) {
+  for (Kind kind : kinds()) {
+    FullDisk disk(kind);
+    if (disk.ready()) body(disk);
+    else qInfo("%s: %s", disk.name(), qPrintable(disk.why()));
+  }
+}
+
 FullDisk::FullDisk(Kind kind) : kind_(kind), path_(dir_.filePath(QStringLiteral("disk"))) {
   QDir().mkpath(path_);
   if (kind_ != Kind::Tmpfs) return;
@@ -97,5 +105,10 @@ QString FullDisk::run(const std::function<QString()>& act, qint64 limitBytes) {
 }
 
 bool makeFifo(const QString& path) { return mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
+
+QByteArray fileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 }  // namespace kivo::testing

@@ -17,6 +17,8 @@ public:
   enum class Kind { Tmpfs, SizeLimit };
   /// Both kinds; set KIVO_TEST_NO_MOUNT=1 to try the unprivileged one alone.
   static std::vector<Kind> kinds();
+  /// Runs body with a fresh disk of each kind that can be had here; says why one cannot.
+  static void eachKind(const std::function<void(FullDisk&)>& body);
 
   /// An empty folder, on a fresh 64 KiB tmpfs for Kind::Tmpfs.
   explicit FullDisk(Kind kind);
@@ -27,7 +29,10 @@ public:
   /// False (with the reason in why()) when a tmpfs could not be mounted here.
   bool ready() const { return ready_; }
   const QString& why() const { return why_; }
+  Kind kind() const { return kind_; }
   const char* name() const { return kind_ == Kind::Tmpfs ? "full tmpfs" : "file size limit"; }
+  /// What a write that does not fit fails with here.
+  QString reason() const { return kind_ == Kind::Tmpfs ? "No space left on device" : "File too large"; }
   QString path() const { return path_; }
   QString filePath(const QString& relative) const { return path_ + QLatin1Char('/') + relative; }
 
@@ -51,5 +56,8 @@ private:
 
 /// A named pipe at path, made by the test; a loader given it must refuse it, not block on it.
 bool makeFifo(const QString& path);
+
+/// A file's bytes, or "<missing>".
+QByteArray fileBytes(const QString& path);
 
 }  // namespace kivo::testing
