@@ -65,8 +65,7 @@ RestoreResult restore(const QString& setName, const QString& driveText) {
   // Both files go on as a pair, so flash1 never holds one day's system.dreg beside another's
   // system.ireg. A copy that failed is an error even when the older files still stand.
   const QString dreg = pspFile(driveText, kDreg), ireg = pspFile(driveText, kIreg);
-  if (copyPairSafely(set + kDreg, dreg, set + kIreg, ireg, nullptr) && fileExists(dreg) &&
-      fileExists(ireg))
+  if (copyPairSafely(set + kDreg, dreg, set + kIreg, ireg) && fileExists(dreg) && fileExists(ireg))
     return RestoreResult::Done;
   return RestoreResult::CopyFailed;
 }

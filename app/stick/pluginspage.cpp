@@ -31,7 +31,7 @@ const QString kGameError = QStringLiteral("There was an error , sorry!");
 const QString kListNames[] = {QStringLiteral("VSH"), QStringLiteral("GAME"), QStringLiteral("POPS")};
 
 // Lists are 8-bit text: say so before saving rather than write "?" for what does not fit.
-void checkStorable(const QString& text, const QString& what) {
+void refuseUnstorable(const QString& text, const QString& what) {
   const QString unstorable = unstorableCharacters(text);
   if (unstorable.isEmpty()) return;
   throw kivo::Failure(QStringLiteral("%1 holds characters that a plug-in list cannot store: \"%2\". Plug-in lists "
@@ -211,10 +211,10 @@ QString TFrame5::listBase(const ListBox& list, const QString& path) const {
 }
 
 void TFrame5::checkStorable(const ListBox& list, const QString& path, const QString& prxName) const {
-  ::checkStorable(prxName, QStringLiteral("The plug-in's name \"%1\"").arg(prxName));
+  refuseUnstorable(prxName, QStringLiteral("The plug-in's name \"%1\"").arg(prxName));
   // A list read from the file comes back byte for byte; only what was typed may not fit.
   if (list.loadedFrom == path)
-    ::checkStorable(list.box->document()->toRawText(), QStringLiteral("The %1 list").arg(kListNames[&list - lists_]));
+    refuseUnstorable(list.box->document()->toRawText(), QStringLiteral("The %1 list").arg(kListNames[&list - lists_]));
 }
 
 bool TFrame5::writeList(const ListBox& list, const QString& path, const QString& prxName, QString* error) {
