@@ -1,7 +1,9 @@
 #include "artwork.h"
 
 #include "shell/failure.h"
+#include "shell/safefile.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLinearGradient>
@@ -15,8 +17,15 @@ QImage loadPicture(const QString& path) {
   const QString ext = QFileInfo(path).suffix();
   if (ext.isEmpty() || !QImageReader::supportedImageFormats().contains(ext.toLower().toLatin1()))
     throw Failure(QStringLiteral("Unknown picture file extension (.%1)").arg(ext));
-  QImageReader reader(path);
+  // Read with its size checked first: a FIFO or a device is refused instead of blocking the window.
+  QString error;
+  std::optional<QByteArray> bytes = readOutsideFile(path, kMaxPictureFileBytes, &error);
+  if (!bytes) throw Failure(QStringLiteral("%1: %2").arg(path, error));
+  QBuffer buffer(&*bytes);
+  QImageReader reader(&buffer, ext.toLower().toLatin1());
   reader.setDecideFormatFromContent(true);
+  if (reader.size().isValid() && reader.size().width() * qint64(reader.size().height()) > kMaxPicturePixels)
+    throw Failure(QStringLiteral("%1: %2").arg(path, QStringLiteral("The picture is too large.")));
   QImage image = reader.read();
   if (image.isNull()) throw Failure(QStringLiteral("%1: %2").arg(path, reader.errorString()));
   return image;

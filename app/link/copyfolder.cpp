@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <vector>
+
 namespace kivo {
 
 namespace {
@@ -35,10 +38,22 @@ public:
   bool run(QString source, QString target) {
     source = withSeparator(source);
     target = withSeparator(target);
-    if (topTarget_.isEmpty()) topTarget_ = QFileInfo(target).absoluteFilePath();
     if (!folderExists(target) && !createFolder(target))
       throw Failure(QStringLiteral("Cannot create ") + target);
+    if (targetRoot_.isEmpty()) {
+      targetRoot_ = QFileInfo(target).canonicalFilePath();
+      sourceRoot_ = QFileInfo(source).canonicalFilePath();
+    }
+    entered_.push_back(QFileInfo(source).canonicalFilePath());
+    const bool ran = copyEntries(source, target);
+    entered_.pop_back();
+    return ran;
+  }
 
+  QStringList notCopied;
+
+private:
+  bool copyEntries(const QString& source, const QString& target) {
     const QFileInfoList entries =
         QDir(source).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                    QDir::Unsorted);
@@ -48,9 +63,7 @@ public:
       if (name.isEmpty() || name.toUpper() == QLatin1String("RECYCLED") || name.startsWith(QLatin1Char('.')))
         continue;
       if (entry.isDir()) {
-        if (!subfolders_) continue;
-        // A link back up the tree, or a target inside the source, would recurse without end.
-        if (entry.isSymLink() || isTarget(entry)) continue;
+        if (!subfolders_ || leadsBack(entry)) continue;
         if (!run(source + name + QLatin1Char('/'), target + name + QLatin1Char('/'))) return false;
         continue;
       }
@@ -58,16 +71,27 @@ public:
         boxes_.showMessage(QStringLiteral("Invalid mask \"") + mask_ + QStringLiteral("\" entered, see documentation"));
         return false;
       }
-      if (!compiled_->matches(name)) continue;
+      // A dangling link, a FIFO or a device is no file to copy (and a FIFO would block).
+      if (!entry.isFile() || !compiled_->matches(name)) continue;
       if (!copyOne(entry, target + name)) return false;
     }
     return true;
   }
 
-private:
-  bool isTarget(const QFileInfo& folder) const {
+  static bool within(const QString& path, const QString& folder) {
+    return path == folder || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+  }
+
+  // Every subfolder is entered, links included, except those that would copy without end: the
+  // target itself, and a link that leads back into the tree being copied or into the target
+  // (or to a folder holding either, or holding a folder entered on the way here).
+  bool leadsBack(const QFileInfo& folder) const {
     const QString canonical = folder.canonicalFilePath();
-    return !canonical.isEmpty() && canonical == QFileInfo(topTarget_).canonicalFilePath();
+    if (canonical.isEmpty()) return true;
+    if (canonical == targetRoot_) return true;
+    if (!folder.isSymLink()) return false;
+    if (within(canonical, sourceRoot_) || within(canonical, targetRoot_) || within(targetRoot_, canonical)) return true;
+    return std::any_of(entered_.begin(), entered_.end(), [&](const QString& f) { return within(f, canonical); });
   }
 
   // False only when the user cancelled the whole copy.
@@ -93,7 +117,10 @@ private:
       }
     }
     // A file that cannot be copied (a full disk, an unwritable target) does not stop the rest.
-    if (!copyFile(from.filePath(), to, true)) return true;
+    if (!copyFile(from.filePath(), to, true)) {
+      notCopied << to;
+      return true;
+    }
     // The owner, group and other bits only: the "user" bits say what we may do, and for root
     // they would make every copy writable.
     QFileDevice::Permissions bits = from.permissions() & ~kUserBits;
@@ -108,14 +135,18 @@ private:
   bool subfolders_, clearReadOnly_;
   MessageBoxes& boxes_;
   QLocale locale_;
-  QString topTarget_;
+  QString sourceRoot_, targetRoot_;
+  std::vector<QString> entered_;  ///< the folders being copied, from the top down to here
 };
 
 }  // namespace
 
 bool CopyFolder(QString source, QString target, const QString& mask, int32_t replaceMode, bool subfolders,
-                bool clearReadOnly, MessageBoxes& boxes, const QLocale& locale) {
-  return TreeCopy(mask, replaceMode, subfolders, clearReadOnly, boxes, locale).run(source, target);
+                bool clearReadOnly, MessageBoxes& boxes, const QLocale& locale, QStringList* notCopied) {
+  TreeCopy copy(mask, replaceMode, subfolders, clearReadOnly, boxes, locale);
+  const bool ran = copy.run(source, target);
+  if (notCopied) *notCopied = copy.notCopied;
+  return ran;
 }
 
 }  // namespace kivo

@@ -6,6 +6,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -22,7 +23,9 @@ enum ReplaceMode : int32_t {
 /// ("Cannot create " + folder). An invalid mask is reported in a message box and stops the
 /// copy, as does Cancel in the replace prompt; both return false. Read-only copies lose the
 /// read-only bit when clearReadOnly is set. The prompt's times use the locale's short formats.
+/// A file that cannot be copied does not stop the copy; its target path goes to notCopied.
 bool CopyFolder(QString source, QString target, const QString& mask, int32_t replaceMode, bool subfolders,
-                bool clearReadOnly, MessageBoxes& boxes, const QLocale& locale = QLocale::system());
+                bool clearReadOnly, MessageBoxes& boxes, const QLocale& locale = QLocale::system(),
+                QStringList* notCopied = nullptr);
 
 }  // namespace kivo

@@ -2,6 +2,9 @@
 
 #include "shell/failure.h"
 #include "shell/platform.h"
+#include "shell/safefile.h"
+
+#include <algorithm>
 
 namespace kivo::registry {
 
@@ -23,7 +26,12 @@ void ensureFolder(const QString& folder) {
 }  // namespace
 
 QString backupSetName(const QDate& day, const QLocale& locale) {
-  return folderSafe(locale.toString(day, QLocale::ShortFormat));
+  const QString text = locale.toString(day, QLocale::ShortFormat);
+  // A short form with names in it ("8 Dec 2026" in the C locale) cannot be typed the way the
+  // date box's hint shows; such a day's set goes by the numbers the hint asks for.
+  if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); }))
+    return day.toString(QStringLiteral("d-M-yyyy"));
+  return folderSafe(text);
 }
 
 QString setNameFromTyped(const QString& typed) { return folderSafe(typed); }
@@ -40,19 +48,24 @@ bool backup(const QString& driveText, const QString& setName) {
   const QString set = backupSetFolder(setName);
   ensureFolder(set);
   const QString sep = native(QStringLiteral("\\"));
-  // A copy that fails keeps whatever an earlier backup of the day left in the set.
-  copyFile(pspFile(driveText, kDreg), set + sep + kDreg, true);
-  copyFile(pspFile(driveText, kIreg), set + sep + kIreg, true);
-  return fileExists(set + sep + kDreg) || fileExists(set + sep + kIreg);
+  const QString dreg = pspFile(driveText, kDreg), ireg = pspFile(driveText, kIreg);
+  // Nothing to read (flash1 not mounted, a wrong drive text) goes unremarked and leaves the set
+  // as an earlier backup of the day left it.
+  if (!fileExists(dreg) || !fileExists(ireg)) return false;
+  QString error;
+  if (!copyPairSafely(dreg, set + sep + kDreg, ireg, set + sep + kIreg, &error))
+    throw Failure(QStringLiteral("The registry backup could not be written; the backup folder was left as it was. %1")
+                      .arg(error));
+  return true;
 }
 
 RestoreResult restore(const QString& setName, const QString& driveText) {
   const QString set = backupSetFolder(setName) + QLatin1Char('/');
   if (!fileExists(set + kDreg) || !fileExists(set + kIreg)) return RestoreResult::NoBackup;
-  const bool dreg = copyFile(set + kDreg, pspFile(driveText, kDreg), true);
-  const bool ireg = copyFile(set + kIreg, pspFile(driveText, kIreg), true);
-  // A copy that failed is an error even when an older file still stands on the PSP.
-  if (dreg && ireg && fileExists(pspFile(driveText, kDreg)) && fileExists(pspFile(driveText, kIreg)))
+  // Both files go on as a pair, so flash1 never holds one day's system.dreg beside another's
+  // system.ireg. A copy that failed is an error even when the older files still stand.
+  const QString dreg = pspFile(driveText, kDreg), ireg = pspFile(driveText, kIreg);
+  if (copyPairSafely(set + kDreg, dreg, set + kIreg, ireg) && fileExists(dreg) && fileExists(ireg))
     return RestoreResult::Done;
   return RestoreResult::CopyFailed;
 }

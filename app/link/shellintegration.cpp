@@ -20,16 +20,18 @@ void enterContconv() {
 
 }  // namespace
 
-void install(Services& services) {
+bool install(Services& services) {
   CurrentFolderGuard guard;
   enterContconv();
   // Copy first, so the registration script is in place when the desktop is handed it.
+  QStringList notCopied;
   CopyFolder(QStringLiteral("copy"), systemDrive(), QStringLiteral("*.*"), ReplaceAlways, true, true,
-             services.messages, services.clock.locale());
+             services.messages, services.clock.locale(), &notCopied);
   services.runner.openWithShell(findIgnoringCase(systemDrive() + QStringLiteral("psp/iso_compress/do.reg")),
                                 SW_SHOW);
   enter(QStringLiteral(".."));
   enter(QStringLiteral(".."));
+  return notCopied.isEmpty();
 }
 
 void uninstall(Services& services) {

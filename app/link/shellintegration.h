@@ -8,9 +8,9 @@
 namespace kivo::shellintegration {
 
 /// Enters win/contconv, copies its tree "copy" onto the home folder, hands the copied
-/// PSP/ISO_Compress/do.reg to the desktop. Failure when a folder is missing or cannot be made.
-/// Leaves the current folder where it found it.
-void install(Services& services);
+/// PSP/ISO_Compress/do.reg to the desktop. Failure when a folder is missing or cannot be made;
+/// false when a file of the tree could not be copied. Leaves the current folder where it found it.
+bool install(Services& services);
 
 /// Enters win/contconv, hands un.reg to the desktop, then starts uniso.bat and
 /// "rmdir ISO_Compress" in PSP/ of the home folder (in win/contconv when that is missing).

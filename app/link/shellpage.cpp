@@ -72,8 +72,8 @@ TFrame2::TFrame2(kivo::Services& services, QWidget* parent) : kivo::Page(service
 
 void TFrame2::continstClick() {
   handle([&] {
-    kivo::shellintegration::install(services());
-    Label1->show();
+    // A file that could not be copied goes unremarked, but the copy is not reported as done.
+    if (kivo::shellintegration::install(services())) Label1->show();
   });
 }
 

@@ -29,7 +29,9 @@ QString qtFilter(const QString& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    // A name that already shows its patterns ("Plugin files (*.prx)") does not get them twice.
+    const QString named = QStringLiteral("(%1)").arg(patterns);
+    entries << (parts[i].endsWith(named) ? parts[i] : QStringLiteral("%1 %2").arg(parts[i], named));
   }
   return entries.join(QStringLiteral(";;"));
 }

@@ -1,14 +1,14 @@
 #include "platform.h"
 
+#include "safefile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #if __has_include(<linux/fs.h>)
@@ -36,29 +36,7 @@ bool fileExists(const QString& path) {
 
 bool folderExists(const QString& path) { return QFileInfo(path).isDir(); }
 
-bool copyFile(const QString& from, const QString& to, bool replace) {
-  QFile source(from);
-  if (!QFileInfo(from).isFile() || !source.open(QIODevice::ReadOnly)) return false;
-  if (QFileInfo::exists(to) && (!replace || QFileInfo(to).isDir())) return false;
-  QSaveFile target(to);
-  target.setDirectWriteFallback(false);
-  if (!target.open(QIODevice::WriteOnly)) return false;
-  char buffer[1 << 16];
-  for (;;) {
-    const qint64 n = source.read(buffer, sizeof buffer);
-    if (n < 0) return false;  // QSaveFile discards its temporary file
-    if (n == 0) break;
-    if (target.write(buffer, n) != n) return false;
-  }
-  if (!target.commit()) return false;
-  // Owner, group and other bits only: the "user" bits describe the caller's own access, which
-  // for root would make every read-only copy writable.
-  constexpr QFile::Permissions kModeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-  QFile::setPermissions(to, source.permissions() & kModeBits);
-  return true;
-}
+bool copyFile(const QString& from, const QString& to, bool replace) { return copyFileSafely(from, to, replace); }
 
 bool moveFile(const QString& from, const QString& to) {
   const QByteArray src = QFile::encodeName(from), dst = QFile::encodeName(to);
@@ -67,9 +45,10 @@ bool moveFile(const QString& from, const QString& to) {
     return true;
   if (errno != EXDEV && errno != EINVAL && errno != ENOSYS) return false;
 #endif
-  // Another volume, or a file system without the no-replace rename: copy, then delete.
+  // Another volume, or a file system without the no-replace rename: a complete, synced copy
+  // first, and only then is the original removed.
   if (QFileInfo::exists(to) || !QFileInfo(from).isFile()) return false;
-  if (!copyFile(from, to, false)) return false;
+  if (!copyFileSafely(from, to, false)) return false;
   return QFile::remove(from);
 }
 

@@ -19,11 +19,13 @@ QString toolFolder();
 bool fileExists(const QString& path);
 bool folderExists(const QString& path);
 
-/// Copies a file. With replace, an existing target is replaced safely (written beside it and
-/// renamed over it); without, an existing target makes the copy fail.
+/// Copies a plain file, carrying its mode bits. With replace, an existing target is replaced
+/// safely (written beside it, synced, renamed over it); without, an existing target makes the
+/// copy fail. A failed copy leaves the target as it was.
 bool copyFile(const QString& from, const QString& to, bool replace);
 
-/// Moves a file; never replaces an existing target (fails instead).
+/// Moves a file; never replaces an existing target (fails instead). Across volumes the
+/// original is removed only once its copy is complete.
 bool moveFile(const QString& from, const QString& to);
 
 bool deleteFile(const QString& path);

@@ -1,9 +1,9 @@
 #include "pluginlist.h"
 
+#include "shell/safefile.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kivo::stick {
 
@@ -48,6 +48,16 @@ QString boxTextFromList(const QByteArray& bytes) {
   return text;
 }
 
+QString unstorableCharacters(const QString& text) {
+  QString found;
+  for (const char32_t c : text.toUcs4()) {
+    if (c < 0x100 || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) continue;
+    const QString one = QString::fromUcs4(&c, 1);
+    if (!found.contains(one)) found += one;
+  }
+  return found;
+}
+
 QByteArray composeList(const QString& boxText, const QString& prxName) {
   QByteArray out;
   out.reserve(boxText.size() + prxName.size() + 32);
@@ -67,25 +77,10 @@ QByteArray composeList(const QString& boxText, const QString& prxName) {
   return out;
 }
 
-std::optional<QByteArray> readList(const QString& path) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-  if (file.size() > kMaxListBytes) return std::nullopt;
-  QByteArray bytes = file.read(kMaxListBytes + 1);
-  if (file.error() != QFileDevice::NoError || bytes.size() > kMaxListBytes) return std::nullopt;
-  return bytes;
-}
+std::optional<QByteArray> readList(const QString& path) { return readOutsideFile(path, kMaxListBytes); }
 
-bool writeListSafely(const QString& path, const QByteArray& bytes) {
-  if (QFileInfo(path).isDir()) return false;
-  QSaveFile file(path);
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+bool writeListSafely(const QString& path, const QByteArray& bytes, QString* error) {
+  return replaceFile(path, bytes, error);
 }
 
 std::optional<QStringList> listPrxFiles(const QString& folder) {

@@ -34,6 +34,10 @@ bool isRealPrxName(const QString& name);
 /// Latin-1 keeps every byte, so lines the page did not write come back unchanged.
 QString boxTextFromList(const QByteArray& bytes);
 
+/// The characters of a box text that an 8-bit list cannot hold, each once; empty when it can
+/// hold them all.
+QString unstorableCharacters(const QString& text);
+
 /// The bytes of a list rewritten from its box text plus the entry for prxName: line breaks as
 /// CR LF, and the entry always on a line of its own.
 QByteArray composeList(const QString& boxText, const QString& prxName);
@@ -41,9 +45,9 @@ QByteArray composeList(const QString& boxText, const QString& prxName);
 /// Reads a list file; nothing when it is missing, unreadable or absurdly large for a list.
 std::optional<QByteArray> readList(const QString& path);
 
-/// Replaces a file safely: written beside it and renamed over it. False on any failure, with
-/// the old file untouched.
-bool writeListSafely(const QString& path, const QByteArray& bytes);
+/// Replaces a file safely: written beside it, synced and renamed over it. False on any failure
+/// (the reason in error), with the old file untouched.
+bool writeListSafely(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 /// The "*.prx" files of a folder, sorted by name, read without entering the folder; nothing
 /// when the folder is missing.

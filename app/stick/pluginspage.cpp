@@ -7,6 +7,7 @@
 #include "shell/imgbtn.h"
 #include "shell/platform.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QStyle>
 
 using namespace kivo::stick;
 using kivo::helpText;
@@ -26,6 +28,17 @@ namespace {
 const QString kNotFound = QStringLiteral("Plugin directory not found!");
 const QString kError = QStringLiteral("There was an error, sorry!");
 const QString kGameError = QStringLiteral("There was an error , sorry!");
+const QString kListNames[] = {QStringLiteral("VSH"), QStringLiteral("GAME"), QStringLiteral("POPS")};
+
+// Lists are 8-bit text: say so before saving rather than write "?" for what does not fit.
+void refuseUnstorable(const QString& text, const QString& what) {
+  const QString unstorable = unstorableCharacters(text);
+  if (unstorable.isEmpty()) return;
+  throw kivo::Failure(QStringLiteral("%1 holds characters that a plug-in list cannot store: \"%2\". Plug-in lists "
+                                     "are 8-bit text; please remove them. Nothing was changed.")
+                          .arg(what, unstorable));
+}
+
 const QString kArrowHint = QStringLiteral("Select a plugin from the left and click this arrow to install it.");
 
 QPlainTextEdit* listEdit(QWidget* parent, const char* name, QRect place) {
@@ -48,9 +61,15 @@ QCheckBox* target(QWidget* parent, const char* name, const QString& text, int x,
 }
 
 // The drive box offers the volumes mounted when it opens, so a PSP plugged in later is listed.
+// Mount points are long where drive letters were short: the list opens as wide as its longest
+// entry, and the box and each entry show the whole path on hover.
 class DriveBox : public QComboBox {
 public:
-  using QComboBox::QComboBox;
+  explicit DriveBox(QWidget* parent) : QComboBox(parent) {
+    connect(model(), &QAbstractItemModel::rowsInserted, this, &DriveBox::fitList);
+    connect(model(), &QAbstractItemModel::modelReset, this, &DriveBox::fitList);
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString& text) { setToolTip(text); });
+  }
   void showPopup() override {
     const QStringList volumes = kivo::mountedVolumes();
     QStringList shown;
@@ -63,7 +82,21 @@ public:
       setCurrentIndex(-1);
       setEditText(text);
     }
+    fitList();
     QComboBox::showPopup();
+  }
+
+private:
+  void fitList() {
+    int widest = 0;
+    for (int i = 0; i < count(); ++i) {
+      setItemData(i, itemText(i), Qt::ToolTipRole);
+      widest = std::max(widest, view()->fontMetrics().horizontalAdvance(itemText(i)));
+    }
+    // Room for the item's own margins and a vertical scroll bar.
+    const int margins = 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) +
+                        style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) + 16;
+    view()->setMinimumWidth(widest + margins);
   }
 };
 
@@ -177,8 +210,15 @@ QString TFrame5::listBase(const ListBox& list, const QString& path) const {
   return boxTextFromList(*bytes);
 }
 
-bool TFrame5::writeList(const ListBox& list, const QString& path, const QString& prxName) {
-  return writeListSafely(path, composeList(listBase(list, path), prxName));
+void TFrame5::checkStorable(const ListBox& list, const QString& path, const QString& prxName) const {
+  refuseUnstorable(prxName, QStringLiteral("The plug-in's name \"%1\"").arg(prxName));
+  // A list read from the file comes back byte for byte; only what was typed may not fit.
+  if (list.loadedFrom == path)
+    refuseUnstorable(list.box->document()->toRawText(), QStringLiteral("The %1 list").arg(kListNames[&list - lists_]));
+}
+
+bool TFrame5::writeList(const ListBox& list, const QString& path, const QString& prxName, QString* error) {
+  return writeListSafely(path, composeList(listBase(list, path), prxName), error);
 }
 
 bool TFrame5::reloadBox(ListBox& list, const QString& path) {
@@ -250,6 +290,13 @@ void TFrame5::installClick() {
     if (!kivo::fileExists(source))
       throw kivo::Failure(QStringLiteral("The PRX file \"%1\" was not found; nothing was installed.").arg(source));
     const StickPaths paths(prxdrive->currentText());
+    const struct {
+      bool ticked;
+      ListKind kind;
+      const QString& error;
+    } targets[] = {{vsh, ListKind::Vsh, kError}, {game, ListKind::Game, kGameError}, {pops, ListKind::Pops, kError}};
+    for (const auto& t : targets)
+      if (t.ticked) checkStorable(listBox(t.kind), paths.list(t.kind), name);
 
     if (justcopy->isChecked()) {
       if (!kivo::copyFile(source, paths.installed(name), true)) lerror->setText(kError);
@@ -259,11 +306,6 @@ void TFrame5::installClick() {
         lerror->setText(kError);
       }
     }
-    const struct {
-      bool ticked;
-      ListKind kind;
-      const QString& error;
-    } targets[] = {{vsh, ListKind::Vsh, kError}, {game, ListKind::Game, kGameError}, {pops, ListKind::Pops, kError}};
     for (const auto& t : targets) {
       if (!t.ticked) continue;
       bool ok = false;
@@ -288,8 +330,10 @@ void TFrame5::addSelected(ListKind kind) {
     if (!isRealPrxName(name)) throw kivo::Failure(QStringLiteral("Please select a plugin in the list on the left first."));
     ListBox& list = listBox(kind);
     const QString path = StickPaths(prxdrive->currentText()).list(kind);
-    if (!writeList(list, path, name))
-      throw kivo::Failure(QStringLiteral("Cannot write the plugin list \"%1\".").arg(path));
+    checkStorable(list, path, name);
+    QString error;
+    if (!writeList(list, path, name, &error))
+      throw kivo::Failure(QStringLiteral("Cannot write the plugin list \"%1\". %2").arg(path, error));
     if (!reloadBox(list, path)) throw kivo::Failure(QStringLiteral("Cannot read the plugin list \"%1\".").arg(path));
   });
 }

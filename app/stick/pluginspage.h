@@ -69,7 +69,10 @@ private:
   void loadBox(ListBox& list, const QString& text, const QString& path);
   /// The text to rewrite a list from: the box when it holds this list, else the file itself.
   QString listBase(const ListBox& list, const QString& path) const;
-  bool writeList(const ListBox& list, const QString& path, const QString& prxName);
+  /// Throws Failure, before anything is written, when the list or the name holds characters
+  /// that an 8-bit list cannot store.
+  void checkStorable(const ListBox& list, const QString& path, const QString& prxName) const;
+  bool writeList(const ListBox& list, const QString& path, const QString& prxName, QString* error = nullptr);
   bool reloadBox(ListBox& list, const QString& path);
   void addSelected(kivo::stick::ListKind kind);
   void refreshFiles();

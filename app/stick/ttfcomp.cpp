@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,8 +86,14 @@ bool TTtfComp::ReadFontNames(const std::string& path) {
   status_ = StatusReading;
   for (std::string* s : {&copyright_, &family_, &subFamily_, &fullName_, &version_, &postScript_, &trademark_})
     s->clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  // Opened without blocking, and only a plain file is read: a FIFO would hang the window and a
+  // device such as /dev/zero never ends.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat st;
+  std::FILE* f = nullptr;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) f = fdopen(fd, "rb");
   if (!f) {
+    if (fd >= 0) ::close(fd);
     status_ = StatusCannotOpen;
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include "shell/failure.h"
 #include "shell/platform.h"
+#include "shell/safefile.h"
 
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -17,6 +18,9 @@ void enterToolFolder() {
   if (!setCurrentFolder(QStringLiteral("bin")))
     throw Failure(QStringLiteral("Cannot change to the folder \"%1\": it does not exist.").arg(QStringLiteral("bin")));
 }
+
+// Larger than any TrueType font in use; the whole file is read to register it.
+constexpr qint64 kMaxFontBytes = 128 << 20;
 
 bool sameFile(const QString& a, const QString& b) {
   const QFileInfo fa(a), fb(b);
@@ -47,10 +51,12 @@ QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& prog
 
   // Choosing the result's own place as the target keeps it: no copy onto itself, no delete.
   const bool keepInPlace = sameFile(target, kTopMenuFile);
-  if (!keepInPlace) copyFile(kTopMenuFile, target, true);
-  const QString text = fileExists(kTopMenuFile) ? kTopMenuDone : kTopMenuMissing;
+  const bool built = fileExists(kTopMenuFile);
+  // A failed copy goes unremarked, but is never reported as done: the result text stays empty.
+  const bool saved = keepInPlace || !built || copyFile(kTopMenuFile, target, true);
   if (!keepInPlace) deleteFile(kTopMenuFile);
-  return text;
+  if (!saved) return {};
+  return built ? kTopMenuDone : kTopMenuMissing;
 }
 
 void startFontBuild(const QString& fontPath, const QString& outputPath, const QString& programFolder,
@@ -66,11 +72,19 @@ std::optional<CaptionFace> chooseCaptionFace(const QString& fontFile, TTtfComp& 
   // Each file is registered once per run; clicking the same font again reuses it.
   static QHash<QString, int> registered;
   int id = -1;
+  const QFileInfo info(fontFile);
+  // A missing or unreadable font is quietly not used; a FIFO, a device or a file far too large
+  // for a font would block or swamp the window and is refused with a word.
+  if (!fontFile.isEmpty() && info.exists() && (!info.isFile() || info.size() > kMaxFontBytes))
+    throw Failure(QStringLiteral("Cannot use \"%1\" as a font: %2").arg(fontFile,
+        info.isFile() ? QStringLiteral("the file is too large.") : QStringLiteral("it is not a plain file.")));
   if (!fontFile.isEmpty()) {
-    const QString key = QFileInfo(fontFile).absoluteFilePath();
+    const QString key = info.absoluteFilePath();
     auto it = registered.find(key);
-    if (it == registered.end() || QFontDatabase::applicationFontFamilies(*it).isEmpty())
-      it = registered.insert(key, QFontDatabase::addApplicationFont(fontFile));
+    if (it == registered.end() || QFontDatabase::applicationFontFamilies(*it).isEmpty()) {
+      const std::optional<QByteArray> bytes = readOutsideFile(fontFile, kMaxFontBytes);
+      it = registered.insert(key, bytes ? QFontDatabase::addApplicationFontFromData(*bytes) : -1);
+    }
     id = *it;
   }
   ttf.ReadFontNames(std::string(QFile::encodeName(fontFile).constData()));

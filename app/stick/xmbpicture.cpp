@@ -1,23 +1,21 @@
 #include "xmbpicture.h"
 
 #include "shell/failure.h"
+#include "shell/safefile.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 
 namespace kivo::stick {
 
 namespace {
 
 QByteArray readWhole(const QString& fileName) {
-  QFile file(fileName);
-  if (fileName.isEmpty() || QFileInfo(fileName).isDir() || !file.open(QIODevice::ReadOnly))
-    throw Failure(QStringLiteral("Cannot open file \"%1\". %2")
-                      .arg(fileName, fileName.isEmpty() ? QStringLiteral("No file name given.") : file.errorString()));
-  return file.readAll();
+  QString error;
+  std::optional<QByteArray> bytes = readOutsideFile(fileName, kMaxPictureFileBytes, &error);
+  if (!bytes) throw Failure(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, error));
+  return *std::move(bytes);
 }
 
 }  // namespace
@@ -29,7 +27,7 @@ XmbPicture pictureFromBytes(const QByteArray& bytes, const QByteArray& format) {
   QImageReader reader(&buffer, format);
   reader.setDecideFormatFromContent(false);
   // A picture larger than any screen is not an icon or a wallpaper; refuse it before decoding.
-  if (reader.canRead() && reader.size().isValid() && reader.size().width() * qint64(reader.size().height()) > 64LL << 20)
+  if (reader.canRead() && reader.size().isValid() && reader.size().width() * qint64(reader.size().height()) > kMaxPicturePixels)
     return picture;
   picture.image = reader.read();
   if (!picture.image.isNull()) {
@@ -65,10 +63,8 @@ XmbPicture loadBitmap(const QString& fileName) {
 }
 
 void savePicture(const XmbPicture& picture, const QString& path) {
-  QSaveFile file(path);
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly) || file.write(picture.bytes) != picture.bytes.size() || !file.commit())
-    throw Failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+  QString error;
+  if (!replaceFile(path, picture.bytes, &error)) throw Failure(QStringLiteral("Cannot create file \"%1\". %2").arg(path, error));
 }
 
 }  // namespace kivo::stick

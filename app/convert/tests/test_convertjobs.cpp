@@ -1,11 +1,13 @@
 // The work behind the Convert page: tool lines, the files the EBOOT maker moves, copies and
-// deletes, and the picture loader.
+// deletes (full disks included), and the picture loader.
 #include "convert/artwork.h"
 #include "convert/ebootmaker.h"
 #include "convert/umdjob.h"
 #include "shell/failure.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QtTest>
@@ -145,6 +147,62 @@ private slots:
     QCOMPARE(message(program.write("noext", "x")), QString("Unknown picture file extension (.)"));
     QVERIFY(!message(program.write("broken.png", "not a png")).isEmpty());
     QVERIFY(!message(program.filePath("missing.png")).isEmpty());
+    // Refused at once: a FIFO, a device, and a file larger than any picture (sparse, 2 GiB).
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(makeFifo(program.filePath("fifo.png")));
+    QCOMPARE(message(program.filePath("fifo.png")), program.filePath("fifo.png") + ": It is not a plain file.");
+    QVERIFY(QFile::link("/dev/zero", program.filePath("zero.bmp")));
+    QCOMPARE(message(program.filePath("zero.bmp")), program.filePath("zero.bmp") + ": It is not a plain file.");
+    QVERIFY(QFile::resize(program.write("huge.png", "x"), 2LL << 30));
+    QVERIFY(message(program.filePath("huge.png")).contains("too large"));
+    QVERIFY(clock.elapsed() < 3000);
+  }
+
+  void aFullOutputFolderCutsNothingShort() {
+    const QByteArray eboot(5000, 'E'), keys(3000, 'K');
+    // The output folder is full: the key file there stays as it was, and EBOOT.PBP arrives
+    // whole or stays in the tool folder (on another volume a move is a copy).
+    FullDisk::eachKind([&](FullDisk& out) {
+      TempProgramFolder program;
+      FakeServices fakes;
+      out.write("KEYS.BIN", "the user's old keys");
+      program.write("bin/keys.bin", keys);
+      const QString built = program.write("bin/EBOOT.PBP", eboot);
+      setOld(built);
+      // psx writes EBOOT.PBP afresh: here only its time changes, so that it needs no room.
+      fakes.runner.onStart = [&](const StartRecord&) {
+        QFile file(built);
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+      };
+      const QString seen = out.run([&] {
+        makeEboot(fakes.runner, {"T", "SCUS", "1", "9", "x.iso", out.path()});
+        return QString::number(fakes.runner.starts.size());
+      });
+      QCOMPARE(seen, QString("1"));
+      QCOMPARE(fileBytes(out.filePath("KEYS.BIN")), QByteArray("the user's old keys"));
+      const bool moved = out.kind() == FullDisk::Kind::SizeLimit;  // the same volume: a rename, no room needed
+      QCOMPARE(QFileInfo::exists(out.filePath("EBOOT.PBP")), moved);
+      QCOMPARE(QFileInfo::exists(built), !moved);
+      QCOMPARE(fileBytes(moved ? out.filePath("EBOOT.PBP") : built), eboot);
+    });
+  }
+
+  void aFullToolFolderStagesNothing() {
+    // The tool folder is full: a picked file is not staged, and the one staged before stays.
+    FullDisk::eachKind([&](FullDisk& program) {
+      QTemporaryDir art;
+      const QString icon = art.filePath("icon.png");
+      QFile picked(icon);
+      QVERIFY(picked.open(QIODevice::WriteOnly) && picked.write(QByteArray(4000, 'I')) == 4000);
+      picked.close();
+      program.write("bin/ICON0.PNG", "staged before");
+      const QString seen = program.run([&] { return QString::number(stageArtwork(program.path(), Artwork::Icon0, icon)); });
+      QCOMPARE(seen, QString("0"));
+      QCOMPARE(fileBytes(program.filePath("bin/ICON0.PNG")), QByteArray("staged before"));
+      QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"ICON0.PNG"});
+    });
   }
 };
 

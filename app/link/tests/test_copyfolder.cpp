@@ -1,9 +1,11 @@
-// The folder-tree copy on real folder trees: what is taken and skipped, the replace modes with
-// the prompt, read-only clearing, and the two ways the copy ends early.
+// The folder-tree copy on real folder trees: what is taken and skipped (linked folders included),
+// the replace modes with the prompt, read-only clearing, the two ways the copy ends early, and a
+// full disk.
 #include "link/copyfolder.h"
 #include "shell/failure.h"
 #include "shell/folderguard.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
 #include <QtTest>
 
@@ -210,10 +212,56 @@ private slots:
     RecordingMessages boxes;
     QVERIFY(kivo::CopyFolder(dir.filePath("src"), dir.filePath("src/out"), "*", 1, true, true, boxes));
     QCOMPARE(tree(dir.filePath("src/out")), (QStringList{"a.txt", "sub", "sub/b.txt"}));
-    // A link back up the tree is not followed.
-    QVERIFY(QFile::link(dir.filePath("src"), dir.filePath("src/sub/loop")));
-    QVERIFY(kivo::CopyFolder(dir.filePath("src"), dir.filePath("copy2"), "*", 1, true, true, boxes));
-    QVERIFY(!QFileInfo::exists(dir.filePath("copy2/sub/loop")));
+  }
+
+  void linkedFoldersAreEnteredUnlessTheyLeadBack() {
+    QTemporaryDir dir;
+    put(dir.filePath("src/a.txt"));
+    put(dir.filePath("src/sub/b.txt"));
+    put(dir.filePath("elsewhere/shared/s.txt"), "shared");
+    QDir().mkpath(dir.filePath("dst"));
+    const auto link = [&](const QString& to, const QString& at) { QVERIFY(QFile::link(dir.filePath(to), dir.filePath(at))); };
+    link("elsewhere/shared", "src/linked");     // outside the tree: entered like any folder
+    link("elsewhere", "elsewhere/shared/back");  // from there, back up to where it came from
+    link("src", "src/sub/loop");                 // back to the top
+    link("src/sub", "src/again");                // into the tree
+    link(".", "src/parent");                     // to a folder holding the tree
+    link("dst", "src/totarget");                 // into the target
+    link("dst/nothing", "src/dangling");
+    QVERIFY(kivo::testing::makeFifo(dir.filePath("src/pipe.txt")));
+    RecordingMessages boxes;
+    QStringList notCopied;
+    QVERIFY(kivo::CopyFolder(dir.filePath("src"), dir.filePath("dst"), "*", 1, true, true, boxes, QLocale::c(),
+                             &notCopied));
+    QCOMPARE(tree(dir.filePath("dst")), (QStringList{"a.txt", "linked", "linked/s.txt", "sub", "sub/b.txt"}));
+    QCOMPARE(slurp(dir.filePath("dst/linked/s.txt")), QByteArray("shared"));
+    QVERIFY(QFileInfo(dir.filePath("dst/linked")).isDir() && !QFileInfo(dir.filePath("dst/linked")).isSymLink());
+    QVERIFY(notCopied.isEmpty());
+    QVERIFY(boxes.boxes.empty());
+  }
+
+  void aFullDiskLeavesEveryFileWhole() {
+    FullDisk::eachKind([&](FullDisk& disk) {
+      QTemporaryDir dir;
+      put(dir.filePath("src/PSP/do.reg"), QByteArray(2000, 'r'));
+      put(dir.filePath("src/PSP/sub/tool.sh"), QByteArray(3000, 't'));
+      disk.write("PSP/do.reg", "old registration");
+      const QString seen = disk.run([&] {
+        RecordingMessages boxes;
+        QStringList notCopied;
+        const bool ran = kivo::CopyFolder(dir.filePath("src"), disk.path(), "*.*", 1, true, true, boxes, QLocale::c(),
+                                          &notCopied);
+        for (QString& file : notCopied) file = QDir(disk.path()).relativeFilePath(file);
+        notCopied.sort();
+        return QString::number(ran) + ' ' + notCopied.join(',');
+      });
+      // The copy runs to its end and names every file it could not copy; none is cut short.
+      QCOMPARE(seen, QString("1 PSP/do.reg,PSP/sub/tool.sh"));
+      QCOMPARE(slurp(disk.filePath("PSP/do.reg")), QByteArray("old registration"));
+      QStringList left = tree(disk.path());
+      left.removeAll(".filler");
+      QCOMPARE(left, (QStringList{"PSP", "PSP/do.reg", "PSP/sub"}));
+    });
   }
 };
 

@@ -1,8 +1,11 @@
 // The PC - PSP link page: the five command lines, the press look, and the registry backup and
-// restore on real files.
+// restore on real files, full disks included.
 #include "link/linkpage.h"
 #include "shell/clicklabel.h"
+#include "link/registrybackup.h"
+#include "shell/folderguard.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -153,11 +156,15 @@ private slots:
     TFrame3 page(fakes.services);
     page.drive->setText(program.path() + "/nopsp/");
 
-    // No PSP files and no earlier set: nothing to show, but the folders are made.
+    // No PSP files: nothing to show, but the folders are made.
     page.regbackupClick();
     QVERIFY(!page.bakdone->isVisibleTo(&page));
-    const QString set = "backup/registry/" + fakes.clock.loc.toString(fakes.clock.date, QLocale::ShortFormat);
-    QVERIFY(QFileInfo(program.filePath(set)).isDir());
+    QVERIFY(QFileInfo(program.filePath("backup/registry/8-12-2026")).isDir());
+    // Nor is "...done!" shown for an earlier set of the day, which stays as it was.
+    program.write("backup/registry/8-12-2026/system.dreg", "earlier");
+    page.regbackupClick();
+    QVERIFY(!page.bakdone->isVisibleTo(&page));
+    QCOMPARE(program.read("backup/registry/8-12-2026/system.dreg"), QByteArray("earlier"));
 
     // A folder that cannot be made ends the handler in the error box, before any copy.
     QVERIFY(QDir(program.filePath("backup")).removeRecursively());
@@ -167,6 +174,91 @@ private slots:
     QCOMPARE(fakes.messages.errors(), QStringList{"Cannot create backup"});
     QVERIFY(!page.bakdone->isVisibleTo(&page));
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void namedDatesGoByTheHintsNumbers() {
+    // The C locale writes "8 Dec 2026"; the set is named the way the date box asks for it.
+    TempProgramFolder program;
+    QTemporaryDir psp;
+    const QString drive = psp.path() + "/";
+    const QString dreg = drive + "registry/system.dreg";
+    QDir().mkpath(drive + "registry");
+    QFile::copy(program.write("d", "dreg"), dreg);
+    QFile::copy(program.write("i", "ireg"), drive + "registry/system.ireg");
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    page.drive->setText(drive);
+    page.regbackupClick();
+    QVERIFY(page.bakdone->isVisibleTo(&page));
+    QCOMPARE(program.read("backup/registry/8-12-2026/system.dreg"), QByteArray("dreg"));
+    QFile::remove(dreg);
+    page.resdate->setText("8-12-2026");
+    page.regrestoreClick();
+    QVERIFY(page.resdone->isVisibleTo(&page));
+    QCOMPARE(slurp(dreg), QByteArray("dreg"));
+    // A numeric short form is used as it comes.
+    QCOMPARE(kivo::registry::backupSetName(QDate(2026, 12, 8), QLocale(QLocale::German, QLocale::Germany)),
+             QString("08.12.26"));
+  }
+
+  void aFullFlash1KeepsItsRegistryPair() {
+    const QByteArray oldD = "old dreg, as the PSP wrote it", oldI = "old ireg, as the PSP wrote it";
+    const QByteArray newD(5000, 'd'), newI(3000, 'i');
+    // Restore onto a full flash1: "Error while copying!", and the PSP's pair as it was.
+    FullDisk::eachKind([&](FullDisk& flash1) {
+      TempProgramFolder program;
+      program.write("backup/registry/7-12-2026/system.dreg", newD);
+      program.write("backup/registry/7-12-2026/system.ireg", newI);
+      flash1.write("registry/system.dreg", oldD);
+      flash1.write("registry/system.ireg", oldI);
+      FakeServices fakes;
+      TFrame3 page(fakes.services);
+      page.drive->setText(flash1.path() + "/");
+      page.resdate->setText("7-12-2026");
+      const QString seen = flash1.run([&] {
+        page.regrestoreClick();
+        return QString("%1|%2|%3").arg(page.resdone->isVisibleTo(&page)).arg(page.resnobak->text(),
+                                                                              fakes.messages.errors().join(','));
+      });
+      QCOMPARE(seen, QString("0|Error while copying!|"));
+      QCOMPARE(slurp(flash1.filePath("registry/system.dreg")), oldD);
+      QCOMPARE(slurp(flash1.filePath("registry/system.ireg")), oldI);
+      QCOMPARE(QDir(flash1.filePath("registry")).entryList(QDir::Files | QDir::Hidden),
+               (QStringList{"system.dreg", "system.ireg"}));
+    });
+  }
+
+  void aFullPcDiskKeepsTheDaysBackupSet() {
+    const QByteArray oldD = "old dreg, as the PSP wrote it", oldI = "old ireg, as the PSP wrote it";
+    const QByteArray newD(5000, 'd'), newI(3000, 'i');
+    // Backup onto a full PC disk: an error box, no "...done!", and the day's set as it was.
+    FullDisk::eachKind([&](FullDisk& pc) {
+      QTemporaryDir psp;
+      const QString drive = psp.path() + "/";
+      QDir().mkpath(drive + "registry");
+      for (auto [name, bytes] : {std::pair{"system.dreg", newD}, {"system.ireg", newI}}) {
+        QFile file(drive + "registry/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+      }
+      pc.write("backup/registry/8-12-2026/system.dreg", oldD);
+      pc.write("backup/registry/8-12-2026/system.ireg", oldI);
+      kivo::CurrentFolderGuard back;
+      QDir::setCurrent(pc.path());
+      FakeServices fakes;
+      TFrame3 page(fakes.services);
+      page.drive->setText(drive);
+      const QString seen = pc.run([&] {
+        page.regbackupClick();
+        return QString("%1|%2").arg(page.bakdone->isVisibleTo(&page)).arg(fakes.messages.errors().join(','));
+      });
+      QVERIFY2(seen.startsWith("0|The registry backup could not be written; the backup folder was left as it was. "
+                               "Cannot write"),
+               qPrintable(seen));
+      QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.dreg")), oldD);
+      QCOMPARE(slurp(pc.filePath("backup/registry/8-12-2026/system.ireg")), oldI);
+      QCOMPARE(QDir(pc.filePath("backup/registry/8-12-2026")).entryList(QDir::Files | QDir::Hidden),
+               (QStringList{"system.dreg", "system.ireg"}));
+    });
   }
 };
 

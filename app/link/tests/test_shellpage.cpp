@@ -4,6 +4,7 @@
 #include "link/shellpage.h"
 #include "shell/clicklabel.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -220,6 +221,25 @@ private slots:
     QCOMPARE(QDir::currentPath(), program.path());
     QVERIFY(fakes.runner.starts.empty());
     QVERIFY(!page.Label1->isVisibleTo(&page) && !page.Label2->isVisibleTo(&page));
+  }
+
+  void aFullHomeFolderIsNotReportedDone() {
+    FullDisk::eachKind([&](FullDisk& home) {
+      TempProgramFolder program;
+      program.write("win/contconv/copy/PSP/ISO_Compress/do.reg", QByteArray(5000, 'r'));
+      home.write("PSP/ISO_Compress/do.reg", "registered before");
+      qputenv("HOME", QFile::encodeName(home.path()));
+      FakeServices fakes;
+      TFrame2 page(fakes.services);
+      const QString seen = home.run([&] {
+        page.continstClick();
+        return QString("%1|%2").arg(page.Label1->isVisibleTo(&page)).arg(fakes.messages.texts().join(','));
+      });
+      // Unremarked, as a failed copy is, but not "...done!"; the file there is whole.
+      QCOMPARE(seen, QString("0|"));
+      QCOMPARE(slurp(home.filePath("PSP/ISO_Compress/do.reg")), QByteArray("registered before"));
+      QCOMPARE(QDir(home.filePath("PSP/ISO_Compress")).entryList(QDir::Files | QDir::Hidden), QStringList{"do.reg"});
+    });
   }
 
   void textsAndNames() {

@@ -6,7 +6,9 @@
 #include "shell/clicklabel.h"
 #include "shell/imgbtn.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -77,6 +79,9 @@ private slots:
     QCOMPARE(page.mpops->toPlainText(), QStringLiteral("Please select your PSP folder."));
     QCOMPARE(page.open1.title(), QStringLiteral("Select your plugin..."));
     QCOMPARE(page.open1.filter(), QStringLiteral("Plugin files (*.prx)|*.prx"));
+    // The dialog names the file type once, with its pattern.
+    QCOMPARE(kivo::qtFilter(page.open1.filter()), QStringLiteral("Plugin files (*.prx)"));
+    QCOMPARE(kivo::qtFilter(QStringLiteral("Bitmap images|*.bmp|All|*.*")), QStringLiteral("Bitmap images (*.bmp);;All (*.*)"));
     QCOMPARE(page.Label5->buddy(), page.prxdrive);
     QCOMPARE(page.Label3->buddy(), page.mvsh);
   }
@@ -284,6 +289,94 @@ private slots:
     s.page.popsaddClick();
     QCOMPARE(s.program.read("stick2/seplugins/pops.txt"), QByteArray("ms0:/seplugins/z.prx\r\n"));
     QCOMPARE(s.page.mpops->toPlainText(), QStringLiteral("ms0:/seplugins/z.prx\n"));
+  }
+
+  void aFullStickLosesNothing() {
+    const QByteArray vsh = kFlagged, game = "ms0:/seplugins/g.prx\r\n", pops = "ms0:/seplugins/p.prx\r\n";
+    const QByteArray oldPrx = "the a.prx installed before", newPrx(70000, 'P');
+    FullDisk::eachKind([&](FullDisk& stick) {
+      TempProgramFolder program;
+      const QString prx = program.write("downloads/a.prx", newPrx);
+      stick.write("seplugins/vsh.txt", vsh);
+      stick.write("seplugins/game.txt", game);
+      stick.write("seplugins/pops.txt", pops);
+      stick.write("seplugins/a.prx", oldPrx);
+      FakeServices fakes;
+      TFrame5 page(fakes.services);
+      page.prxdrive->setEditText(stick.path() + "/");
+      page.prxname->setText(prx);
+      page.file1->setCurrentRow(0);
+      const QString seen = stick.run([&] {
+        QStringList seen;
+        page.gameaddClick();
+        seen << fakes.messages.errors().join(',') << page.mgame->toPlainText();
+        for (QCheckBox* target : {page.radioVSH, page.radioGame, page.radioPops}) target->setChecked(true);
+        page.installClick();
+        seen << page.lerror->text();
+        page.lerror->clear();
+        page.justcopy->setChecked(true);
+        page.installClick();
+        seen << page.lerror->text();
+        return seen.join('|');
+      });
+      const QString gameList = stick.filePath("seplugins/game.txt");
+      QCOMPARE(seen, QString("Cannot write the plugin list \"%1\". Cannot write \"%1\": %2|"
+                             "ms0:/seplugins/g.prx\n|There was an error, sorry!|There was an error, sorry!")
+                         .arg(gameList, stick.reason()));
+      // Every list and the installed PRX byte for byte as they were, and nothing beside them.
+      QCOMPARE(fileBytes(stick.filePath("seplugins/vsh.txt")), vsh);
+      QCOMPARE(fileBytes(gameList), game);
+      QCOMPARE(fileBytes(stick.filePath("seplugins/pops.txt")), pops);
+      QCOMPARE(fileBytes(stick.filePath("seplugins/a.prx")), oldPrx);
+      QCOMPARE(QDir(stick.filePath("seplugins")).entryList(QDir::Files | QDir::Hidden),
+               (QStringList{"a.prx", "game.txt", "pops.txt", "vsh.txt"}));
+    });
+  }
+
+  void charactersAListCannotHoldAreNamedBeforeSaving() {
+    Stick s;
+    const QString prx = s.program.write("downloads/c.prx", "PRX-C");
+    s.choose(s.drive);
+    s.page.mvsh->setPlainText(QString::fromUtf8("ms0:/seplugins/b.prx 1\nms0:/seplugins/жук.prx ✓"));
+    s.page.file1->setCurrentRow(0);
+    s.page.vshaddClick();
+    const QString expected = QString::fromUtf8("The VSH list holds characters that a plug-in list cannot store: "
+                                               "\"жук✓\". Plug-in lists are 8-bit text; please remove them. "
+                                               "Nothing was changed.");
+    QCOMPARE(s.fakes.messages.errors(), QStringList{expected});
+    // "Install!" says so before it copies anything.
+    s.page.prxname->setText(prx);
+    s.page.radioVSH->setChecked(true);
+    s.page.installClick();
+    QCOMPARE(s.fakes.messages.errors(), (QStringList{expected, expected}));
+    QCOMPARE(s.list("vsh.txt"), kFlagged);
+    QVERIFY(!QFileInfo::exists(s.program.filePath("stick/seplugins/c.prx")));
+    // Latin-1 letters are 8-bit text and go in as they are.
+    s.page.mvsh->setPlainText(QString::fromUtf8("ms0:/seplugins/café.prx"));
+    s.page.installClick();
+    QCOMPARE(s.list("vsh.txt"), QByteArray("ms0:/seplugins/caf\xe9.prx\r\nms0:/seplugins/c.prx\r\n"));
+    // A PRX whose name a list cannot hold is refused for the lists; "Just copy" takes it as it is.
+    const QString odd = s.program.write(QString::fromUtf8("downloads/жук.prx"), "PRX-Z");
+    s.page.prxname->setText(odd);
+    s.page.installClick();
+    QCOMPARE(s.fakes.messages.errors().size(), 3);
+    QVERIFY(s.fakes.messages.errors().last().startsWith(QString::fromUtf8("The plug-in's name \"жук.prx\"")));
+    s.page.justcopy->setChecked(true);
+    s.page.installClick();
+    QCOMPARE(s.list("жук.prx"), QByteArray("PRX-Z"));
+    QCOMPARE(s.fakes.messages.errors().size(), 3);
+  }
+
+  void theDriveBoxShowsWholeMountPoints() {
+    Stick s;
+    const QString longest = QStringLiteral("/run/media/somebody/PSP_STICK_WITH_A_LONG_LABEL/");
+    s.page.prxdrive->addItem(longest);
+    QAbstractItemView* list = s.page.prxdrive->view();
+    QVERIFY(list->minimumWidth() > list->fontMetrics().horizontalAdvance(longest));
+    QVERIFY(list->minimumWidth() > s.page.prxdrive->width());
+    QCOMPARE(s.page.prxdrive->itemData(s.page.prxdrive->count() - 1, Qt::ToolTipRole).toString(), longest);
+    s.page.prxdrive->setEditText(longest);
+    QCOMPARE(s.page.prxdrive->toolTip(), longest);
   }
 
   void browseKeepsTheCurrentFolder() {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 
 using ttftest::buildFont;
 using ttftest::FontLayout;
@@ -131,6 +132,16 @@ TEST(TtfComp, ReadsFilesAndReportsOnesThatCannotBeOpened) {
   EXPECT_FALSE(ttf.ReadFontNames("/nonexistent/font.ttf"));
   EXPECT_EQ(ttf.Status(), 2);
   EXPECT_FALSE(ttf.ReadFontNames(""));
+  EXPECT_EQ(ttf.Status(), 2);
+
+  // A FIFO or a device is refused at once instead of blocking or reading forever.
+  const std::string fifo = ::testing::TempDir() + "ttfcomp_pipe.ttf";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(ttf.ReadFontNames(fifo));
+  EXPECT_EQ(ttf.Status(), 2);
+  std::remove(fifo.c_str());
+  EXPECT_FALSE(ttf.ReadFontNames("/dev/zero"));
   EXPECT_EQ(ttf.Status(), 2);
 
   const std::string path = ::testing::TempDir() + "ttfcomp_sample.ttf";

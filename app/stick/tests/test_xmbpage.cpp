@@ -1,14 +1,18 @@
 // The Customize XMB page: icon and wallpaper choices, the font preview, and the top-menu and
-// font builds, driven with scripted dialogs and a recording runner in a temporary program folder.
+// font builds, driven with scripted dialogs and a recording runner in a temporary program folder;
+// files that are no pictures, and full disks.
 #include "tests/ttfbuilder.h"
 #include "xmbbuild.h"
 #include "xmbpage.h"
 
 #include "shell/clicklabel.h"
+#include "shell/folderguard.h"
 #include "shell/tests/kit/fakes.h"
+#include "shell/tests/kit/fulldisk.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -294,6 +298,77 @@ private slots:
     QCOMPARE(x.page.xmbtext3->font(), drawn);
     QVERIFY(x.fakes.messages.boxes.empty());
     QVERIFY(x.atProgramFolder());
+  }
+
+  void filesThatAreNoPicturesAreRefusedAtOnce() {
+    Xmb x;
+    const QString fifo = x.program.filePath("art/song.png"), font = x.program.filePath("art/pipe.ttf");
+    QDir().mkpath(x.program.filePath("art"));
+    QVERIFY(makeFifo(fifo) && makeFifo(font));
+    const QString zero = x.program.filePath("art/zero.bmp");
+    QVERIFY(QFile::link("/dev/zero", zero));
+    // Larger than any picture: refused before a byte is read (the file is sparse, 2 GiB).
+    const QString huge = x.program.write("art/huge.bmp", "BM");
+    QVERIFY(QFile::resize(huge, 2LL << 30));
+    x.fakes.dialogs.answers = {fifo, zero, huge, font};
+    const QByteArray slot1 = x.page.icon(1).bytes, slot4 = x.page.icon(4).bytes;
+    QElapsedTimer clock;
+    clock.start();
+    x.page.ico1Click();
+    x.page.ico4Click();
+    x.page.xmbBGClick();
+    x.page.changefontClick();
+    QVERIFY(clock.elapsed() < 3000);
+    const QStringList errors = x.fakes.messages.errors();
+    QCOMPARE(errors.size(), 4);
+    QCOMPARE(errors[0], QString("Cannot open file \"%1\". It is not a plain file.").arg(fifo));
+    QCOMPARE(errors[1], QString("Cannot open file \"%1\". It is not a plain file.").arg(zero));
+    QVERIFY2(errors[2].startsWith(QString("Cannot open file \"%1\". The file is too large").arg(huge)), qPrintable(errors[2]));
+    QCOMPARE(errors[3], QString("Cannot use \"%1\" as a font: it is not a plain file.").arg(font));
+    QCOMPARE(x.page.icon(1).bytes, slot1);
+    QCOMPARE(x.page.icon(4).bytes, slot4);
+    QCOMPARE(x.page.wallpaper().image.size(), QSize(480, 272));
+    QCOMPARE(x.page.captionFace(), QStringLiteral("Tahoma"));
+    QVERIFY(x.atProgramFolder());
+  }
+
+  void aFullToolFolderKeepsTheBitmapsThere() {
+    // A tool folder that is full: the error box, the bitmap there before untouched, no doit.cmd.
+    FullDisk::eachKind([&](FullDisk& program) {
+      const QString one = program.write("bin/1.bmp", "the 1.bmp of the build before");
+      Xmb x;
+      kivo::CurrentFolderGuard back;
+      QDir::setCurrent(program.path());
+      const QString seen = program.run([&] {
+        x.page.buildtopClick();
+        return QString("%1|%2|%3").arg(x.fakes.messages.errors().join(','), x.page.labeldone->text())
+            .arg(x.fakes.runner.starts.size());
+      });
+      QCOMPARE(seen, QString("Cannot create file \"%1\". Cannot write \"%1\": %2||0").arg(one, program.reason()));
+      QCOMPARE(fileBytes(one), QByteArray("the 1.bmp of the build before"));
+      QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"1.bmp"});
+    });
+  }
+
+  void aFullTargetIsNotReportedDone() {
+    // A full disk where the top menu goes: no "Done", the file there before untouched.
+    FullDisk::eachKind([&](FullDisk& out) {
+      const QString menu = out.write("menu.rco", "the menu built before");
+      Xmb x;
+      x.program.write("topmenu_plugin.rco", QByteArray(20000, 'R'));  // as doit.cmd leaves it
+      x.fakes.dialogs.answers = {menu};
+      // Room for the bitmaps (5174 bytes each), none for the top menu.
+      const QString seen = out.run(
+          [&] {
+            x.page.buildtopClick();
+            return x.page.labeldone->text() + '|' + x.fakes.messages.errors().join(',');
+          },
+          8000);
+      QCOMPARE(seen, QString("|"));
+      QCOMPARE(fileBytes(menu), QByteArray("the menu built before"));
+      QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
+      QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"menu.rco"});
+    });
   }
 
   void linkLabelsShowThePressLook() {
