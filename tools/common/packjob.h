@@ -13,7 +13,7 @@ namespace kivo {
 
 template <class Reader> void unpackImage(const std::string& inPath, const std::string& outPath) {
   InputFile in(inPath);
-  OutputFile out(outPath);
+  OutputFile out(outPath, {inPath});
   Reader reader(in);
   ProgressLine progress("Decompressing", reader.imageSize());
   reader.decompress(out, std::ref(progress));
@@ -27,7 +27,7 @@ template <class Reader> void unpackImage(const std::string& inPath, const std::s
 template <class Compress>
 void packImage(const std::string& inPath, const std::string& outPath, int level, Compress compress) {
   InputFile in(inPath);
-  OutputFile out(outPath);
+  OutputFile out(outPath, {inPath});
   ProgressLine progress("Compressing", in.size());
   compress(in, out, level, 0, std::ref(progress));
   const uint64_t size = out.position();
