@@ -1,7 +1,9 @@
 #include "codec.h"
 
 #include <algorithm>
+#include <cstring>
 #include <libdeflate.h>
+#include <lz4.h>
 #include <new>
 #include <vector>
 
@@ -48,6 +50,29 @@ long Inflater::inflateUpTo(const uint8_t* in, size_t inSize, uint8_t* out, size_
   size_t got = 0;
   libdeflate_result r = libdeflate_deflate_decompress(d_, in, inSize, out, outCap, &got);
   return r == LIBDEFLATE_SUCCESS ? long(got) : -1;
+}
+
+bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact) {
+  switch (codec) {
+  case Codec::Plain:
+    if (inLen < n) return false;
+    std::memcpy(out, in, n);
+    return true;
+  case Codec::Deflate:
+  case Codec::Zlib: {
+    // One decompressor per thread: allocating one per block would cost more than most blocks.
+    thread_local Inflater inflater;
+    return inflater.inflateExact(codec == Codec::Zlib ? Wrap::Zlib : Wrap::Raw, in, inLen, out, n);
+  }
+  case Codec::Lz4:
+    if (inLen > size_t(INT32_MAX) || n > size_t(INT32_MAX)) return false;
+    if (exact)
+      return LZ4_decompress_safe(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out), int(inLen),
+                                 int(n)) == int(n);
+    return LZ4_decompress_safe_partial(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out),
+                                       int(inLen), int(n), int(n)) == int(n);
+  }
+  return false;
 }
 
 void readBlocks(const ByteSource& src, uint64_t count, const std::function<BlockSpan(uint64_t)>& spanOf,

@@ -2,6 +2,7 @@
 // CSO, DAX and PBP readers.
 #pragma once
 
+#include "image.h"
 #include "io.h"
 #include "pipeline.h"
 
@@ -45,6 +46,11 @@ public:
 private:
   libdeflate_decompressor* d_ = nullptr;
 };
+
+/// Decodes one block that must yield exactly n bytes; false when it is damaged. exact says that
+/// `in` holds the compressed block and nothing after it (an LZ4 block has no end marker, so
+/// padding after it can only be skipped by stopping at n bytes). Thread-safe.
+bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact = true);
 
 /// Where one block's bytes lie in a container: what is read of it, never more than its
 /// reader can use, so a damaged length cannot drive a large allocation.

@@ -1,8 +1,9 @@
 #include "pipeline.h"
 
+#include "cores.h"
+
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -71,11 +72,7 @@ void deliver(const BlockStream& s, const Chunk& chunk) {
 } // namespace
 
 unsigned defaultThreads() {
-  if (const char* env = std::getenv("KIVO_THREADS")) {
-    int n = std::atoi(env);
-    if (n > 0) return unsigned(std::min(n, 256));
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
+  return usableCores();
 }
 
 void encodeBlocks(const BlockStream& s, unsigned threads) {

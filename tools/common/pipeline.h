@@ -33,9 +33,10 @@ struct BlockStream {
   std::function<void(uint64_t done)> progress;
 };
 
-/// threads == 0 means one per core.
+/// threads == 0 means one per usable core.
 void encodeBlocks(const BlockStream& stream, unsigned threads);
 
+/// The cores this process may use (CPU affinity, cgroup quota; KIVO_THREADS overrides).
 unsigned defaultThreads();
 
 } // namespace kivo

@@ -1,0 +1,115 @@
+#include "image.h"
+
+#include "codec.h"
+#include "cso.h"
+#include "dax.h"
+#include "pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kivo {
+
+namespace {
+
+// A plain image: the file's own bytes.
+class PlainImage : public ImageSource {
+public:
+  explicit PlainImage(const ByteSource& file) : file_(file) {}
+  Format format() const override { return Format::Iso; }
+  uint64_t size() const override { return file_.size(); }
+  void readAt(uint64_t off, void* buf, size_t n) const override { file_.readAt(off, buf, n); }
+
+private:
+  const ByteSource& file_;
+};
+
+// Neighbouring blocks are read together while they fit in this window.
+constexpr uint64_t kReadWindow = 4 << 20;
+
+// Stores every block as it is: copying through the block pipeline reads on several threads.
+struct StoreEncoder : BlockEncoder {
+  size_t encode(const uint8_t*, size_t, uint8_t*, size_t) override { return 0; }
+  size_t bound(size_t) override { return 0; }
+};
+
+} // namespace
+
+const char* formatName(Format format) {
+  switch (format) {
+  case Format::Iso: return "ISO";
+  case Format::Cso1: return "CSO v1";
+  case Format::Cso2: return "CSO v2";
+  case Format::Zso: return "ZSO";
+  case Format::Dax: return "DAX";
+  }
+  return "?";
+}
+
+uint32_t BlockImage::plainSize(uint64_t i) const {
+  return uint32_t(std::min<uint64_t>(blockSize_, imageSize_ - i * blockSize_));
+}
+
+void BlockImage::readAt(uint64_t off, void* buf, size_t n) const {
+  if (off > imageSize_ || n > imageSize_ - off) throw ToolError("read past the end of the image");
+  if (n == 0) return;
+  auto* dst = static_cast<uint8_t*>(buf);
+  thread_local std::vector<uint8_t> raw, partial;
+  thread_local std::vector<Block> group;
+  const uint64_t last = (off + n - 1) / blockSize_;
+  for (uint64_t i = off / blockSize_; i <= last;) {
+    group.assign(1, block(i));
+    const uint64_t start = group[0].offset;
+    uint64_t end = start + group[0].length;
+    for (uint64_t j = i + 1; j <= last; ++j) {
+      Block b = block(j);
+      if (b.offset < start || b.offset + b.length > start + kReadWindow) break;
+      end = std::max(end, b.offset + b.length);
+      group.push_back(b);
+    }
+    raw.resize(size_t(end - start));
+    file_.readAt(start, raw.data(), raw.size());
+    for (const Block& b : group) {
+      const uint64_t at = i * blockSize_;
+      const uint32_t size = plainSize(i);
+      const uint8_t* in = raw.data() + (b.offset - start);
+      // Whole blocks decode straight into the caller's buffer; the ends of the range go
+      // through a block of their own.
+      const bool whole = at >= off && at + size <= off + n;
+      if (!whole) partial.resize(blockSize_);
+      uint8_t* out = whole ? dst + (at - off) : partial.data();
+      if (!decodeBlock(b.codec, in, b.length, out, size, b.exact)) throw damaged(i);
+      if (!whole) {
+        const uint64_t from = std::max(at, off), to = std::min<uint64_t>(at + size, off + n);
+        std::memcpy(dst + (from - off), partial.data() + (from - at), size_t(to - from));
+      }
+      ++i;
+    }
+  }
+}
+
+void BlockImage::decompress(ByteSink& out, const Progress& progress, unsigned threads) const {
+  copyImage(*this, out, threads, progress);
+}
+
+std::unique_ptr<ImageSource> openImage(const ByteSource& file) {
+  uint8_t magic[4] = {};
+  if (file.size() >= 4) file.readAt(0, magic, 4);
+  if (std::memcmp(magic, "CISO", 4) == 0 || std::memcmp(magic, "ZISO", 4) == 0)
+    return std::make_unique<cso::Reader>(file);
+  if (getLe32(magic) == dax::kMagic) return std::make_unique<dax::Reader>(file);
+  return std::make_unique<PlainImage>(file);
+}
+
+void copyImage(const ByteSource& src, ByteSink& out, unsigned threads, const Progress& progress) {
+  BlockStream s;
+  s.totalBytes = src.size();
+  s.blockSize = 256 * 1024;
+  s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
+  s.makeEncoder = [] { return std::make_unique<StoreEncoder>(); };
+  s.sink = [&out](const uint8_t* data, size_t n, bool) { out.write(data, n); };
+  s.progress = progress;
+  encodeBlocks(s, threads);
+}
+
+} // namespace kivo
