@@ -4,6 +4,10 @@
 #include <cstring>
 #include <libdeflate.h>
 #include <lz4.h>
+#include <lz4hc.h>
+#include <zlib.h>
+#include <zopfli/zopfli.h>
+#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -28,6 +32,139 @@ size_t DeflateEncoder::encode(const uint8_t* in, size_t n, uint8_t* out, size_t 
   if (level_ == 0 || n < 2) return 0;
   // Room for one byte less than the block: anything that does not fit is not worth keeping.
   return libdeflate_deflate_compress(c_, in, n, out, std::min(outCap, n - 1));
+}
+
+namespace {
+
+int strongLevel(int level) {
+  return level >= 9 ? 12 : 10;
+}
+
+} // namespace
+
+SmallestEncoder::SmallestEncoder(Effort effort, Allowed allowed) : effort_(effort), allowed_(allowed) {
+  if (allowed_ != Lz4Only) {
+    fast_ = libdeflate_alloc_compressor(std::max(effort_.level, 1));
+    if (!fast_) throw std::bad_alloc();
+    if (effort_.level >= 8 || effort_.slowest) {
+      strong_ = libdeflate_alloc_compressor(strongLevel(effort_.level));
+      if (!strong_) throw std::bad_alloc();
+      auto* z = new z_stream{};
+      if (deflateInit2(z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        delete z;
+        throw std::bad_alloc();
+      }
+      zlib_ = z;
+    }
+  }
+  if (allowed_ == ZlibOnly) {
+    stored_ = libdeflate_alloc_compressor(0);
+    if (!stored_) throw std::bad_alloc();
+  }
+  if (allowed_ == Lz4Only || allowed_ == DeflateOrLz4)
+    lz4State_.resize(size_t(std::max(LZ4_sizeofState(), LZ4_sizeofStateHC())));
+}
+
+SmallestEncoder::~SmallestEncoder() {
+  libdeflate_free_compressor(fast_);
+  libdeflate_free_compressor(strong_);
+  libdeflate_free_compressor(stored_);
+  if (auto* z = static_cast<z_stream*>(zlib_)) {
+    deflateEnd(z);
+    delete z;
+  }
+}
+
+size_t SmallestEncoder::bound(size_t n) {
+  size_t b = n + 64;
+  if (stored_) b = std::max(b, libdeflate_zlib_compress_bound(stored_, n));
+  if (!lz4State_.empty()) b = std::max(b, size_t(LZ4_compressBound(int(n))));
+  return b;
+}
+
+// The smallest raw deflate stream below cap bytes in best_, or 0.
+size_t SmallestEncoder::deflate(const uint8_t* in, size_t n, size_t cap) {
+  best_.resize(cap);
+  size_t best = libdeflate_deflate_compress(fast_, in, n, best_.data(), cap);
+  auto keep = [&](const uint8_t* data, size_t size) {
+    if (size == 0 || size > cap || (best && size >= best)) return;
+    std::memcpy(best_.data(), data, size);
+    best = size;
+  };
+  if (strong_) {
+    trial_.resize(cap);
+    keep(trial_.data(), libdeflate_deflate_compress(strong_, in, n, trial_.data(), cap));
+  }
+  if (auto* z = static_cast<z_stream*>(zlib_)) {
+    trial_.resize(cap);
+    deflateReset(z);
+    z->next_in = const_cast<uint8_t*>(in);
+    z->avail_in = uInt(n);
+    z->next_out = trial_.data();
+    z->avail_out = uInt(cap);
+    if (::deflate(z, Z_FINISH) == Z_STREAM_END) keep(trial_.data(), z->total_out);
+  }
+  // Blocks that came out tiny (runs of zeros) or not at all (noise) gain nothing from zopfli.
+  if (effort_.slowest && best > 64) {
+    ZopfliOptions options;
+    ZopfliInitOptions(&options);
+    options.numiterations = 5;
+    unsigned char* out = nullptr;
+    size_t size = 0;
+    ZopfliCompress(&options, ZOPFLI_FORMAT_DEFLATE, in, n, &out, &size);
+    keep(out, size);
+    std::free(out);
+  }
+  return best;
+}
+
+// An LZ4 block below cap bytes in trial_, or 0.
+size_t SmallestEncoder::lz4(const uint8_t* in, size_t n, size_t cap) {
+  trial_.resize(cap);
+  auto src = reinterpret_cast<const char*>(in);
+  auto dst = reinterpret_cast<char*>(trial_.data());
+  int got = effort_.level <= 3
+                ? LZ4_compress_fast_extState(lz4State_.data(), src, dst, int(n), int(cap), 1)
+                : LZ4_compress_HC_extStateHC(lz4State_.data(), src, dst, int(n), int(cap),
+                                             effort_.level >= 9 || effort_.slowest ? LZ4HC_CLEVEL_MAX
+                                                                                   : effort_.level + 1);
+  return got > 0 ? size_t(got) : 0;
+}
+
+size_t SmallestEncoder::encode(const uint8_t* in, size_t n, uint8_t* out, size_t outCap) {
+  if (allowed_ == ZlibOnly) {
+    if (effort_.level == 0) return libdeflate_zlib_compress(stored_, in, n, out, outCap);
+    // A zlib stream: the two-byte header, the raw stream, the Adler-32 of the block.
+    size_t raw = n > 1 ? deflate(in, n, n - 1) : 0;
+    if (raw == 0) return libdeflate_zlib_compress(stored_, in, n, out, outCap);
+    out[0] = 0x78;
+    out[1] = 0xDA;
+    std::memcpy(out + 2, best_.data(), raw);
+    const uint32_t adler = libdeflate_adler32(1, in, n);
+    for (int i = 0; i < 4; ++i)
+      out[2 + raw + i] = uint8_t(adler >> (24 - 8 * i));
+    codec_ = Codec::Zlib;
+    return raw + 6;
+  }
+  if (n < 2) return 0;
+  // Room for one byte less than the block: anything that does not fit is not worth keeping.
+  const size_t cap = std::min(outCap, n - 1);
+  size_t size = 0;
+  if (allowed_ != Lz4Only && (size = deflate(in, n, cap))) {
+    std::memcpy(out, best_.data(), size);
+    codec_ = Codec::Deflate;
+  }
+  if (allowed_ != DeflateOnly) {
+    // LZ4 decodes several times faster: where both are allowed it may cost up to 1/32 more.
+    const size_t most = size ? std::min(cap, size + size / 32) : cap;
+    size_t small = lz4(in, n, most);
+    if (small) {
+      std::memcpy(out, trial_.data(), small);
+      size = small;
+      codec_ = Codec::Lz4;
+    }
+  }
+  return size;
 }
 
 Inflater::Inflater() {

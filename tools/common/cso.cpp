@@ -8,20 +8,27 @@
 
 namespace kivo::cso {
 
-void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+void write(const ByteSource& src, ByteSink& out, const WriteOptions& options, const Progress& progress) {
+  const uint32_t blockSize = options.blockSize;
+  if (blockSize < kBlockSize || blockSize > kMaxBlockSize || (blockSize & (blockSize - 1)))
+    throw ToolError("invalid block size " + std::to_string(blockSize));
+  const Format format = options.format;
+  if (format != Format::Cso1 && format != Format::Cso2 && format != Format::Zso)
+    throw ToolError("internal error: not a CSO format");
   const uint64_t total = src.size();
-  const uint64_t blocks = (total + kBlockSize - 1) / kBlockSize;
+  const uint64_t blocks = (total + blockSize - 1) / blockSize;
   // Index entries hold 31-bit offsets; without an index shift the file must stay below 2 GiB.
   const uint64_t dataStart = kHeaderSize + (blocks + 1) * 4;
   auto tooBig = [] { return ToolError("the image is too large for a CSO (it would pass 2 GiB)"); };
   if (dataStart > kPlainFlag - 1) throw tooBig();
 
   uint8_t header[kHeaderSize] = {'C', 'I', 'S', 'O'};
+  if (format == Format::Zso) std::memcpy(header, "ZISO", 4);
   putLe32(header + 4, kHeaderSize);
   putLe64(header + 8, total);
-  putLe32(header + 16, kBlockSize);
-  header[20] = 1; // version
-  header[21] = 0; // index shift
+  putLe32(header + 16, blockSize);
+  header[20] = format == Format::Cso2 ? 2 : 1; // version
+  header[21] = 0;                              // index shift
   const uint64_t base = out.position();
   out.write(header, sizeof header);
   std::vector<uint8_t> index(size_t(blocks + 1) * 4);
@@ -29,22 +36,41 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
 
   uint64_t pos = dataStart;
   size_t at = 0;
+  const std::vector<uint8_t> padding(blockSize);
   BlockStream s;
   s.totalBytes = total;
-  s.blockSize = kBlockSize;
+  s.blockSize = blockSize;
   s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
-  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Raw); };
-  s.sink = [&](const uint8_t* data, size_t n, bool stored) {
-    putLe32(&index[at], uint32_t(pos) | (stored ? kPlainFlag : 0));
+  const auto allowed = format == Format::Cso1   ? SmallestEncoder::DeflateOnly
+                       : format == Format::Zso ? SmallestEncoder::Lz4Only
+                                               : SmallestEncoder::DeflateOrLz4;
+  const Effort effort = options.effort;
+  s.makeEncoder = [effort, allowed] { return std::make_unique<SmallestEncoder>(effort, allowed); };
+  s.put = [&](const uint8_t* data, size_t n, Codec codec) {
+    // Version 1 and ZSO flag stored blocks; version 2 flags LZ4 blocks and tells stored ones by
+    // their length, so a short last block is padded to a whole one.
+    const bool flag = format == Format::Cso2 ? codec == Codec::Lz4 : codec == Codec::Plain;
+    putLe32(&index[at], uint32_t(pos) | (flag ? kPlainFlag : 0));
     at += 4;
     out.write(data, n);
     pos += n;
+    if (format == Format::Cso2 && codec == Codec::Plain && n < blockSize) {
+      out.write(padding.data(), blockSize - n);
+      pos += blockSize - n;
+    }
     if (pos > kPlainFlag - 1) throw tooBig();
   };
   s.progress = progress;
-  encodeBlocks(s, threads);
+  encodeBlocks(s, options.threads);
   putLe32(&index[at], uint32_t(pos));
   out.writeAt(base + kHeaderSize, index.data(), index.size());
+}
+
+void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+  WriteOptions options;
+  options.effort.level = level;
+  options.threads = threads;
+  write(src, out, options, progress);
 }
 
 Reader::Reader(const ByteSource& src) : BlockImage(src) {

@@ -1,6 +1,7 @@
 // CSO: a disc image cut into fixed blocks, each raw-deflated or stored, behind an index.
 #pragma once
 
+#include "codec.h"
 #include "image.h"
 #include "io.h"
 
@@ -14,6 +15,19 @@ constexpr uint32_t kBlockSize = 2048;
 constexpr uint32_t kPlainFlag = 0x80000000u;
 
 using Progress = std::function<void(uint64_t done)>;
+
+constexpr uint32_t kMaxBlockSize = 1 << 20;
+
+struct WriteOptions {
+  Format format = Format::Cso1; // Cso1, Cso2 or Zso
+  Effort effort;
+  uint32_t blockSize = kBlockSize; // a power of two from 2048 to 1 MiB
+  unsigned threads = 0;            // 0: every usable core
+};
+
+/// Writes src as a CSO or ZSO file without index shift; the file does not depend on the number
+/// of threads.
+void write(const ByteSource& src, ByteSink& out, const WriteOptions& options, const Progress& progress = {});
 
 /// Writes a version 1 CSO (2048-byte blocks, no index shift) of src at level 1..9.
 void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads = 0,

@@ -7,7 +7,7 @@
 
 namespace kivo::dax {
 
-void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+void compress(const ByteSource& src, ByteSink& out, Effort effort, unsigned threads, const Progress& progress) {
   const uint64_t total = src.size();
   if (total > 0xFFFFFFFFu) throw ToolError("the image is too large for a DAX (4 GiB at most)");
   const uint64_t frames = (total + kFrameSize - 1) / kFrameSize;
@@ -28,7 +28,7 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   s.totalBytes = total;
   s.blockSize = kFrameSize;
   s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
-  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Zlib); };
+  s.makeEncoder = [effort] { return std::make_unique<SmallestEncoder>(effort, SmallestEncoder::ZlibOnly); };
   s.sink = [&](const uint8_t* data, size_t n, bool stored) {
     if (stored || n > 0xFFFF) throw ToolError("internal error: DAX frame not compressed");
     if (pos + n > 0xFFFFFFFFu) throw ToolError("the image is too large for a DAX (4 GiB at most)");
@@ -42,6 +42,12 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   encodeBlocks(s, threads);
   out.writeAt(base + kHeaderSize, offsets.data(), offsets.size());
   out.writeAt(base + kHeaderSize + offsets.size(), lengths.data(), lengths.size());
+}
+
+void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+  Effort effort;
+  effort.level = level;
+  compress(src, out, effort, threads, progress);
 }
 
 Reader::Reader(const ByteSource& src) : BlockImage(src) {

@@ -1,6 +1,7 @@
 // DAX: a disc image cut into 8 KiB frames, each zlib-compressed, behind offset and length tables.
 #pragma once
 
+#include "codec.h"
 #include "image.h"
 #include "io.h"
 
@@ -16,6 +17,8 @@ constexpr uint32_t kMagic = 0x00584144; // "DAX\0"
 using Progress = std::function<void(uint64_t done)>;
 
 /// Writes a version 1 DAX of src at level 0..9 (every frame compressed, no plain areas).
+void compress(const ByteSource& src, ByteSink& out, Effort effort, unsigned threads = 0,
+              const Progress& progress = {});
 void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads = 0,
               const Progress& progress = {});
 

@@ -112,4 +112,33 @@ void copyImage(const ByteSource& src, ByteSink& out, unsigned threads, const Pro
   encodeBlocks(s, threads);
 }
 
+void compareImages(const ByteSource& written, const ByteSource& original, const std::string& what,
+                   unsigned threads, const Progress& progress) {
+  auto differs = [&](uint64_t at) {
+    return ToolError("verification failed: " + what + " differs from the input at byte " + std::to_string(at));
+  };
+  if (written.size() != original.size())
+    throw ToolError("verification failed: " + what + " holds " + std::to_string(written.size()) +
+                    " bytes instead of " + std::to_string(original.size()));
+  BlockStream s;
+  s.totalBytes = original.size();
+  s.blockSize = 256 * 1024;
+  s.read = [&](uint64_t off, uint8_t* buf, size_t n) {
+    thread_local std::vector<uint8_t> theirs;
+    theirs.resize(n);
+    written.readAt(off, buf, n);
+    original.readAt(off, theirs.data(), n);
+    if (std::memcmp(buf, theirs.data(), n) != 0) {
+      size_t i = 0;
+      while (buf[i] == theirs[i])
+        ++i;
+      throw differs(off + i);
+    }
+  };
+  s.makeEncoder = [] { return std::make_unique<StoreEncoder>(); };
+  s.sink = [](const uint8_t*, size_t, bool) {};
+  s.progress = progress;
+  encodeBlocks(s, threads);
+}
+
 } // namespace kivo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "io.h"
+#include "pipeline.h"
 
 #include <functional>
 #include <memory>
@@ -24,9 +25,6 @@ class ImageSource : public ByteSource {
 public:
   virtual Format format() const = 0;
 };
-
-/// How a block of a container is stored.
-enum class Codec : uint8_t { Plain, Deflate, Zlib, Lz4 };
 
 /// A container of fixed-size blocks, each stored or compressed on its own: reads decode only the
 /// blocks they touch, grouping neighbouring blocks into one read of the file.
@@ -61,6 +59,11 @@ protected:
 /// The image held in file, its container told by its first bytes; a file without a known
 /// signature is a plain image. Throws ToolError for a damaged container.
 std::unique_ptr<ImageSource> openImage(const ByteSource& file);
+
+/// Reads both whole, on `threads` threads, and throws ToolError naming the first byte where
+/// `written` differs from `original` (`what` names the written file in the message).
+void compareImages(const ByteSource& written, const ByteSource& original, const std::string& what,
+                   unsigned threads = 0, const Progress& progress = {});
 
 /// Writes all of src to out in order, reading it (and so decoding it) on `threads` threads.
 void copyImage(const ByteSource& src, ByteSink& out, unsigned threads = 0, const Progress& progress = {});
