@@ -96,9 +96,13 @@ struct BlockSpan {
   uint32_t length;
 };
 
-/// Reads blocks 0..count-1 in order, grouping neighbouring ones into a single read, and
-/// hands each block's bytes to use(). Every span must lie inside the source.
-void readBlocks(const ByteSource& src, uint64_t count, const std::function<BlockSpan(uint64_t)>& spanOf,
+/// Reads blocks first..end-1 in order, grouping neighbouring ones into a single read, and
+/// hands each block's bytes to use(). Every span must lie inside the source. Thread-safe.
+void readBlocks(const ByteSource& src, uint64_t first, uint64_t end, const std::function<BlockSpan(uint64_t)>& spanOf,
                 const std::function<void(uint64_t, const uint8_t*)>& use);
+inline void readBlocks(const ByteSource& src, uint64_t count, const std::function<BlockSpan(uint64_t)>& spanOf,
+                       const std::function<void(uint64_t, const uint8_t*)>& use) {
+  readBlocks(src, 0, count, spanOf, use);
+}
 
 } // namespace kivo

@@ -24,9 +24,6 @@ private:
   const ByteSource& file_;
 };
 
-// Neighbouring blocks are read together while they fit in this window.
-constexpr uint64_t kReadWindow = 4 << 20;
-
 // Stores every block as it is: copying through the block pipeline reads on several threads.
 struct StoreEncoder : BlockEncoder {
   size_t encode(const uint8_t*, size_t, uint8_t*, size_t) override { return 0; }
@@ -54,38 +51,29 @@ void BlockImage::readAt(uint64_t off, void* buf, size_t n) const {
   if (off > imageSize_ || n > imageSize_ - off) throw ToolError("read past the end of the image");
   if (n == 0) return;
   auto* dst = static_cast<uint8_t*>(buf);
-  thread_local std::vector<uint8_t> raw, partial;
-  thread_local std::vector<Block> group;
-  const uint64_t last = (off + n - 1) / blockSize_;
-  for (uint64_t i = off / blockSize_; i <= last;) {
-    group.assign(1, block(i));
-    const uint64_t start = group[0].offset;
-    uint64_t end = start + group[0].length;
-    for (uint64_t j = i + 1; j <= last; ++j) {
-      Block b = block(j);
-      if (b.offset < start || b.offset + b.length > start + kReadWindow) break;
-      end = std::max(end, b.offset + b.length);
-      group.push_back(b);
-    }
-    raw.resize(size_t(end - start));
-    file_.readAt(start, raw.data(), raw.size());
-    for (const Block& b : group) {
-      const uint64_t at = i * blockSize_;
-      const uint32_t size = plainSize(i);
-      const uint8_t* in = raw.data() + (b.offset - start);
-      // Whole blocks decode straight into the caller's buffer; the ends of the range go
-      // through a block of their own.
-      const bool whole = at >= off && at + size <= off + n;
-      if (!whole) partial.resize(blockSize_);
-      uint8_t* out = whole ? dst + (at - off) : partial.data();
-      if (!decodeBlock(b.codec, in, b.length, out, size, b.exact)) throw damaged(i);
-      if (!whole) {
-        const uint64_t from = std::max(at, off), to = std::min<uint64_t>(at + size, off + n);
-        std::memcpy(dst + (from - off), partial.data() + (from - at), size_t(to - from));
-      }
-      ++i;
-    }
-  }
+  thread_local std::vector<uint8_t> partial;
+  thread_local std::vector<Block> blocks;
+  const uint64_t first = off / blockSize_, end = (off + n - 1) / blockSize_ + 1;
+  blocks.clear();
+  for (uint64_t i = first; i < end; ++i)
+    blocks.push_back(block(i));
+  readBlocks(
+      file_, first, end, [&](uint64_t i) { return BlockSpan{blocks[i - first].offset, blocks[i - first].length}; },
+      [&](uint64_t i, const uint8_t* in) {
+        const Block& b = blocks[i - first];
+        const uint64_t at = i * blockSize_;
+        const uint32_t size = plainSize(i);
+        // Whole blocks decode straight into the caller's buffer; the ends of the range go
+        // through a block of their own.
+        const bool whole = at >= off && at + size <= off + n;
+        if (!whole) partial.resize(blockSize_);
+        uint8_t* out = whole ? dst + (at - off) : partial.data();
+        if (!decodeBlock(b.codec, in, b.length, out, size, b.exact)) throw damaged(i);
+        if (!whole) {
+          const uint64_t from = std::max(at, off), to = std::min<uint64_t>(at + size, off + n);
+          std::memcpy(dst + (from - off), partial.data() + (from - at), size_t(to - from));
+        }
+      });
 }
 
 void BlockImage::decompress(ByteSink& out, const Progress& progress, unsigned threads) const {

@@ -18,6 +18,20 @@
 
 namespace kivo::test {
 
+namespace {
+
+// In a forked child: becomes the program, or exits 127.
+[[noreturn]] void execTool(std::string program, std::vector<std::string> args) {
+  std::vector<char*> argv{program.data()};
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+} // namespace
+
 std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> out;
@@ -149,13 +163,7 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, c
     for (const std::string& e : options.env)
       ::putenv(const_cast<char*>(e.c_str()));
     ::alarm(options.timeoutSeconds); // a pending alarm survives exec
-    std::vector<char*> argv{program.data()};
-    std::vector<std::string> copy = args;
-    for (auto& a : copy)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+    execTool(program, args);
   }
   ::close(fds[1]);
   ToolRun run{-1, {}};
@@ -178,13 +186,7 @@ int startTool(const std::string& tool, const std::vector<std::string>& args, con
     ::dup2(null, 1);
     ::dup2(null, 2);
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    std::vector<char*> argv{program.data()};
-    std::vector<std::string> copy = args;
-    for (auto& a : copy)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+    execTool(program, args);
   }
   return pid;
 }
