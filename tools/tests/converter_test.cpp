@@ -92,14 +92,16 @@ TEST(Converter, SeveralInputsEachGetTheirOwnOutputAndReport) {
   EXPECT_EQ(formatOfFile(dir / "out/cso/b.cso"), Format::Cso1);
   EXPECT_FALSE(fs::exists(dir / "out/cso/missing.cso"));
   // One report per converted input, each from 0 to its own total.
+  EXPECT_EQ(count(r.output, "KIVO-PROGRESS 0 "), 2u) << r.output;
   EXPECT_EQ(count(r.output, "KIVO-PROGRESS 0 300000\n"), 1u) << r.output;
-  EXPECT_EQ(count(r.output, "KIVO-PROGRESS 300000 300000\n"), 1u) << r.output;
-  EXPECT_EQ(count(r.output, "KIVO-PROGRESS 200000 200000\n"), 1u) << r.output;
+  EXPECT_GE(count(r.output, "KIVO-PROGRESS 300000 300000\n"), 1u) << r.output;
+  EXPECT_GE(count(r.output, "KIVO-PROGRESS 200000 200000\n"), 1u) << r.output;
 
   // A check reads the whole image a second time, in the same report.
   r = runTool("dax", {"--verify", "-O", "out", "-d", "out/cso/a.cso", "out/cso/b.cso"}, dir.path, machine);
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(count(r.output, "KIVO-PROGRESS 600000 600000\n"), 1u) << r.output;
+  EXPECT_EQ(count(r.output, "KIVO-PROGRESS 0 600000\n"), 1u) << r.output;
+  EXPECT_GE(count(r.output, "KIVO-PROGRESS 600000 600000\n"), 1u) << r.output;
   EXPECT_EQ(readFile(dir / "out/a.iso"), readFile(dir / "a.iso"));
   EXPECT_EQ(readFile(dir / "out/b.iso"), readFile(dir / "b.iso"));
   EXPECT_FALSE(hasPartFiles(dir / "out"));
