@@ -192,7 +192,7 @@ int startTool(const std::string& tool, const std::vector<std::string>& args, con
 }
 
 bool hasPartFiles(const std::filesystem::path& dir) {
-  for (auto& e : std::filesystem::directory_iterator(dir))
+  for (auto& e : std::filesystem::recursive_directory_iterator(dir))
     if (e.path().filename().string().find(".part") != std::string::npos) return true;
   return false;
 }

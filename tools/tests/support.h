@@ -51,7 +51,7 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
 /// Starts a program of the tool folder without waiting for it (its output is dropped).
 int startTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd);
 
-/// Whether the folder holds a temporary file of the tools ("NAME.part<pid>-<n>").
+/// Whether the folder, or one inside it, holds a temporary file of the tools ("NAME.part<pid>-<n>").
 bool hasPartFiles(const std::filesystem::path& dir);
 
 /// A folder on a small file system that fills up: a tmpfs mounted for the test where that is
