@@ -1,7 +1,9 @@
-// Compression and decompression speed of the converters on a mixed-content image:
-//   bench_convert [MiB=300] [folder=/tmp]
-// Compresses at level 9 on one thread and on every core (the outputs must match), then
-// decompresses the CSO and times a plain zlib inflate pass over the same blocks.
+// Compression and decompression of the converters on a mixed-content image:
+//   bench_convert [MiB=300] [folder=/tmp] [slowest MiB=32]
+// Prints the size of level 9 and of --slowest against a CSO made with zlib at level 9, both over
+// the whole file and over the blocks that compress at all (stored blocks weigh the same in every
+// encoder's file); compression on one thread against every usable core (the outputs must match);
+// decompression against a plain zlib inflate pass over the same blocks; ZSO and DAX.
 #include "cso.h"
 #include "dax.h"
 #include "pipeline.h"
@@ -62,26 +64,62 @@ std::vector<uint8_t> mixedImage(size_t size) {
   return out;
 }
 
-void writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  OutputFile out(path);
-  out.write(bytes.data(), bytes.size());
-  out.commit();
-}
-
-bool sameFiles(const std::string& a, const std::string& b) {
-  InputFile fa(a), fb(b);
-  if (fa.size() != fb.size()) return false;
-  std::vector<uint8_t> ba(1 << 20), bb(1 << 20);
-  for (uint64_t off = 0; off < fa.size(); off += ba.size()) {
-    size_t n = size_t(std::min<uint64_t>(ba.size(), fa.size() - off));
-    fa.readAt(off, ba.data(), n);
-    fb.readAt(off, bb.data(), n);
-    if (std::memcmp(ba.data(), bb.data(), n) != 0) return false;
+// Block sizes of a CSO made with zlib at level 9, stored where deflate does not pay (2048).
+std::vector<uint32_t> zlib9Blocks(const std::vector<uint8_t>& image, size_t bytes) {
+  std::vector<uint32_t> sizes;
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  uint8_t out[4096];
+  for (size_t at = 0; at < bytes; at += 2048) {
+    const size_t n = std::min<size_t>(2048, bytes - at);
+    deflateReset(&z);
+    z.next_in = const_cast<uint8_t*>(&image[at]);
+    z.avail_in = uInt(n);
+    z.next_out = out;
+    z.avail_out = sizeof out;
+    deflate(&z, Z_FINISH);
+    sizes.push_back(uint32_t(std::min<uLong>(z.total_out, n)));
   }
-  return true;
+  deflateEnd(&z);
+  return sizes;
 }
 
-// The reference: inflate every block of the CSO, already in memory, with zlib.
+std::vector<uint32_t> blockSizes(const std::vector<uint8_t>& cso) {
+  const uint32_t blocks = uint32_t((getLe64(&cso[8]) + 2047) / 2048);
+  std::vector<uint32_t> sizes;
+  for (uint32_t b = 0; b < blocks; ++b)
+    sizes.push_back((getLe32(&cso[28 + 4 * b]) & 0x7FFFFFFF) - (getLe32(&cso[24 + 4 * b]) & 0x7FFFFFFF));
+  return sizes;
+}
+
+// The whole file's ratio, and the ratio over the blocks zlib compresses at all.
+void compareWithZlib(const char* what, const std::vector<uint8_t>& cso, const std::vector<uint32_t>& zlib) {
+  auto ours = blockSizes(cso);
+  double zTotal = 24 + 4 * (zlib.size() + 1), zPacked = 0, oursPacked = 0;
+  for (size_t b = 0; b < zlib.size(); ++b) {
+    zTotal += zlib[b];
+    if (zlib[b] < 2048) zPacked += zlib[b], oursPacked += ours[b];
+  }
+  std::printf("%-28s %8.1f MiB  vs zlib-9 CSO %.4f   over the blocks that compress %.4f\n", what,
+              cso.size() / 1048576.0, cso.size() / zTotal, oursPacked / zPacked);
+}
+
+std::vector<uint8_t> write(const std::vector<uint8_t>& image, size_t bytes, Format format, bool slowest,
+                           unsigned threads, double* seconds = nullptr) {
+  MemorySource src(image.data(), bytes);
+  MemorySink out;
+  out.bytes.reserve(bytes);
+  cso::WriteOptions options;
+  options.format = format;
+  options.effort.slowest = slowest;
+  options.threads = threads;
+  auto t = Clock::now();
+  cso::write(src, out, options);
+  if (seconds) *seconds = since(t);
+  return std::move(out.bytes);
+}
+
+// The reference: inflate every block of the CSO, already in memory, with zlib on one thread.
 double zlibPass(const std::vector<uint8_t>& file) {
   uint64_t total = getLe64(&file[8]);
   uint32_t blocks = uint32_t((total + 2047) / 2048);
@@ -108,98 +146,109 @@ double zlibPass(const std::vector<uint8_t>& file) {
   return s;
 }
 
+// Decodes the whole file in memory; the best of three runs.
+double decodeTime(const std::vector<uint8_t>& file, unsigned threads) {
+  double best = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    MemorySource src(file.data(), file.size());
+    cso::Reader reader(src);
+    NullSink sink;
+    auto t = Clock::now();
+    reader.decompress(sink, {}, threads);
+    best = std::min(best, since(t));
+  }
+  return best;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  size_t mib = argc > 1 ? size_t(std::atol(argv[1])) : 300;
-  std::string dir = argc > 2 ? argv[2] : "/tmp";
-  std::string base = dir + "/kivo-bench-" + std::to_string(::getpid());
-  std::string iso = base + ".iso", one = base + ".cso", back = base + "-back.iso";
-  unsigned cores = defaultThreads();
-  std::printf("image: %zu MiB of mixed content, %u cores\n", mib, cores);
-  { writeAll(iso, mixedImage(mib << 20)); }
+  const size_t mib = argc > 1 ? size_t(std::atol(argv[1])) : 300;
+  const std::string dir = argc > 2 ? argv[2] : "/tmp";
+  const size_t slowMib = std::min(mib, argc > 3 ? size_t(std::atol(argv[3])) : 32);
+  const std::string base = dir + "/kivo-bench-" + std::to_string(::getpid());
+  const unsigned cores = defaultThreads();
+  std::printf("image: %zu MiB of mixed content, %u usable cores\n", mib, cores);
+  const auto image = mixedImage(mib << 20);
   try {
-    InputFile in(iso);
-    // Compression speed in memory first, so that a slow disk does not hide how the cores
-    // are used; CPU seconds beside wall seconds show it even when other programs share
-    // the machine.
-    std::vector<uint8_t> image(size_t(in.size()));
-    in.readAt(0, image.data(), image.size());
-    MemorySource mem(image.data(), image.size());
-    auto compressInMemory = [&](unsigned threads, double& cpu) {
-      MemorySink out;
-      out.bytes.reserve(image.size());
-      auto t = Clock::now();
-      std::clock_t c = std::clock();
-      cso::compress(mem, out, 9, threads);
-      cpu = double(std::clock() - c) / CLOCKS_PER_SEC;
-      double s = since(t);
-      return std::make_pair(s, std::move(out.bytes));
-    };
-    // Alternate the two and keep the best of each, so that a burst of other work on a
-    // shared machine weighs on neither alone.
-    double cpu1 = 0, cpuN = 0, t1 = 1e9, tn = 1e9;
-    std::vector<uint8_t> out1, outN;
-    for (int round = 0; round < 2; ++round) {
-      double cpu;
-      auto one = compressInMemory(1, cpu);
-      if (one.first < t1) t1 = one.first, cpu1 = cpu;
-      auto many = compressInMemory(cores, cpu);
-      if (many.first < tn) tn = many.first, cpuN = cpu;
-      out1 = std::move(one.second);
-      outN = std::move(many.second);
-    }
-    std::printf("ciso 9, 1 thread:   %6.2f s  %6.1f MiB/s  (%.2f CPU s)\n", t1, mib / t1, cpu1);
-    std::printf(
-        "ciso 9, %u threads:  %6.2f s  %6.1f MiB/s  (%.2f CPU s)  speed-up %.2fx  identical output: %s\n",
-        cores, tn, mib / tn, cpuN, t1 / tn, out1 == outN ? "yes" : "NO");
-    std::printf("CSO ratio: %.1f%% (%.1f MiB)\n", 100.0 * out1.size() / in.size(), out1.size() / 1048576.0);
-
     auto t = Clock::now();
-    {
-      OutputFile out(one);
-      cso::compress(in, out, 9, cores);
-      out.commit();
-    }
-    double tFile = since(t);
+    const auto zlib = zlib9Blocks(image, image.size());
+    std::printf("zlib-9 CSO reference: %.2f s on one thread\n", since(t));
 
-    InputFile cso(one);
-    std::vector<uint8_t> whole(size_t(cso.size()));
-    cso.readAt(0, whole.data(), whole.size());
-    std::printf("ciso 9 file to file, %u threads: %6.2f s  same bytes: %s\n", cores, tFile,
-                whole == out1 ? "yes" : "NO");
-    double tz = zlibPass(whole);
-    t = Clock::now();
-    {
-      MemorySource src(whole.data(), whole.size());
-      cso::Reader reader(src);
-      NullSink sink;
-      reader.decompress(sink);
+    // Alternate one thread and every core, keeping the best of each, so that a burst of other
+    // work on a shared machine weighs on neither alone. CPU seconds show the work done.
+    double t1 = 1e9, tn = 1e9, cpu1 = 0, cpuN = 0;
+    std::vector<uint8_t> one, many;
+    for (int round = 0; round < 2; ++round) {
+      double s;
+      std::clock_t c = std::clock();
+      one = write(image, image.size(), Format::Cso1, false, 1, &s);
+      if (s < t1) t1 = s, cpu1 = double(std::clock() - c) / CLOCKS_PER_SEC;
+      c = std::clock();
+      many = write(image, image.size(), Format::Cso1, false, cores, &s);
+      if (s < tn) tn = s, cpuN = double(std::clock() - c) / CLOCKS_PER_SEC;
     }
-    double tm = since(t);
-    t = Clock::now();
+    std::printf("ciso 9, 1 thread:    %7.2f s  %6.1f MiB/s  (%.2f CPU s)\n", t1, mib / t1, cpu1);
+    std::printf("ciso 9, %u threads:   %7.2f s  %6.1f MiB/s  (%.2f CPU s)  speed-up %.2fx  identical: %s\n", cores,
+                tn, mib / tn, cpuN, t1 / tn, one == many ? "yes" : "NO");
+    compareWithZlib("ciso 9 (CSO v1):", one, zlib);
+
+    double ts;
+    const auto slow = write(image, slowMib << 20, Format::Cso1, true, cores, &ts);
+    const auto zlibPart = zlib9Blocks(image, slowMib << 20);
+    char label[64];
+    std::snprintf(label, sizeof label, "ciso --slowest (%zu MiB):", slowMib);
+    compareWithZlib(label, slow, zlibPart);
+    std::printf("  --slowest took %.1f s on %u threads (%.2f MiB/s)\n", ts, cores, slowMib / ts);
+
+    const double tz = zlibPass(one);
+    const double d1 = decodeTime(one, 1), dn = decodeTime(one, cores);
+    std::printf("plain zlib inflate pass of the CSO (1 thread):  %6.2f s\n", tz);
+    std::printf("ciso 0 in memory, 1 thread:   %6.2f s  (%.2fx the zlib pass)\n", d1, d1 / tz);
+    std::printf("ciso 0 in memory, %u threads:  %6.2f s  (%.2fx the zlib pass)\n", cores, dn, dn / tz);
+
+    // File to file, as the tools run: the image is read from and written to the folder.
     {
-      cso::Reader reader(cso);
-      OutputFile out(back);
-      reader.decompress(out);
-      out.commit();
+      OutputFile iso(base + ".iso");
+      iso.write(image.data(), image.size());
+      iso.commit();
     }
-    double tf = since(t);
-    std::printf("plain zlib inflate of the blocks (in memory): %6.2f s\n", tz);
-    std::printf("ciso 0 in memory:    %6.2f s  (%.2fx the zlib pass)\n", tm, tm / tz);
-    std::printf("ciso 0 file to file: %6.2f s  (%.2fx the zlib pass)  exact: %s\n", tf, tf / tz,
-                sameFiles(iso, back) ? "yes" : "NO");
+    InputFile isoIn(base + ".iso");
+    {
+      t = Clock::now();
+      OutputFile cso(base + ".cso");
+      cso::compress(isoIn, cso, 9, cores);
+      cso.commit();
+      std::printf("ciso 9 file to file:  %6.2f s\n", since(t));
+    }
+    {
+      InputFile csoIn(base + ".cso");
+      cso::Reader reader(csoIn);
+      t = Clock::now();
+      OutputFile back(base + "-back.iso");
+      reader.decompress(back);
+      back.commit();
+      const double s = since(t);
+      std::printf("ciso 0 file to file:  %6.2f s  (%.2fx the zlib pass)\n", s, s / tz);
+    }
+
+    const auto zso = write(image, image.size(), Format::Zso, false, cores, &ts);
+    const double dz = decodeTime(zso, cores), dz1 = decodeTime(zso, 1);
+    std::printf("ZSO level 9: %.1f MiB (%.3f of the CSO) in %.2f s; decompression %.2f s on 1 thread, %.2f s on "
+                "%u (%.2fx the zlib pass)\n",
+                zso.size() / 1048576.0, double(zso.size()) / one.size(), ts, dz1, dz, cores, dz / tz);
+    const auto v2 = write(image, image.size(), Format::Cso2, false, cores, &ts);
+    std::printf("CSO v2 level 9: %.1f MiB (%.3f of the CSO v1) in %.2f s; decompression %.2f s on %u threads\n",
+                v2.size() / 1048576.0, double(v2.size()) / one.size(), ts, decodeTime(v2, cores), cores);
 
     OutputFile dout(base + ".dax"); // never committed: removed when done
     t = Clock::now();
-    dax::compress(in, dout, 9, cores);
-    double td = since(t);
-    std::printf("dax -l9, %u threads: %6.2f s  ratio %.1f%%\n", cores, td,
-                100.0 * dout.position() / in.size());
+    dax::compress(isoIn, dout, 9, cores);
+    std::printf("dax -l9, %u threads: %6.2f s  ratio %.1f%%\n", cores, since(t), 100.0 * dout.position() / image.size());
   } catch (const ToolError& e) {
     std::fprintf(stderr, "bench: %s\n", e.what());
   }
-  for (const std::string& f : {iso, one, back})
+  for (const std::string& f : {base + ".iso", base + ".cso", base + "-back.iso"})
     ::unlink(f.c_str());
   return 0;
 }

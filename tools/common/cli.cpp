@@ -10,6 +10,14 @@ namespace kivo {
 int runTool(const char* name, const std::function<int()>& body) {
   try {
     return body();
+  } catch (...) {
+    return reportFailure(name);
+  }
+}
+
+int reportFailure(const char* name) {
+  try {
+    throw;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "%s: %s\n", name, e.message.c_str());
     return 1;
@@ -19,6 +27,8 @@ int runTool(const char* name, const std::function<int()>& body) {
     std::fprintf(stderr, "%s: error: out of memory\n", name);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: error: %s\n", name, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: error: unexpected failure\n", name);
   }
   return 2;
 }

@@ -12,6 +12,8 @@ namespace kivo {
 /// Runs body and turns every failure into a message on stderr and a non-zero status:
 /// 1 for a usage error (UsageError), 2 for a failed conversion.
 int runTool(const char* name, const std::function<int()>& body);
+/// The same inside a catch block: prints the failure being handled and returns its status.
+int reportFailure(const char* name);
 
 struct UsageError {
   std::string message;

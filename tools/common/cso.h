@@ -1,6 +1,8 @@
 // CSO: a disc image cut into fixed blocks, each raw-deflated or stored, behind an index.
 #pragma once
 
+#include "codec.h"
+#include "image.h"
 #include "io.h"
 
 #include <functional>
@@ -14,24 +16,38 @@ constexpr uint32_t kPlainFlag = 0x80000000u;
 
 using Progress = std::function<void(uint64_t done)>;
 
+constexpr uint32_t kMaxBlockSize = 1 << 20;
+
+struct WriteOptions {
+  Format format = Format::Cso1; // Cso1, Cso2 or Zso
+  Effort effort;
+  uint32_t blockSize = kBlockSize; // a power of two from 2048 to 1 MiB
+  unsigned threads = 0;            // 0: every usable core
+};
+
+/// Writes src as a CSO or ZSO file without index shift; the file does not depend on the number
+/// of threads.
+void write(const ByteSource& src, ByteSink& out, const WriteOptions& options, const Progress& progress = {});
+
 /// Writes a version 1 CSO (2048-byte blocks, no index shift) of src at level 1..9.
 void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads = 0,
               const Progress& progress = {});
 
-class Reader {
+/// Reads CSO versions 0 to 2 and ZSO, which shares the CSO layout with LZ4 blocks.
+class Reader : public BlockImage {
 public:
   /// Checks the header and the whole index against the source; throws ToolError.
   explicit Reader(const ByteSource& src);
-  uint64_t imageSize() const { return total_; }
-  uint32_t blockSize() const { return blockSize_; }
-  uint32_t blockCount() const { return uint32_t(index_.size() - 1); }
-  /// Writes the whole image; throws ToolError naming the first damaged block.
-  void decompress(ByteSink& out, const Progress& progress = {}) const;
+  Format format() const override { return format_; }
+  uint64_t imageSize() const { return imageSize_; }
+
+protected:
+  Block block(uint64_t i) const override;
+  ToolError damaged(uint64_t i) const override;
 
 private:
-  const ByteSource& src_;
-  uint64_t total_ = 0;
-  uint32_t blockSize_ = 0;
+  uint64_t offsetOf(uint64_t i) const { return uint64_t(index_[size_t(i)] & ~kPlainFlag) << align_; }
+  Format format_ = Format::Cso1;
   unsigned align_ = 0;
   std::vector<uint32_t> index_;
 };

@@ -7,7 +7,7 @@
 
 namespace kivo::dax {
 
-void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+void compress(const ByteSource& src, ByteSink& out, Effort effort, unsigned threads, const Progress& progress) {
   const uint64_t total = src.size();
   if (total > 0xFFFFFFFFu) throw ToolError("the image is too large for a DAX (4 GiB at most)");
   const uint64_t frames = (total + kFrameSize - 1) / kFrameSize;
@@ -28,7 +28,7 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   s.totalBytes = total;
   s.blockSize = kFrameSize;
   s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
-  s.makeEncoder = [level] { return std::make_unique<DeflateEncoder>(level, Wrap::Zlib); };
+  s.makeEncoder = [effort] { return std::make_unique<SmallestEncoder>(effort, SmallestEncoder::ZlibOnly); };
   s.sink = [&](const uint8_t* data, size_t n, bool stored) {
     if (stored || n > 0xFFFF) throw ToolError("internal error: DAX frame not compressed");
     if (pos + n > 0xFFFFFFFFu) throw ToolError("the image is too large for a DAX (4 GiB at most)");
@@ -44,18 +44,25 @@ void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads,
   out.writeAt(base + kHeaderSize + offsets.size(), lengths.data(), lengths.size());
 }
 
-Reader::Reader(const ByteSource& src) : src_(src) {
+void compress(const ByteSource& src, ByteSink& out, int level, unsigned threads, const Progress& progress) {
+  Effort effort;
+  effort.level = level;
+  compress(src, out, effort, threads, progress);
+}
+
+Reader::Reader(const ByteSource& src) : BlockImage(src) {
+  blockSize_ = kFrameSize;
   auto corrupt = [](const std::string& why) { return ToolError("not a valid DAX file: " + why); };
   const uint64_t fileSize = src.size();
   if (fileSize < kHeaderSize) throw corrupt("shorter than its header");
   uint8_t h[kHeaderSize];
   src.readAt(0, h, sizeof h);
   if (getLe32(h) != kMagic) throw corrupt("no DAX signature");
-  size_ = getLe32(h + 4);
+  imageSize_ = getLe32(h + 4);
   const uint32_t version = getLe32(h + 8);
   if (version > 1) throw ToolError("DAX version " + std::to_string(version) + " is not supported");
   const uint64_t areas = version >= 1 ? getLe32(h + 12) : 0;
-  const uint64_t frames = (uint64_t(size_) + kFrameSize - 1) / kFrameSize;
+  const uint64_t frames = (imageSize_ + kFrameSize - 1) / kFrameSize;
   const uint64_t tables = frames * 6 + areas * 8;
   if (tables > fileSize - kHeaderSize) throw corrupt("the frame tables run past the end of the file");
 
@@ -82,35 +89,19 @@ Reader::Reader(const ByteSource& src) : src_(src) {
     plain_[i] = (depth += edges[i]) > 0;
   for (size_t i = 0; i < frames; ++i) {
     uint64_t need =
-        plain_[i] ? std::min<uint64_t>(kFrameSize, size_ - uint64_t(i) * kFrameSize) : lengths_[i];
+        plain_[i] ? plainSize(i) : lengths_[i];
     if (offsets_[i] + need > fileSize)
       throw corrupt("frame " + std::to_string(i) + " lies past the end of the file");
   }
 }
 
-void Reader::decompress(ByteSink& out, const Progress& progress) const {
-  const uint32_t count = frameCount();
-  auto sizeOf = [this](uint64_t i) {
-    return uint32_t(std::min<uint64_t>(kFrameSize, size_ - i * kFrameSize));
-  };
-  auto spanOf = [&](uint64_t i) {
-    return BlockSpan{offsets_[size_t(i)], plain_[size_t(i)] ? sizeOf(i) : lengths_[size_t(i)]};
-  };
-  Inflater inflater;
-  std::vector<uint8_t> frame(kFrameSize);
-  uint64_t done = 0;
-  readBlocks(src_, count, spanOf, [&](uint64_t i, const uint8_t* data) {
-    uint32_t n = sizeOf(i);
-    if (plain_[size_t(i)]) {
-      out.write(data, n);
-    } else {
-      if (!inflater.inflateExact(Wrap::Zlib, data, lengths_[size_t(i)], frame.data(), n))
-        throw ToolError("corrupt DAX: frame " + std::to_string(i) + " does not inflate");
-      out.write(frame.data(), n);
-    }
-    done += n;
-    if (progress && (i % 1024 == 0 || i + 1 == count)) progress(done);
-  });
+BlockImage::Block Reader::block(uint64_t i) const {
+  if (plain_[size_t(i)]) return {offsets_[size_t(i)], plainSize(i), Codec::Plain, true};
+  return {offsets_[size_t(i)], lengths_[size_t(i)], Codec::Zlib, true};
+}
+
+ToolError Reader::damaged(uint64_t i) const {
+  return ToolError("corrupt DAX: frame " + std::to_string(i) + " does not inflate");
 }
 
 } // namespace kivo::dax

@@ -1,10 +1,14 @@
 #include "io.h"
 
+#include "outputguard.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -38,6 +42,8 @@ void trackTemp(const char* path) {
   std::call_once(installed, [] {
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
       ::signal(sig, removeTempsAndDie);
+    // Past a file size limit a write should fail with a message, not kill the tool midway.
+    ::signal(SIGXFSZ, SIG_IGN);
   });
   for (auto& slot : g_temps) {
     const char* none = nullptr;
@@ -50,6 +56,41 @@ void untrackTemp(const char* path) {
     const char* expected = path;
     slot.compare_exchange_strong(expected, nullptr);
   }
+}
+
+// "<target>.part<pid>-<n>": a name of our own, so leftovers of a killed run can be found.
+constexpr const char* kTempMark = ".part";
+
+// Removes what a run killed outright (SIGKILL, a crash, a power cut) left beside this target:
+// temporaries whose process is gone.
+void removeStaleTemps(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
+  const std::string prefix = target.substr(slash == std::string::npos ? 0 : slash + 1) + kTempMark;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    const std::string attempt = end ? std::string(end) : std::string();
+    if (pid <= 0 || attempt.size() < 2 || attempt[0] != '-' ||
+        !std::all_of(attempt.begin() + 1, attempt.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) ::unlink((folder + "/" + name).c_str());
+  }
+  ::closedir(dir);
+}
+
+// The rename itself is made durable too, so a power cut cannot bring the old file back.
+void syncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 } // namespace
@@ -70,25 +111,34 @@ void MemorySink::writeAt(uint64_t off, const void* buf, size_t n) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK opening a pipe would wait for a writer that may never come.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) throw ToolError(sysMessage("cannot open", path));
+  auto refuse = [this](const std::string& why) {
+    ::close(fd_);
+    fd_ = -1;
+    return ToolError("cannot read '" + path_ + "': " + why);
+  };
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {
+    std::string msg = sysMessage("cannot read", path);
     ::close(fd_);
-    throw ToolError(sysMessage("cannot read", path));
+    throw ToolError(msg);
   }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd_);
-    throw ToolError("cannot read '" + path + "': it is a folder");
-  }
+  if (S_ISDIR(st.st_mode)) throw refuse("it is a folder");
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    throw refuse(std::string("it is ") +
+                 (S_ISFIFO(st.st_mode)   ? "a pipe"
+                  : S_ISSOCK(st.st_mode) ? "a socket"
+                  : S_ISCHR(st.st_mode)  ? "a character device"
+                                         : "not a file") +
+                 ", not a file or a disc drive");
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   if (S_ISREG(st.st_mode)) {
     size_ = uint64_t(st.st_size);
   } else { // a disc drive's block device has no st_size
     off_t end = ::lseek(fd_, 0, SEEK_END);
-    if (end < 0) {
-      ::close(fd_);
-      throw ToolError("cannot read '" + path + "': not a file of known size");
-    }
+    if (end < 0) throw refuse("not a file of known size");
     size_ = uint64_t(end);
   }
 }
@@ -112,10 +162,15 @@ void InputFile::readAt(uint64_t off, void* buf, size_t n) const {
   }
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
+OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& readFrom) : path_(path), target_(path) {
+  const std::string hazard = outputHazard(path, readFrom);
+  if (!hazard.empty()) throw ToolError("refusing to write: " + hazard);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists) {
     if (S_ISDIR(st.st_mode)) throw ToolError("cannot write '" + path + "': it is a folder");
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+      throw ToolError("cannot write '" + path + "': it is a pipe or a socket, not a file");
     if (!S_ISREG(st.st_mode)) {
       // A device is written in place: a file renamed over it would replace the device.
       fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -129,14 +184,21 @@ OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
       std::free(real);
     }
   }
+  removeStaleTemps(target_);
   // The temporary sits in the target's folder so the final rename stays on one file system.
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    temp_ = target_ + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    temp_ = target_ + kTempMark + std::to_string(::getpid()) + "-" + std::to_string(attempt);
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) throw ToolError(sysMessage("cannot write", path));
   trackTemp(temp_.c_str());
+  if (exists) {
+    // The new file takes the place of the old one, with its owner where allowed and its mode.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+      (void)!::fchown(fd_, st.st_uid, st.st_gid);
+    ::fchmod(fd_, st.st_mode & 07777);
+  }
   buf_.reserve(kWriteBuffer);
 }
 
@@ -183,8 +245,17 @@ void OutputFile::writeAt(uint64_t off, const void* buf, size_t n) {
   writeRaw(off, static_cast<const uint8_t*>(buf), n);
 }
 
-void OutputFile::commit() {
+void OutputFile::finishWriting() {
+  if (synced_) return;
   flush();
+  // A device such as /dev/null cannot be synced; only a real failure counts.
+  if (::fsync(fd_) != 0 && !(direct_ && (errno == EINVAL || errno == EROFS)))
+    throw ToolError(sysMessage("cannot write", path_));
+  synced_ = true;
+}
+
+void OutputFile::commit() {
+  finishWriting();
   int fd = fd_;
   fd_ = -1;
   if (direct_) {
@@ -194,9 +265,11 @@ void OutputFile::commit() {
   if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
     std::string msg = sysMessage("cannot write", path_);
     ::unlink(temp_.c_str());
+    untrackTemp(temp_.c_str());
     throw ToolError(msg);
   }
   untrackTemp(temp_.c_str());
+  syncFolderOf(target_);
 }
 
 } // namespace kivo

@@ -62,6 +62,8 @@ private:
   uint64_t pos_ = 0;
 };
 
+/// A disc image or container to read: a regular file or a block device (a disc drive). Anything
+/// else (a folder, a pipe, a terminal) is refused at once rather than read or waited on.
 class InputFile : public ByteSource {
 public:
   explicit InputFile(const std::string& path);
@@ -80,10 +82,13 @@ private:
 };
 
 /// Writes to a temporary file beside the target and renames it into place on commit(), so a
-/// failed or interrupted run never leaves a half-written file under the output's name.
+/// failed or interrupted run never leaves a half-written file under the output's name, and a
+/// replaced file keeps its permission bits. Refuses a path that reaches one of the files the run
+/// reads, or a program of the tool folder.
 class OutputFile : public ByteSink {
 public:
-  explicit OutputFile(const std::string& path);
+  /// readFrom: the paths of the files the run reads.
+  explicit OutputFile(const std::string& path, const std::vector<std::string>& readFrom = {});
   ~OutputFile() override; // removes the temporary file unless committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -91,6 +96,11 @@ public:
   void write(const void* buf, size_t n) override;
   void writeAt(uint64_t off, const void* buf, size_t n) override;
   uint64_t position() const override { return pos_; }
+  /// Writes out what is buffered and syncs it to the disk; afterwards writtenPath() holds the
+  /// complete output and may be read back. commit() does this itself when not done yet.
+  void finishWriting();
+  /// The file being written: the temporary file, or the device written in place.
+  const std::string& writtenPath() const { return direct_ ? path_ : temp_; }
   void commit();
 
 private:
@@ -98,6 +108,7 @@ private:
   void writeRaw(uint64_t at, const uint8_t* p, size_t n);
   std::string path_, target_, temp_;
   bool direct_ = false; // a device, written in place
+  bool synced_ = false;
   int fd_ = -1;
   uint64_t pos_ = 0;
   std::vector<uint8_t> buf_;

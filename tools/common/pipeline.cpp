@@ -1,8 +1,9 @@
 #include "pipeline.h"
 
+#include "cores.h"
+
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,7 @@ constexpr size_t kChunkBytes = 256 * 1024;
 struct Chunk {
   std::vector<uint8_t> in, out;
   std::vector<uint32_t> sizes; // encoded size per block, 0 = stored
+  std::vector<Codec> codecs;
   std::exception_ptr error;
   bool ready = false;
 };
@@ -44,26 +46,29 @@ void encodeChunk(const BlockStream& s, const Layout& l, BlockEncoder& enc, uint6
   size_t bound = enc.bound(s.blockSize);
   chunk.out.resize(bound * count);
   chunk.sizes.assign(count, 0);
+  chunk.codecs.assign(count, Codec::Plain);
   size_t outPos = 0;
   for (size_t b = 0; b < count; ++b) {
     size_t at = b * s.blockSize;
     size_t n = std::min(s.blockSize, bytes - at);
     size_t got = enc.encode(chunk.in.data() + at, n, chunk.out.data() + outPos, bound);
     chunk.sizes[b] = uint32_t(got);
+    if (got) chunk.codecs[b] = enc.codec();
     outPos += got;
   }
 }
 
 void deliver(const BlockStream& s, const Chunk& chunk) {
   size_t inPos = 0, outPos = 0;
-  for (uint32_t size : chunk.sizes) {
+  for (size_t b = 0; b < chunk.sizes.size(); ++b) {
+    const uint32_t size = chunk.sizes[b];
     size_t n = std::min(s.blockSize, chunk.in.size() - inPos);
-    if (size == 0) {
-      s.sink(chunk.in.data() + inPos, n, true);
-    } else {
-      s.sink(chunk.out.data() + outPos, size, false);
-      outPos += size;
-    }
+    const uint8_t* data = size ? chunk.out.data() + outPos : chunk.in.data() + inPos;
+    if (s.put)
+      s.put(data, size ? size : n, size ? chunk.codecs[b] : Codec::Plain);
+    else
+      s.sink(data, size ? size : n, size == 0);
+    outPos += size;
     inPos += n;
   }
 }
@@ -71,11 +76,7 @@ void deliver(const BlockStream& s, const Chunk& chunk) {
 } // namespace
 
 unsigned defaultThreads() {
-  if (const char* env = std::getenv("KIVO_THREADS")) {
-    int n = std::atoi(env);
-    if (n > 0) return unsigned(std::min(n, 256));
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
+  return usableCores();
 }
 
 void encodeBlocks(const BlockStream& s, unsigned threads) {

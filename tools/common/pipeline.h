@@ -10,6 +10,9 @@
 
 namespace kivo {
 
+/// How a block of a container is stored.
+enum class Codec : uint8_t { Plain, Deflate, Zlib, Lz4 };
+
 class BlockEncoder {
 public:
   virtual ~BlockEncoder() = default;
@@ -18,6 +21,8 @@ public:
   virtual size_t encode(const uint8_t* in, size_t n, uint8_t* out, size_t outCap) = 0;
   /// Room needed in out for a block of n bytes.
   virtual size_t bound(size_t n) = 0;
+  /// The codec of the block encode() last returned a size for, for encoders with a choice.
+  virtual Codec codec() const { return Codec::Deflate; }
 };
 
 struct BlockStream {
@@ -29,13 +34,16 @@ struct BlockStream {
   std::function<std::unique_ptr<BlockEncoder>()> makeEncoder;
   /// Receives each block in order on the calling thread; stored blocks get the plain bytes.
   std::function<void(const uint8_t* data, size_t n, bool stored)> sink;
+  /// Instead of sink, for containers whose blocks may use different codecs.
+  std::function<void(const uint8_t* data, size_t n, Codec codec)> put;
   /// Optional: told how many bytes of the stream are done.
   std::function<void(uint64_t done)> progress;
 };
 
-/// threads == 0 means one per core.
+/// threads == 0 means one per usable core.
 void encodeBlocks(const BlockStream& stream, unsigned threads);
 
+/// The cores this process may use (CPU affinity, cgroup quota; KIVO_THREADS overrides).
 unsigned defaultThreads();
 
 } // namespace kivo

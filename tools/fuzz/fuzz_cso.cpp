@@ -9,5 +9,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
-  return fuzz::containerSeed(cso::compress, out, capacity);
+  return fuzz::csoSeed(Format::Cso1, out, capacity);
 }

@@ -9,5 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
-  return fuzz::containerSeed(dax::compress, out, capacity);
+  return fuzz::containerSeed([](const ByteSource& src, ByteSink& file) { dax::compress(src, file, 9, 1); }, out,
+                             capacity);
 }

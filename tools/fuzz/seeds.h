@@ -30,24 +30,49 @@ inline size_t copySeed(const std::vector<uint8_t>& seed, uint8_t* out, size_t ca
   return n;
 }
 
-/// Container readers must reject or decode any bytes, never misbehave.
+/// Container readers must reject or decode any bytes, never misbehave: the whole image on one
+/// thread, then a few ranges that start and end inside blocks.
 template <class Reader> void readContainer(const uint8_t* data, size_t size) {
   MemorySource src(data, size);
   try {
     Reader reader(src);
     NullSink out;
-    reader.decompress(out);
+    reader.decompress(out, {}, 1);
+    std::vector<uint8_t> buf(5000);
+    for (uint64_t off : {uint64_t(1), reader.size() / 3, reader.size() - std::min<uint64_t>(reader.size(), 4999)}) {
+      size_t n = size_t(std::min<uint64_t>(buf.size(), reader.size() - std::min(off, reader.size())));
+      if (off <= reader.size()) reader.readAt(off, buf.data(), n);
+    }
   } catch (const ToolError&) {
   }
 }
 
-/// A small image packed with the container's compress(src, out, level, threads).
-template <class Compress> size_t containerSeed(Compress compress, uint8_t* out, size_t capacity) {
+/// A small image packed by write(src, out).
+template <class Write> size_t containerSeed(Write write, uint8_t* out, size_t capacity) {
   auto image = sampleImage(24);
+  // A few sectors of a repeated noise pattern, which LZ4 stores about as small as deflate.
+  for (size_t i = 18 * 2048; i < 21 * 2048; ++i)
+    image[i] = uint8_t((i % 300) * 2654435761u >> 13);
+  uint32_t x = 1; // and two of noise, which is stored as it is
+  for (size_t i = 4 * 2048; i < 6 * 2048; ++i)
+    image[i] = uint8_t((x = x * 1103515245 + 12345) >> 23);
+  image.resize(image.size() - 1000); // a short last block
   MemorySource src(image.data(), image.size());
   MemorySink file;
-  compress(src, file, 9, 1, {});
+  write(src, file);
   return copySeed(file.bytes, out, capacity);
+}
+
+/// A CSO or ZSO seed of the given format with small blocks, so that a short input holds many.
+inline size_t csoSeed(Format format, uint8_t* out, size_t capacity) {
+  return containerSeed(
+      [format](const ByteSource& src, ByteSink& file) {
+        cso::WriteOptions options;
+        options.format = format;
+        options.threads = 1;
+        cso::write(src, file, options);
+      },
+      out, capacity);
 }
 
 } // namespace kivo::fuzz

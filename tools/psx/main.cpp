@@ -185,7 +185,14 @@ int main(int argc, char** argv) {
       parts.push_back({d.source.get(), d.id});
       total += uint64_t((d.source->sectors() + pbp::kBlockSectors - 1) / pbp::kBlockSectors) * pbp::kBlockBytes;
     }
-    OutputFile out("EBOOT.PBP");
+    // Never written over one of the files it reads, whatever name reaches it.
+    std::vector<std::string> read{imagePath};
+    for (const Disc& d : discs) {
+      read.push_back(d.path);
+      if (auto* cue = dynamic_cast<const CueDisc*>(d.source.get()))
+        read.insert(read.end(), cue->filePaths().begin(), cue->filePaths().end());
+    }
+    OutputFile out("EBOOT.PBP", read);
     ProgressLine progress("Compressing", total);
     pbp::write(parts, title, art, level, out, 0, std::ref(progress));
     uint64_t size = out.position();

@@ -126,8 +126,8 @@ TEST(Cso, DamagedFilesAreRejectedWithAReason) {
   v[0] = 'X';
   EXPECT_NE(fails(v).find("signature"), std::string::npos);
   v = good;
-  v[20] = 2;
-  EXPECT_NE(fails(v).find("version 2"), std::string::npos);
+  v[20] = 3;
+  EXPECT_NE(fails(v).find("version 3"), std::string::npos);
   v = good;
   putLe64(&v[8], uint64_t(1) << 40); // claims far more blocks than the index holds
   EXPECT_NE(fails(v).find("index"), std::string::npos);
@@ -235,5 +235,49 @@ TEST(Pipeline, AReadFailureOnAnyThreadStopsTheWholeRun) {
     MemorySink out;
     EXPECT_THROW(cso::compress(src, out, 9, threads), ToolError) << threads << " threads";
     EXPECT_THROW(dax::compress(src, out, 1, threads), ToolError) << threads << " threads";
+  }
+}
+
+TEST(Images, DecodeAlikeOnAnyThreadCountAndReadAnyRange) {
+  const auto image = mixedBytes((3 << 20) + 777, 6);
+  const std::vector<uint8_t> files[] = {csoOf(image, 9, 2), daxOf(image, 9, 2)};
+  std::mt19937 rng(11);
+  for (const auto& file : files) {
+    MemorySource src(file.data(), file.size());
+    auto source = openImage(src);
+    auto* blocks = dynamic_cast<BlockImage*>(source.get());
+    ASSERT_NE(blocks, nullptr);
+    for (unsigned threads : {1u, 2u, 5u}) {
+      MemorySink out;
+      blocks->decompress(out, {}, threads);
+      EXPECT_EQ(out.bytes, image) << formatName(source->format()) << " on " << threads << " threads";
+    }
+    // Ranges that start and end inside blocks, span many, or lie within one.
+    for (int i = 0; i < 300; ++i) {
+      uint64_t off = rng() % image.size();
+      size_t n = size_t(std::min<uint64_t>(i % 3 ? rng() % 9000 : rng() % 600000, image.size() - off));
+      std::vector<uint8_t> got(n);
+      source->readAt(off, got.data(), n);
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), image.begin() + off)) << off << "+" << n;
+    }
+  }
+}
+
+TEST(Images, TheFirstDamagedBlockIsNamedWhateverTheThreads) {
+  auto file = csoOf(mixedBytes(4 << 20, 2), 9, 1);
+  // Damage two deflated blocks far apart; the earlier one must be reported.
+  std::vector<uint32_t> hit;
+  for (uint32_t b : {700u, 1900u}) {
+    while (getLe32(&file[24 + 4 * b]) & cso::kPlainFlag)
+      ++b;
+    std::fill_n(file.begin() + getLe32(&file[24 + 4 * b]), 16, 0xFF);
+    hit.push_back(b);
+  }
+  for (unsigned threads : {1u, 2u, 8u}) {
+    MemorySource src(file.data(), file.size());
+    cso::Reader reader(src);
+    NullSink out;
+    std::string why = failureOf([&] { reader.decompress(out, {}, threads); });
+    EXPECT_NE(why.find("block " + std::to_string(hit[0]) + " "), std::string::npos) << threads << ": " << why;
   }
 }

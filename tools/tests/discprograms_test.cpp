@@ -45,12 +45,6 @@ void expectSameLayout(const fs::path& a, const fs::path& b) {
   }
 }
 
-bool hasPartFiles(const fs::path& dir) {
-  for (auto& e : fs::recursive_directory_iterator(dir))
-    if (e.path().filename().string().find(".part") != std::string::npos) return true;
-  return false;
-}
-
 const char kSplitSheet[] = "REM a rip with one file per track\r\n"
                            "FILE \"Game (Track 1).bin\" BINARY\r\n"
                            "  TRACK 01 MODE2/2352\r\n"

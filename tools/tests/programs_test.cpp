@@ -8,16 +8,6 @@ using namespace kivo;
 using namespace kivo::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-bool hasPartFiles(const fs::path& dir) {
-  for (auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().find(".part") != std::string::npos) return true;
-  return false;
-}
-
-} // namespace
-
 TEST(Programs, MalformedCommandLinesAreUsageErrors) {
   TempDir dir;
   writeFile(dir / "a.iso", mixedBytes(4096));

@@ -7,11 +7,30 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdio>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace kivo::test {
+
+namespace {
+
+// In a forked child: becomes the program, or exits 127.
+[[noreturn]] void execTool(std::string program, std::vector<std::string> args) {
+  std::vector<char*> argv{program.data()};
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+} // namespace
 
 std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -123,9 +142,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ec);
 }
 
-ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
-                const std::filesystem::path& cwd) {
-  std::string program = std::string(KIVO_TOOL_DIR) + "/" + tool;
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                const RunOptions& options) {
+  std::string program = (options.toolDir / tool).string();
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = ::fork();
@@ -135,13 +154,16 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
     ::close(fds[0]);
     ::close(fds[1]);
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    std::vector<char*> argv{program.data()};
-    std::vector<std::string> copy = args;
-    for (auto& a : copy)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+    if (options.fileSizeLimit) {
+      ::signal(SIGXFSZ, SIG_IGN); // stays ignored across exec
+      struct rlimit lim {};
+      lim.rlim_cur = lim.rlim_max = options.fileSizeLimit;
+      ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    for (const std::string& e : options.env)
+      ::putenv(const_cast<char*>(e.c_str()));
+    ::alarm(options.timeoutSeconds); // a pending alarm survives exec
+    execTool(program, args);
   }
   ::close(fds[1]);
   ToolRun run{-1, {}};
@@ -154,6 +176,53 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
   ::waitpid(pid, &status, 0);
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   return run;
+}
+
+int startTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+  std::string program = std::string(KIVO_TOOL_DIR) + "/" + tool;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    execTool(program, args);
+  }
+  return pid;
+}
+
+bool hasPartFiles(const std::filesystem::path& dir) {
+  for (auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.path().filename().string().find(".part") != std::string::npos) return true;
+  return false;
+}
+
+SmallDisk::SmallDisk(size_t size) : bytes(size) {
+  std::string templ = (std::filesystem::temp_directory_path() / "kivo-disk-XXXXXX").string();
+  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  path = templ;
+  const std::string opts = "size=" + std::to_string(size) + ",mode=0755";
+  mounted = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) == 0;
+  if (!mounted)
+    std::fprintf(stderr, "note: no tmpfs could be mounted (not root?); a file size limit stands in for a full disk\n");
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+RunOptions SmallDisk::options() const {
+  RunOptions o;
+  if (!mounted) o.fileSizeLimit = bytes;
+  return o;
+}
+
+ToolFolderCopy::ToolFolderCopy(const std::vector<std::string>& tools) : bin(dir / "bin") {
+  std::filesystem::create_directory(bin);
+  for (const std::string& t : tools)
+    std::filesystem::copy_file(std::filesystem::path(KIVO_TOOL_DIR) / t, bin / t);
 }
 
 } // namespace kivo::test

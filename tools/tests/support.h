@@ -36,8 +36,44 @@ struct ToolRun {
   int status;         // exit status, or -1 when killed by a signal
   std::string output; // stdout and stderr together
 };
+
+struct RunOptions {
+  std::filesystem::path toolDir = KIVO_TOOL_DIR;
+  uint64_t fileSizeLimit = 0; // RLIMIT_FSIZE for the tool, with SIGXFSZ ignored; 0: none
+  unsigned timeoutSeconds = 120; // a tool that hangs is killed and reported as killed
+  std::vector<std::string> env; // extra NAME=VALUE entries
+};
+
 /// Runs a program of the tool folder with cwd as its current folder.
 ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
-                const std::filesystem::path& cwd);
+                const std::filesystem::path& cwd, const RunOptions& options = {});
+
+/// Starts a program of the tool folder without waiting for it (its output is dropped).
+int startTool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
+/// Whether the folder, or one inside it, holds a temporary file of the tools ("NAME.part<pid>-<n>").
+bool hasPartFiles(const std::filesystem::path& dir);
+
+/// A folder on a small file system that fills up: a tmpfs mounted for the test where that is
+/// allowed (as root), otherwise an ordinary folder and a file size limit for the tools run in it.
+struct SmallDisk {
+  explicit SmallDisk(size_t bytes);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  /// Options that make runTool meet the same limit.
+  RunOptions options() const;
+  std::filesystem::path path;
+  bool mounted = false;
+  size_t bytes;
+};
+
+/// A copy of the named programs in a tool folder of their own, so that a test that tries to
+/// write over a tool cannot damage the build's.
+struct ToolFolderCopy {
+  explicit ToolFolderCopy(const std::vector<std::string>& tools);
+  TempDir dir;
+  std::filesystem::path bin;
+};
 
 } // namespace kivo::test

@@ -1,0 +1,302 @@
+#include "convert.h"
+
+#include "cli.h"
+#include "cso.h"
+#include "dax.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <memory>
+
+namespace kivo {
+
+namespace {
+
+const char kCisoUsage[] = "usage: ciso LEVEL IN OUT\n"
+                          "  LEVEL 0     decompress the CSO file IN into the ISO image OUT\n"
+                          "  LEVEL 1-9   compress the ISO image IN into the CSO file OUT (9: smallest)";
+
+const char kDaxUsage[] =
+    "usage: dax -lLEVEL IN OUT   compress the ISO image IN into the DAX file OUT (LEVEL 0-9, 9: smallest)\n"
+    "       dax -d IN OUT        decompress the DAX file IN into the ISO image OUT";
+
+const char kMoreCiso[] = "       ciso [OPTIONS] LEVEL IN OUT\n"
+                         "       ciso [OPTIONS] LEVEL IN... -O FOLDER";
+const char kMoreDax[] = "       dax [OPTIONS] -lLEVEL|-d IN OUT\n"
+                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER";
+
+const char kOptions[] =
+    "\n"
+    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which.\n"
+    "\n"
+    "options:\n"
+    "  -f, --format FORMAT    write FORMAT: cso (CSO version 1), cso2 (CSO version 2, deflate or\n"
+    "                         LZ4 blocks), zso (LZ4 blocks), dax, or iso (decompress)\n"
+    "  -t, --threads N        use N threads (default: every core this process may use)\n"
+    "  -b, --block-size SIZE  block size of a CSO or ZSO: a power of two from 2048 to 1048576\n"
+    "                         bytes, or with a k suffix (default 2048, what a PSP reads best)\n"
+    "      --slowest          also try zopfli on every block: the smallest deflate file, many\n"
+    "                         times slower than level 9\n"
+    "      --verify           read the written file back and compare it with IN before it\n"
+    "                         replaces OUT\n"
+    "  -O, --output-dir DIR   convert each IN into DIR, named after it with the format's extension\n"
+    "  -h, --help             show this text\n"
+    "      --version          show the version\n"
+    "\n"
+    "Levels 8 and 9 keep, block by block, the smallest of several deflate encoders' results.";
+
+const char* usageOf(Tool tool) {
+  return tool == Tool::Ciso ? kCisoUsage : kDaxUsage;
+}
+
+const char* toolName(Tool tool) {
+  return tool == Tool::Ciso ? "ciso" : "dax";
+}
+
+Format parseFormat(const std::string& text) {
+  if (text == "cso" || text == "cso1") return Format::Cso1;
+  if (text == "cso2") return Format::Cso2;
+  if (text == "zso") return Format::Zso;
+  if (text == "dax") return Format::Dax;
+  if (text == "iso") return Format::Iso;
+  throw UsageError{"unknown format '" + text + "' (cso, cso2, zso, dax or iso)"};
+}
+
+unsigned long parseNumber(const std::string& text, const char* what) {
+  char* end = nullptr;
+  unsigned long n = text.empty() || text[0] == '-' ? 0 : std::strtoul(text.c_str(), &end, 10);
+  if (end && (*end == 'k' || *end == 'K') && end[1] == '\0' && n < (1ul << 22)) {
+    n *= 1024;
+    ++end;
+  }
+  if (!end || *end || n == 0) throw UsageError{"invalid " + std::string(what) + " '" + text + "'"};
+  return n;
+}
+
+std::string outputInFolder(const std::string& folder, const std::string& input, Format format) {
+  std::string name = input.substr(input.rfind('/') == std::string::npos ? 0 : input.rfind('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return (folder.empty() || folder.back() == '/' ? folder : folder + "/") + name + extensionOf(format);
+}
+
+bool isCompressed(Format f) {
+  return f != Format::Iso;
+}
+
+} // namespace
+
+const char* extensionOf(Format format) {
+  switch (format) {
+  case Format::Iso: return ".iso";
+  case Format::Cso1:
+  case Format::Cso2: return ".cso";
+  case Format::Zso: return ".zso";
+  case Format::Dax: return ".dax";
+  }
+  return "";
+}
+
+CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
+  const std::string usage = usageOf(tool);
+  CommandLine cl;
+  // The described forms come first: exactly three words, taken as they are.
+  if (args.size() == 3 && args[0].compare(0, 2, "--") != 0) {
+    if (tool == Tool::Ciso) {
+      const int level = parseLevel(args[0], 0, 9, usageOf(tool));
+      cl.options.format = level == 0 ? Format::Iso : Format::Cso1;
+      cl.options.effort.level = level;
+    } else if (args[0] == "-d") {
+      cl.options.format = Format::Iso;
+    } else {
+      if (args[0].compare(0, 2, "-l") != 0) throw UsageError{"unknown option '" + args[0] + "'\n" + usage};
+      cl.options.format = Format::Dax;
+      cl.options.effort.level = parseLevel(args[0].substr(2), 0, 9, usageOf(tool));
+    }
+    cl.jobs.emplace_back(args[1], args[2]);
+    return cl;
+  }
+
+  std::vector<std::string> words;
+  std::string folder, formatText;
+  bool folderGiven = false, blockGiven = false, decompress = false, compress = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") {
+      words.insert(words.end(), args.begin() + long(i) + 1, args.end());
+      break;
+    }
+    if (a.size() < 2 || a[0] != '-') {
+      words.push_back(a);
+      continue;
+    }
+    // "--name=value", "--name value" and "-x value" all give a value.
+    std::string name = a, value;
+    bool inlineValue = false;
+    if (a.compare(0, 2, "--") == 0 && a.find('=') != std::string::npos) {
+      name = a.substr(0, a.find('='));
+      value = a.substr(a.find('=') + 1);
+      inlineValue = true;
+    }
+    auto take = [&]() -> std::string {
+      if (inlineValue) return value;
+      if (i + 1 >= args.size()) throw UsageError{"option " + name + " needs a value\n" + usage};
+      return args[++i];
+    };
+    if (name == "-h" || name == "--help") {
+      cl.help = true;
+    } else if (name == "--version") {
+      cl.version = true;
+    } else if (name == "-f" || name == "--format") {
+      formatText = take();
+    } else if (name == "-t" || name == "--threads") {
+      unsigned long n = parseNumber(take(), "thread count");
+      if (n > 256) throw UsageError{"at most 256 threads"};
+      cl.options.threads = unsigned(n);
+    } else if (name == "-b" || name == "--block-size") {
+      unsigned long n = parseNumber(take(), "block size");
+      if (n < cso::kBlockSize || n > cso::kMaxBlockSize || (n & (n - 1)))
+        throw UsageError{"invalid block size " + std::to_string(n) + " (a power of two from 2048 to 1048576)"};
+      cl.options.blockSize = uint32_t(n);
+      blockGiven = true;
+    } else if (name == "--slowest") {
+      cl.options.effort.slowest = true;
+    } else if (name == "--verify") {
+      cl.options.verify = true;
+    } else if (name == "-O" || name == "--output-dir") {
+      folder = take();
+      folderGiven = true;
+      if (folder.empty()) throw UsageError{"an empty folder name for -O"};
+      cl.folder = folder;
+    } else if (tool == Tool::Dax && name == "-d") {
+      decompress = true;
+    } else if (tool == Tool::Dax && name.compare(0, 2, "-l") == 0 && !inlineValue) {
+      cl.options.effort.level = parseLevel(name.substr(2), 0, 9, usageOf(tool));
+      compress = true;
+    } else {
+      throw UsageError{"unknown option '" + a + "'\n" + usage};
+    }
+  }
+  if (cl.help || cl.version) return cl;
+
+  if (tool == Tool::Ciso) {
+    if (words.empty()) throw UsageError{"missing LEVEL IN OUT\n" + usage};
+    cl.options.effort.level = parseLevel(words[0], 0, 9, usageOf(tool));
+    decompress = cl.options.effort.level == 0;
+    words.erase(words.begin());
+  } else if (decompress == compress) {
+    throw UsageError{std::string(decompress ? "-d and -l together" : "missing -lLEVEL or -d") + "\n" + usage};
+  }
+  const Format natural = decompress ? Format::Iso : tool == Tool::Ciso ? Format::Cso1 : Format::Dax;
+  cl.options.format = formatText.empty() ? natural : parseFormat(formatText);
+  if (decompress && cl.options.format != Format::Iso)
+    throw UsageError{std::string(tool == Tool::Ciso ? "level 0" : "-d") +
+                     " decompresses; give a level from 1 to 9 to write " + formatName(cl.options.format)};
+  if (blockGiven && cl.options.format != Format::Cso1 && cl.options.format != Format::Cso2 &&
+      cl.options.format != Format::Zso)
+    throw UsageError{std::string("--block-size applies to CSO and ZSO files only") +
+                     (cl.options.format == Format::Dax ? " (DAX frames are always 8192 bytes)" : "")};
+  if (cl.options.effort.level == 0 && isCompressed(cl.options.format) && cl.options.format != Format::Dax)
+    throw UsageError{std::string("level 0 cannot write ") + formatName(cl.options.format)};
+
+  if (folderGiven) {
+    if (words.empty()) throw UsageError{"missing IN\n" + usage};
+    for (const std::string& in : words)
+      cl.jobs.emplace_back(in, outputInFolder(folder, in, cl.options.format));
+  } else {
+    if (words.size() < 2) throw UsageError{"missing IN OUT\n" + usage};
+    if (words.size() > 2) throw UsageError{"several inputs need -O FOLDER for their outputs\n" + usage};
+    cl.jobs.emplace_back(words[0], words[1]);
+  }
+  return cl;
+}
+
+void convertFile(const std::string& inPath, const std::string& outPath, const ConvertOptions& options) {
+  InputFile in(inPath);
+  OutputFile out(outPath, {inPath});
+  std::unique_ptr<ImageSource> image = openImage(in);
+  const uint64_t size = image->size();
+  const bool packing = isCompressed(options.format);
+  if (!packing && image->format() == Format::Iso)
+    std::fprintf(stderr, "note: '%s' is not a compressed image; it is copied as it is\n", inPath.c_str());
+  ProgressLine progress(packing ? "Compressing" : "Decompressing", options.verify ? 2 * size : size);
+  switch (options.format) {
+  case Format::Iso:
+    copyImage(*image, out, options.threads, std::ref(progress));
+    break;
+  case Format::Dax:
+    dax::compress(*image, out, options.effort, options.threads, std::ref(progress));
+    break;
+  default: {
+    cso::WriteOptions w;
+    w.format = options.format;
+    w.effort = options.effort;
+    w.blockSize = options.blockSize;
+    w.threads = options.threads;
+    cso::write(*image, out, w, std::ref(progress));
+  }
+  }
+  const uint64_t written = out.position();
+  if (options.verify) {
+    out.finishWriting();
+    InputFile back(out.writtenPath());
+    // An image is compared as it is, even one that happens to start like a container.
+    std::unique_ptr<ImageSource> copy = packing ? openImage(back) : nullptr;
+    if (copy && copy->format() != options.format)
+      throw ToolError("verification failed: '" + outPath + "' does not read back as " + formatName(options.format));
+    compareImages(copy ? *copy : static_cast<const ByteSource&>(back), *image, "'" + outPath + "'",
+                  options.threads, [&](uint64_t done) { progress(size + done); });
+  }
+  out.commit();
+  progress.finish();
+  if (packing)
+    std::printf("Compressed %s (%s) into %s (%s, %.1f%%)\n", inPath.c_str(), describeSize(size).c_str(),
+                outPath.c_str(), describeSize(written).c_str(), size ? 100.0 * written / size : 100.0);
+  else
+    std::printf("Decompressed %s into %s (%s)\n", inPath.c_str(), outPath.c_str(), describeSize(size).c_str());
+  if (options.verify) std::printf("Verified %s: it reads back identical to %s\n", outPath.c_str(), inPath.c_str());
+}
+
+int runConverter(Tool tool, int argc, char** argv) {
+  const char* name = toolName(tool);
+  return runTool(name, [&] {
+    const CommandLine cl = parseCommandLine(tool, std::vector<std::string>(argv + 1, argv + argc));
+    if (cl.help) {
+      std::printf("%s\n%s\n%s\n", usageOf(tool), tool == Tool::Ciso ? kMoreCiso : kMoreDax, kOptions);
+      return 0;
+    }
+    if (cl.version) {
+      std::printf("%s (Kivo Workbench) %s\n", name, KIVO_VERSION);
+      return 0;
+    }
+    if (cl.jobs.size() > 1) {
+      std::set<std::string> outputs;
+      for (const auto& job : cl.jobs)
+        if (!outputs.insert(job.second).second)
+          throw UsageError{"two inputs would both be written to '" + job.second + "'"};
+    }
+    if (cl.folder.size()) {
+      std::error_code ec;
+      std::filesystem::create_directories(cl.folder, ec);
+      if (ec) throw ToolError("cannot make the folder '" + cl.folder + "': " + ec.message());
+    }
+    if (cl.jobs.size() == 1) {
+      convertFile(cl.jobs[0].first, cl.jobs[0].second, cl.options);
+      return 0;
+    }
+    // Each input on its own: one that fails does not stop the others.
+    int status = 0;
+    for (const auto& job : cl.jobs) {
+      try {
+        convertFile(job.first, job.second, cl.options);
+      } catch (...) {
+        status = reportFailure(name);
+      }
+    }
+    return status;
+  });
+}
+
+} // namespace kivo

@@ -1,0 +1,71 @@
+// A disc image as its bytes, whatever container holds it: a plain ISO, or a CSO, ZSO or DAX
+// file decoded block by block on demand. Every conversion reads its input through this.
+#pragma once
+
+#include "io.h"
+#include "pipeline.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kivo {
+
+enum class Format { Iso, Cso1, Cso2, Zso, Dax };
+
+/// "ISO", "CSO v1", "CSO v2", "ZSO", "DAX".
+const char* formatName(Format format);
+
+using Progress = std::function<void(uint64_t done)>;
+
+/// The decoded image: size() and readAt() give its bytes. readAt may be called from several
+/// threads at once.
+class ImageSource : public ByteSource {
+public:
+  virtual Format format() const = 0;
+};
+
+/// A container of fixed-size blocks, each stored or compressed on its own: reads decode only the
+/// blocks they touch, grouping neighbouring blocks into one read of the file.
+class BlockImage : public ImageSource {
+public:
+  uint64_t size() const override { return imageSize_; }
+  void readAt(uint64_t off, void* buf, size_t n) const override;
+  uint32_t blockSize() const { return blockSize_; }
+  uint64_t blockCount() const { return (imageSize_ + blockSize_ - 1) / blockSize_; }
+  /// Writes the whole image, decoded on `threads` threads (0: every usable core); throws
+  /// ToolError naming the first damaged block.
+  void decompress(ByteSink& out, const Progress& progress = {}, unsigned threads = 0) const;
+
+protected:
+  explicit BlockImage(const ByteSource& file) : file_(file) {}
+  struct Block {
+    uint64_t offset;
+    uint32_t length; // what is read: never more than the codec can use
+    Codec codec;
+    bool exact;      // length is the block's exact size, with no padding after it
+  };
+  virtual Block block(uint64_t i) const = 0;
+  /// The error for block i, which does not decode to its size.
+  virtual ToolError damaged(uint64_t i) const = 0;
+  uint32_t plainSize(uint64_t i) const;
+
+  const ByteSource& file_;
+  uint64_t imageSize_ = 0;
+  uint32_t blockSize_ = 1;
+};
+
+/// The image held in file, its container told by its first bytes; a file without a known
+/// signature is a plain image. Throws ToolError for a damaged container.
+std::unique_ptr<ImageSource> openImage(const ByteSource& file);
+
+/// Reads both whole, on `threads` threads, and throws ToolError naming the first byte where
+/// `written` differs from `original` (`what` names the written file in the message).
+void compareImages(const ByteSource& written, const ByteSource& original, const std::string& what,
+                   unsigned threads = 0, const Progress& progress = {});
+
+/// Writes all of src to out in order, reading it (and so decoding it) on `threads` threads.
+void copyImage(const ByteSource& src, ByteSink& out, unsigned threads = 0, const Progress& progress = {});
+
+} // namespace kivo

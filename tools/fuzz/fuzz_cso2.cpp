@@ -1,0 +1,13 @@
+// Feeds arbitrary bytes to the CSO reader with a version 2 file (deflate and LZ4 blocks, padded stored blocks): it must reject or decode them, never misbehave.
+#include "seeds.h"
+
+using namespace kivo;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::readContainer<cso::Reader>(data, size);
+  return 0;
+}
+
+extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
+  return fuzz::csoSeed(Format::Cso2, out, capacity);
+}
