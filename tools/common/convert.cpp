@@ -5,6 +5,7 @@
 #include "dax.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -213,14 +214,33 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
   return cl;
 }
 
+namespace {
+
+// The volume descriptor's "CD001" where a 2048-byte image, or a raw Mode 1 or Mode 2 one, has it.
+bool looksLikeDiscImage(const ImageSource& image) {
+  for (uint64_t at : {uint64_t(16) * 2048 + 1, uint64_t(16) * 2352 + 16 + 1, uint64_t(16) * 2352 + 24 + 1}) {
+    char id[5];
+    if (image.size() < at + sizeof id) continue;
+    image.readAt(at, id, sizeof id);
+    if (std::memcmp(id, "CD001", sizeof id) == 0) return true;
+  }
+  return false;
+}
+
+} // namespace
+
 void convertFile(const std::string& inPath, const std::string& outPath, const ConvertOptions& options) {
   InputFile in(inPath);
   OutputFile out(outPath, {inPath});
   std::unique_ptr<ImageSource> image = openImage(in);
   const uint64_t size = image->size();
   const bool packing = isCompressed(options.format);
-  if (!packing && image->format() == Format::Iso)
+  if (!packing && image->format() == Format::Iso) {
+    // A disc image picked by mistake is harmless to copy; any other file is a wrong pick.
+    if (!looksLikeDiscImage(*image))
+      throw ToolError("'" + inPath + "' is not a CSO, ZSO or DAX file, nor a disc image");
     std::fprintf(stderr, "note: '%s' is not a compressed image; it is copied as it is\n", inPath.c_str());
+  }
   ProgressLine progress(packing ? "Compressing" : "Decompressing", options.verify ? 2 * size : size);
   switch (options.format) {
   case Format::Iso:

@@ -3,6 +3,7 @@
 #include "image.h"
 #include "support.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -52,6 +53,24 @@ TEST(Converter, ThePageCommandLinesUnpackWhateverContainerTheyAreGiven) {
   writeFile(dir / "-x.iso", iso);
   EXPECT_EQ(runTool("ciso", {"1", "-x.iso", "-x.cso"}, dir.path).status, 0);
   EXPECT_EQ(formatOfFile(dir / "-x.cso"), Format::Cso1);
+}
+
+TEST(Converter, UnpackingAPlainFileCopiesADiscImageAndRefusesAnythingElse) {
+  TempDir dir;
+  auto iso = mixedBytes(40000, 3);
+  std::memcpy(&iso[16 * 2048 + 1], "CD001", 5);
+  writeFile(dir / "plain.iso", iso);
+  ToolRun r = runTool("ciso", {"0", "plain.iso", "copy.iso"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "copy.iso"), iso);
+  // A text file picked as a CSO by mistake must not turn into an "ISO".
+  writeFile(dir / "notes.cso", std::vector<uint8_t>(50000, 'x'));
+  for (const char* tool : {"ciso", "dax"}) {
+    r = runTool(tool, {std::string(tool) == "ciso" ? "0" : "-d", "notes.cso", "notes.iso"}, dir.path);
+    EXPECT_EQ(r.status, 2) << tool;
+    EXPECT_NE(r.output.find("is not a CSO, ZSO or DAX file, nor a disc image"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir / "notes.iso"));
+  }
 }
 
 TEST(Converter, OptionsChooseFormatBlockSizeThreadsAndVerify) {
