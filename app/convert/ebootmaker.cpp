@@ -1,5 +1,6 @@
 #include "ebootmaker.h"
 
+#include "shell/commandline.h"
 #include "shell/failure.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
@@ -12,8 +13,6 @@ namespace kivo {
 
 namespace {
 const QString kEboot = QStringLiteral("EBOOT.PBP");
-
-QString quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
 
 /// What is known of a file before a tool may rewrite it.
 struct Stamp {
@@ -48,8 +47,9 @@ bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& 
 }
 
 QString psxCommandLine(const EbootRequest& r) {
-  return QStringLiteral("psx.exe ") + quoted(r.title) + QLatin1Char(' ') + quoted(r.idPrefix + r.idNumber) +
-         QLatin1Char(' ') + quoted(r.level) + QLatin1Char(' ') + quoted(r.image);
+  return QStringLiteral("psx.exe ") + commandArgument(r.title) + QLatin1Char(' ') +
+         commandArgument(r.idPrefix + r.idNumber) + QLatin1Char(' ') + commandArgument(r.level) + QLatin1Char(' ') +
+         commandArgument(r.image);
 }
 
 QString joinFolder(const QString& folder, const QString& name) {
@@ -62,12 +62,13 @@ void enterToolFolder() {
 }
 
 void makeEboot(ToolRunner& runner, const EbootRequest& request) {
+  const QString line = psxCommandLine(request);  // a text it cannot carry starts nothing
   CurrentFolderGuard back;
   enterToolFolder();
   // An EBOOT.PBP that an earlier build could not move is still here; only a file this run of
   // psx wrote may go out under the new game's name.
   const Stamp before(kEboot);
-  runner.runAndWait(psxCommandLine(request), SW_SHOWNORMAL);
+  runner.runAndWait(line, SW_SHOWNORMAL);
   const Stamp after(kEboot);
   if (after.exists && !(after == before)) moveFile(kEboot, joinFolder(request.outputFolder, kEboot));
   // The key file comes from the user, spelt however they saved it.

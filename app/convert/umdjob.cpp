@@ -1,20 +1,23 @@
 #include "umdjob.h"
 
+#include "shell/commandline.h"
 #include "shell/platform.h"
 
 namespace kivo {
 
 namespace {
-QString quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+// The program's own tool path: a fixed name, quoted as the first word of a line is.
+QString tool(const char* name) { return QLatin1Char('"') + native(QString::fromLatin1(name)) + QLatin1Char('"'); }
 
+// The level is typed by the user: one argument whatever it holds, bare when it can be.
 QString ciso(const QString& level, const QString& in, const QString& out) {
-  return quoted(native(QStringLiteral("bin\\ciso.exe"))) + QLatin1Char(' ') + level + QLatin1Char(' ') +
-         quoted(in) + QLatin1Char(' ') + quoted(out);
+  return tool("bin\\ciso.exe") + QLatin1Char(' ') + commandArgument(level, Quoting::AsNeeded) + QLatin1Char(' ') +
+         commandArgument(in) + QLatin1Char(' ') + commandArgument(out);
 }
 
 QString dax(const QString& mode, const QString& in, const QString& out) {
-  return quoted(native(QStringLiteral("bin\\dax.exe"))) + QLatin1Char(' ') + mode + QLatin1Char(' ') +
-         quoted(in) + QLatin1Char(' ') + quoted(out);
+  return tool("bin\\dax.exe") + QLatin1Char(' ') + commandArgument(mode, Quoting::AsNeeded) + QLatin1Char(' ') +
+         commandArgument(in) + QLatin1Char(' ') + commandArgument(out);
 }
 }  // namespace
 

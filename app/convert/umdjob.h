@@ -20,7 +20,8 @@ struct UmdStep {
 /// The image the two-step conversions write and read in the current folder.
 inline const QString kTempImage = QStringLiteral("temp.iso");
 
-/// The tool lines for a conversion. Source, destination and level go in exactly as typed.
+/// The tool lines for a conversion. Source, destination and level each reach the tool as one
+/// argument, exactly as typed; throws Failure when one cannot be carried.
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
                               const QString& destination, const QString& level);
 

@@ -2,6 +2,7 @@
 
 #include "ttfcomp.h"
 
+#include "shell/commandline.h"
 #include "shell/failure.h"
 #include "shell/platform.h"
 #include "shell/safefile.h"
@@ -38,7 +39,7 @@ QString fromCodePage(const std::string& s) {
 }  // namespace
 
 QString pgfCommandLine(const QString& fontPath, const QString& outputPath) {
-  return QStringLiteral("pgf.exe \"%1\" \"%2\"").arg(fontPath, outputPath);
+  return QStringLiteral("pgf.exe ") + commandArgument(fontPath) + QLatin1Char(' ') + commandArgument(outputPath);
 }
 
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
@@ -61,8 +62,9 @@ QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& prog
 
 void startFontBuild(const QString& fontPath, const QString& outputPath, const QString& programFolder,
                     ToolRunner& runner) {
+  const QString line = pgfCommandLine(fontPath, outputPath);  // before leaving the program folder
   enterToolFolder();
-  runner.startAndForget(pgfCommandLine(fontPath, outputPath), SW_SHOWMINIMIZED);
+  runner.startAndForget(line, SW_SHOWMINIMIZED);
   setCurrentFolder(programFolder);
 }
 

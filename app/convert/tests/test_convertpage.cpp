@@ -152,7 +152,7 @@ private slots:
     QTest::newRow("iso-dax empty level") << "isodax" << "" << QStringList{R"("bin/dax.exe" -l "/g/a.iso" "rel.cso")"};
     QTest::newRow("dax-cso empty level") << "daxcso" << ""
                                          << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "temp.iso")",
-                                                        R"("bin/ciso.exe"  "temp.iso" "rel.cso")"};
+                                                        R"("bin/ciso.exe" "" "temp.iso" "rel.cso")"};
   }
   void convertStartsTheSelectedConversion() {
     QFETCH(QString, radio);
@@ -173,6 +173,72 @@ private slots:
       QCOMPARE(s.showState, int(SW_SHOWNORMAL));
       QCOMPARE(s.currentFolder, program.path());
     }
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void hostileNamesReachTheToolsAsOneArgumentEach() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    for (const QString& name : hostileTexts()) {
+      fakes.runner.starts.clear();
+      page.complvlbox->setCurrentText(name);
+      page.source->setText(name);
+      page.destination->setText(name + ".cso");
+      const QString level = page.complvlbox->currentText(), in = page.source->text(), out = page.destination->text();
+      page.isocso->click();
+      page.convertClick();
+      page.isodax->click();
+      page.convertClick();
+      page.daxcso->click();
+      page.convertClick();
+
+      page.PSXtitle->setText(name);
+      page.PSXid1->setCurrentText(name);
+      page.PSXid2->setText(name);
+      page.PSXcomplvl->setCurrentText(name);
+      page.PSXoutput->setText(name + ".iso");
+      page.psxgoClick();
+
+      page.rastleiso->setText(name + ".iso");
+      page.rastlepbp->setText(name);
+      page.rastledoClick();
+
+      const QList<QStringList> expected{
+          {level, in, out},
+          {"-l" + level, in, out},
+          {"-d", in, "temp.iso"},
+          {level, "temp.iso", out},
+          {page.PSXtitle->text(), page.PSXid1->currentText() + page.PSXid2->text(), page.PSXcomplvl->currentText(),
+           page.PSXoutput->text()},
+          {"-o", page.rastleiso->text(), page.rastlepbp->text()},
+      };
+      QCOMPARE(fakes.runner.starts.size(), size_t(expected.size()));
+      for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(splitArguments(fakes.runner.starts[size_t(i)].commandLine), expected[i]);
+    }
+    QVERIFY(fakes.messages.boxes.empty());
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void aTextNoCommandLineCarriesStartsNothing() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    program.write("temp.iso", "kept");
+    const QString broken = QString(QChar(0xDC00)) + "game.iso";
+    page.daxcso->click();
+    page.source->setText(broken);
+    page.destination->setText("out.cso");
+    page.convertClick();
+    page.rastlepbp->setText(broken);
+    page.rastledoClick();
+    page.PSXoutput->setText(broken);
+    page.psxgoClick();
+    QVERIFY(fakes.runner.starts.empty());
+    QCOMPARE(fakes.messages.errors().size(), 3);
+    QVERIFY(fakes.messages.errors()[0].startsWith("This text cannot be passed to a tool"));
+    QCOMPARE(program.read("temp.iso"), QByteArray("kept"));  // nothing of the conversion ran
     QCOMPARE(QDir::currentPath(), program.path());
   }
 
@@ -236,7 +302,8 @@ private slots:
     page.PSXtitle->setText("Crash \"Bandicoot\"");
     QTest::mouseClick(page.psxgo, Qt::LeftButton);
     QCOMPARE(fakes.runner.commandLines().last(),
-             QString(R"(psx.exe "Crash "Bandicoot"" "SCES12345" "9" "%1")").arg(program.filePath("games/crash.ISO")));
+             QString("psx.exe \"Crash \\\"Bandicoot\\\"\" \"SCES12345\" \"9\" \"%1\"").arg(program.filePath("games/crash.ISO")));
+    QCOMPARE(splitArguments(fakes.runner.commandLines().last()).first(), page.PSXtitle->text());
     QCOMPARE(fakes.runner.starts.back().currentFolder, program.filePath("bin"));
     QCOMPARE(QDir::currentPath(), program.path());
   }

@@ -162,6 +162,34 @@ private slots:
     QVERIFY(program.read("psp/CRASH/EBOOT.iso") == raw);
     QVERIFY(fakes.messages.boxes.empty());
   }
+
+  void aQuoteInAFileNameOpensNoOtherOption() {
+    TempProgramFolder program;
+    copyTools(program);
+    const int sectors = 40;
+    const QString image = program.write("games/ff7.iso", discImage(sectors));
+    QDir().mkpath(program.filePath("psp"));
+    TFrame1 page(services);
+    page.PSXoutput->setText(image);
+    page.psxeboot->setText(program.filePath("psp"));
+    page.psxgoClick();
+    const QString eboot = program.filePath("psp/EBOOT.PBP");
+    QVERIFY(QFile::exists(eboot));
+
+    // The user's folder holds FF7.PBP and a file whose name once split into "-o" "ciso".
+    const QString hostile = program.filePath("games/FF7.PBP\" -o \"ciso");
+    QVERIFY(QFile::copy(eboot, hostile));
+    QVERIFY(QFile::copy(eboot, program.filePath("games/FF7.PBP")));
+    const QStringList tools = QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+    const QByteArray ciso = program.read("bin/ciso");
+    page.rastlepbp->setText(hostile);
+    page.rastleiso->setText(program.filePath("games/out.iso"));
+    QTest::mouseClick(page.rastledo, Qt::LeftButton);
+    QVERIFY(waitForFile(program.filePath("games/out.iso"), sectors * 2352));
+    QCOMPARE(program.read("bin/ciso"), ciso);
+    QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name), tools);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
 };
 
 QTEST_MAIN(ConvertRealTest)

@@ -251,6 +251,20 @@ private slots:
     QVERIFY(x.atProgramFolder());
   }
 
+  void hostileFileNamesReachPgfAsOneArgumentEach() {
+    Xmb x;
+    x.fakes.dialogs.moveCurrentFolder = false;
+    for (const QString& name : hostileTexts()) {
+      if (name.isEmpty()) continue;  // a cancelled dialog keeps the name it had
+      x.fakes.dialogs.answers = {name + ".ttf", name + ".pgf"};
+      x.page.changefontClick();
+      x.page.buildfontClick();
+      QCOMPARE(splitArguments(x.fakes.runner.starts.back().commandLine), (QStringList{name + ".ttf", name + ".pgf"}));
+      QVERIFY(x.atProgramFolder());
+    }
+    QVERIFY(x.fakes.messages.errors().isEmpty());
+  }
+
   void theCaptionsReallyShowTheChosenFont_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("face");

@@ -1,5 +1,7 @@
 #include "fakes.h"
 
+#include "shell/commandline.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -106,6 +108,34 @@ QString TempProgramFolder::write(const QString& relative, const QByteArray& byte
 QByteArray TempProgramFolder::read(const QString& relative) const {
   QFile file(dir_.filePath(relative));
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList hostileTexts() {
+  return {
+      QStringLiteral("FF7.PBP\" -o \"ciso"),
+      QStringLiteral("a\"b"),
+      QStringLiteral("\""),
+      QStringLiteral("\\\""),
+      QStringLiteral("C:\\Games\\"),
+      QStringLiteral("dir\\\\"),
+      QStringLiteral("a\\\\\"b c"),
+      QStringLiteral("x; rm -rf ~"),
+      QStringLiteral("$(touch pwned)"),
+      QStringLiteral("`touch pwned`"),
+      QStringLiteral("two\nlines.iso"),
+      QStringLiteral("  blanks\tand  tabs  "),
+      QStringLiteral("Who Wants to Be a Millionaire? *.iso"),
+      QStringLiteral("-o"),
+      QStringLiteral("Crash \u00e9t\u00e9 \u30b2\u30fc\u30e0 \U0001F3AE.pbp"),
+      QString(),
+  };
+}
+
+QStringList splitArguments(const QString& commandLine) {
+  QStringList out;
+  const std::vector<std::string> words = splitCommandLine(commandLine.toStdString());
+  for (size_t i = 1; i < words.size(); ++i) out << QString::fromStdString(words[i]);
+  return out;
 }
 
 }  // namespace kivo::testing

@@ -95,6 +95,15 @@ public:
   QStringList commands;
 };
 
+/// Names and typed texts that have broken command lines before: a quote, a quote that opens
+/// new options, backslashes before a quote and at the end, shell syntax, a newline, blanks,
+/// wildcards, non-ASCII. Each must reach its tool as one argument equal to itself.
+QStringList hostileTexts();
+
+/// The arguments a command line gives the program after the runner's split (the program's
+/// own name left out).
+QStringList splitArguments(const QString& commandLine);
+
 /// All fakes, wired into one Services bundle.
 struct FakeServices {
   RecordingRunner runner;
