@@ -4,8 +4,8 @@
 #include "shell/failure.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
+#include "shell/toolactivity.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,20 +13,6 @@ namespace kivo {
 
 namespace {
 const QString kEboot = QStringLiteral("EBOOT.PBP");
-
-/// What is known of a file before a tool may rewrite it.
-struct Stamp {
-  bool exists;
-  QDateTime modified;
-  qint64 size;
-  explicit Stamp(const QString& path) {
-    const QFileInfo info(path);
-    exists = info.isFile();
-    modified = exists ? info.lastModified() : QDateTime();
-    size = exists ? info.size() : -1;
-  }
-  bool operator==(const Stamp& o) const { return exists == o.exists && modified == o.modified && size == o.size; }
-};
 }  // namespace
 
 QString stagedName(Artwork artwork) {
@@ -67,10 +53,23 @@ void makeEboot(ToolRunner& runner, const EbootRequest& request) {
   enterToolFolder();
   // An EBOOT.PBP that an earlier build could not move is still here; only a file this run of
   // psx wrote may go out under the new game's name.
-  const Stamp before(kEboot);
-  runner.runAndWait(line, SW_SHOWNORMAL);
-  const Stamp after(kEboot);
-  if (after.exists && !(after == before)) moveFile(kEboot, joinFolder(request.outputFolder, kEboot));
+  const FileStamp before = FileStamp::of(kEboot);
+  runner.runAndWait(line, SW_SHOWNORMAL, {QStringLiteral("PS1 EBOOT.PBP"), {request.image}, kEboot});
+  const FileStamp after = FileStamp::of(kEboot);
+  if (after.exists && after != before) {
+    const QString target = joinFolder(request.outputFolder, kEboot);
+    if (moveFile(kEboot, target)) {
+      runner.settleLastRun(target);
+    } else {
+      const QString left = QDir::current().absoluteFilePath(kEboot);
+      runner.settleLastRun({}, fileExists(target)
+                                   ? QStringLiteral("%1 already exists; the new EBOOT.PBP stays in the tool folder as %2.")
+                                         .arg(target, left)
+                                   : QStringLiteral("The new EBOOT.PBP could not be moved to %1; it stays in the tool "
+                                                    "folder as %2.")
+                                         .arg(target, left));
+    }
+  }
   // The key file comes from the user, spelt however they saved it.
   const QString keys = findIgnoringCase(QStringLiteral("keys.bin"));
   if (fileExists(keys)) copyFile(keys, joinFolder(request.outputFolder, QStringLiteral("KEYS.BIN")), true);

@@ -19,21 +19,36 @@ QString dax(const QString& mode, const QString& in, const QString& out) {
   return tool("bin\\dax.exe") + QLatin1Char(' ') + commandArgument(mode, Quoting::AsNeeded) + QLatin1Char(' ') +
          commandArgument(in) + QLatin1Char(' ') + commandArgument(out);
 }
+QString title(UmdConversion conversion) {
+  switch (conversion) {
+  case UmdConversion::IsoToCso: return QStringLiteral("ISO to CSO");
+  case UmdConversion::IsoToDax: return QStringLiteral("ISO to DAX");
+  case UmdConversion::CsoToIso: return QStringLiteral("CSO to ISO");
+  case UmdConversion::CsoToDax: return QStringLiteral("CSO to DAX");
+  case UmdConversion::DaxToIso: return QStringLiteral("DAX to ISO");
+  case UmdConversion::DaxToCso: return QStringLiteral("DAX to CSO");
+  }
+  return {};
+}
 }  // namespace
 
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, const QString& destination,
                               const QString& level) {
   const QString compress = QStringLiteral("-l") + level;
   const QString decompress = QStringLiteral("-d");
+  const ToolJob whole{title(conversion), {source}, destination};
+  const ToolJob first{title(conversion) + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
+  const ToolJob second{title(conversion) + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
   switch (conversion) {
-  case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false}};
-  case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false}};
-  case UmdConversion::CsoToIso: return {{ciso(QStringLiteral("0"), source, destination), false}};
+  case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false, whole}};
+  case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false, whole}};
+  case UmdConversion::CsoToIso: return {{ciso(QStringLiteral("0"), source, destination), false, whole}};
   case UmdConversion::CsoToDax:
-    return {{ciso(QStringLiteral("0"), source, kTempImage), true}, {dax(compress, kTempImage, destination), true}};
-  case UmdConversion::DaxToIso: return {{dax(decompress, source, destination), false}};
+    return {{ciso(QStringLiteral("0"), source, kTempImage), true, first},
+            {dax(compress, kTempImage, destination), true, second}};
+  case UmdConversion::DaxToIso: return {{dax(decompress, source, destination), false, whole}};
   case UmdConversion::DaxToCso:
-    return {{dax(decompress, source, kTempImage), true}, {ciso(level, kTempImage, destination), true}};
+    return {{dax(decompress, source, kTempImage), true, first}, {ciso(level, kTempImage, destination), true, second}};
   }
   return {};
 }
@@ -49,10 +64,13 @@ void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QStrin
   // pack under the new name.
   if (steps.size() > 1) deleteFile(kTempImage);
   for (const UmdStep& step : steps) {
-    if (step.wait)
-      runner.runAndWait(step.commandLine, SW_SHOWNORMAL);
-    else
-      runner.startAndForget(step.commandLine, SW_SHOWNORMAL);
+    if (!step.wait) {
+      runner.startAndForget(step.commandLine, SW_SHOWNORMAL, step.job);
+      continue;
+    }
+    runner.runAndWait(step.commandLine, SW_SHOWNORMAL, step.job);
+    // A cancel ends the whole conversion; what follows the tools still runs.
+    if (runner.lastRunCancelled()) break;
   }
   if (conversion == UmdConversion::CsoToDax) deleteFile(kTempImage);
 }

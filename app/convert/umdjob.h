@@ -15,6 +15,7 @@ enum class UmdConversion { IsoToCso, IsoToDax, CsoToIso, CsoToDax, DaxToIso, Dax
 struct UmdStep {
   QString commandLine;
   bool wait = false;  ///< run-and-wait; otherwise start-and-forget
+  ToolJob job;        ///< what the step reads and writes
 };
 
 /// The image the two-step conversions write and read in the current folder.

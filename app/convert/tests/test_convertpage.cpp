@@ -242,6 +242,85 @@ private slots:
     QCOMPARE(QDir::currentPath(), program.path());
   }
 
+  // What the user sees of a job: one the handler waits for (CSO to DAX, two steps) and one
+  // started beside the page (ISO to CSO), each ending in the four ways a job can end.
+  void eachConversionReportsHowItEnded_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("outcome");
+    for (const char* radio : {"csodax", "isocso"})
+      for (const char* outcome : {"success", "status", "missing", "cancel"})
+        QTest::newRow(qPrintable(QString("%1 %2").arg(radio, outcome))) << radio << outcome;
+  }
+  void eachConversionReportsHowItEnded() {
+    QFETCH(QString, radio);
+    QFETCH(QString, outcome);
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    RecordingRunner& runner = fakes.runner;
+    const QString source = program.write("games/a.src", "image"), destination = program.filePath("games/a.out");
+    const auto writeOutput = [&](const StartRecord& s) {
+      QFile out(QDir::current().absoluteFilePath(s.job.writes));
+      QVERIFY(out.open(QIODevice::WriteOnly) && out.write("image") == 5);
+    };
+    if (outcome == "success") runner.onStart = writeOutput;
+    if (outcome == "status") {
+      runner.exitCode = 2;
+      runner.toolMessages = {"converting...", "tool: a.src is not an image of that kind"};
+    }
+    if (outcome == "cancel") {
+      runner.onStart = writeOutput;  // half of it, when the user cancels
+      runner.cancelStarts = 1;
+    }
+    page.findChild<QRadioButton*>(radio)->click();
+    page.source->setText(source);
+    page.destination->setText(destination);
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+
+    const bool waited = radio == "csodax";
+    const auto& entries = runner.activity.entries();
+    QCOMPARE(int(entries.size()), outcome == "cancel" || !waited ? 1 : 2);  // a cancel ends the conversion
+    const JobEntry& first = entries.front();
+    QCOMPARE(first.waited, waited);
+    QCOMPARE(first.title, waited ? QString("CSO to DAX, step 1 of 2") : QString("ISO to CSO"));
+    QCOMPARE(first.reads, QStringList{source});
+    QCOMPARE(first.writes, waited ? program.filePath("temp.iso") : destination);
+    if (outcome == "success") {
+      for (const JobEntry& e : entries) QCOMPARE(e.state, JobState::Succeeded);
+      QCOMPARE(entries.back().result, destination);
+      QCOMPARE(entries.back().resultSize, 5);
+    } else if (outcome == "status") {
+      for (const JobEntry& e : entries) QCOMPARE(e.state, JobState::Failed);
+      QCOMPARE(first.failure, QString("tool: a.src is not an image of that kind"));
+    } else if (outcome == "missing") {
+      QCOMPARE(first.state, JobState::Failed);
+      QCOMPARE(first.failure, QString("The tool ended without writing %1.").arg(first.writes));
+    } else {
+      QCOMPARE(first.state, JobState::Cancelled);
+      QVERIFY(!QFile::exists(first.writes));
+      QVERIFY(!QFile::exists(destination));
+    }
+    QVERIFY(!QFile::exists(program.filePath("temp.iso")));  // CSO to DAX clears it however it went
+    QVERIFY(fakes.messages.boxes.empty());                  // nothing of this comes in a box
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void makeIsoNamesWhatRastleWrites() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    page.rastlepbp->setText("/g/CRASH/EBOOT.PBP");
+    page.rastleiso->setText("crash.iso");
+    page.rastledoClick();
+    page.rastleiso->clear();  // rastle then writes beside the input
+    page.rastledoClick();
+    const auto& entries = fakes.runner.activity.entries();
+    QCOMPARE(entries[0].title, QString("EBOOT.PBP to ISO"));
+    QCOMPARE(entries[0].reads, QStringList{"/g/CRASH/EBOOT.PBP"});
+    QCOMPARE(entries[0].writes, program.filePath("bin/crash.iso"));  // relative to the tool folder
+    QCOMPARE(entries[1].writes, QString("/g/CRASH/EBOOT.iso"));
+  }
+
   void umdBrowseTakesTheDialogNames() {
     TempProgramFolder program;
     FakeServices fakes;

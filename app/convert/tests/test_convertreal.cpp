@@ -1,11 +1,14 @@
 // The Convert page with the real runner and the converters of the build's tool folder, in a
 // temporary copy of the program folder: the files a user would find after each click.
 #include "convert/convertpage.h"
+#include "shell/activityview.h"
 #include "shell/processrunner.h"
 #include "shell/tests/kit/fakes.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRandomGenerator>
@@ -189,6 +192,98 @@ private slots:
     QCOMPARE(program.read("bin/ciso"), ciso);
     QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name), tools);
     QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  // A 50 MB image through the real runner and tools: progress that rises to the end, a window
+  // that paints while a handler waits, and a Cancel that leaves nothing half-written.
+  void aLongConversionIsSeenAtWork() {
+    TempProgramFolder program;
+    copyTools(program);
+    const QString iso = program.write("games/big.iso", discImage(25600));
+    const auto games = [&](const char* name) { return program.filePath(QStringLiteral("games/") + name); };
+    const auto leftovers = [&] {
+      QStringList found;
+      for (const QString& folder : {program.path(), program.filePath("games")})
+        found += QDir(folder).entryList({"*.part*", "temp.iso", "*.dax"}, QDir::Files);
+      return found;
+    };
+    TFrame1 page(services);
+    page.resize(785, 474);
+    page.show();
+    ToolActivity& activity = runner.activity();
+    WaitDialogPresenter dialogs(&page);
+    runner.setWaitPresenter(&dialogs);
+
+    // Started beside the page: its reports rise to 100 %.
+    QList<int> seen;
+    const auto watch = connect(&activity, &ToolActivity::changed, this, [&](int id) {
+      const int p = activity.entry(id)->percent();
+      if (p >= 0 && (seen.isEmpty() || seen.last() != p)) seen << p;
+    });
+    page.complvlbox->setCurrentText("1");
+    convert(page, page.isocso, iso, games("big.cso"));
+    QTRY_VERIFY_WITH_TIMEOUT(activity.runningCount() == 0, 120000);
+    disconnect(watch);
+    const JobEntry& packed = activity.entries().back();
+    QCOMPARE(packed.state, JobState::Succeeded);
+    QCOMPARE(packed.result, games("big.cso"));
+    QVERIFY(packed.resultSize > 0);
+    QVERIFY2(seen.size() >= 3 && std::is_sorted(seen.begin(), seen.end()) && seen.last() == 100,
+             qPrintable(QString("progress seen: %1").arg([&] {
+               QStringList l;
+               for (int p : seen) l << QString::number(p);
+               return l.join(' ');
+             }())));
+
+    // Waited for: the window goes on painting, behind a modal dialog.
+    int paintsWhileWaiting = 0;
+    struct PaintCounter : QObject {
+      std::function<void()> onPaint;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) onPaint();
+        return false;
+      }
+    } counter;
+    counter.onPaint = [&] {
+      if (activity.runningCount() > 0 && qobject_cast<WaitDialog*>(QApplication::activeModalWidget())) ++paintsWhileWaiting;
+    };
+    page.installEventFilter(&counter);
+    QTimer repaint;
+    connect(&repaint, &QTimer::timeout, &page, qOverload<>(&QWidget::update));
+    repaint.start(20);
+    convert(page, page.csodax, games("big.cso"), games("big.dax"));
+    repaint.stop();
+    QVERIFY2(paintsWhileWaiting > 0, "no paint event arrived while the handler waited");
+    QVERIFY(QFileInfo(games("big.dax")).size() > 0);
+    QCOMPARE(activity.entries().back().state, JobState::Succeeded);
+    QTRY_VERIFY(!QApplication::activeModalWidget());  // taken down once the handler is done
+    QFile::remove(games("big.dax"));
+
+    // Cancel in the dialog, once the first step is under way: nothing of either step remains,
+    // and the second step never starts.
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, this, [&] {
+      auto* dialog = qobject_cast<WaitDialog*>(QApplication::activeModalWidget());
+      const JobEntry& e = activity.entries().back();
+      if (dialog && e.percent() > 0 && dialog->cancel->isEnabled()) dialog->cancel->click();
+    });
+    canceller.start(10);
+    const size_t before = activity.entries().size();
+    convert(page, page.csodax, games("big.cso"), games("big.dax"));
+    canceller.stop();
+    QCOMPARE(activity.entries().size(), before + 1);
+    QCOMPARE(activity.entries().back().state, JobState::Cancelled);
+    QCOMPARE(leftovers(), QStringList());
+
+    // Stop on a job started beside the page.
+    convert(page, page.isodax, iso, games("big.dax"));
+    const int id = activity.entries().back().id;
+    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->percent() > 0 || activity.entry(id)->finished(), 60000);
+    activity.requestCancel(id);
+    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->finished(), 10000);
+    QCOMPARE(activity.entry(id)->state, JobState::Cancelled);
+    QCOMPARE(leftovers(), QStringList());
+    runner.setWaitPresenter(nullptr);
   }
 };
 

@@ -7,23 +7,43 @@
 
 namespace kivo::testing {
 
-void RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show) {
-  starts.push_back({kind, line, show, QDir::currentPath()});
+int RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show, const ToolJob& job) {
+  starts.push_back({kind, line, show, QDir::currentPath(), job});
+  const bool tool = kind != StartRecord::OpenWithShell;
+  const int id = tool ? activity.begin(job, line, kind == StartRecord::RunAndWait) : 0;
   if (onStart) onStart(starts.back());
+  if (!tool) return 0;
+  lastId_ = id;
+  for (const QString& message : toolMessages) activity.addOutput(id, message.toUtf8() + '\n', ToolActivity::Stream::Err);
+  if (cancelStarts > 0) {
+    --cancelStarts;
+    activity.requestCancel(id);
+    activity.finish(id, 0, true);
+  } else {
+    activity.finish(id, int(exitCode), false);
+  }
+  return id;
 }
 
-uint32_t RecordingRunner::runAndWait(const QString& commandLine, int showState) {
-  record(StartRecord::RunAndWait, commandLine, showState);
-  return exitCode;
+uint32_t RecordingRunner::runAndWait(const QString& commandLine, int showState, const ToolJob& job) {
+  lastRun_ = record(StartRecord::RunAndWait, commandLine, showState, job);
+  lastCancelled_ = activity.entry(lastRun_)->state == JobState::Cancelled;
+  return lastCancelled_ ? 0 : exitCode;
 }
 
-void RecordingRunner::startAndForget(const QString& commandLine, int showState) {
-  record(StartRecord::StartAndForget, commandLine, showState);
+void RecordingRunner::startAndForget(const QString& commandLine, int showState, const ToolJob& job) {
+  record(StartRecord::StartAndForget, commandLine, showState, job);
 }
 
 void RecordingRunner::openWithShell(const QString& target, int showState) {
-  record(StartRecord::OpenWithShell, target, showState);
+  record(StartRecord::OpenWithShell, target, showState, {});
 }
+
+void RecordingRunner::settleLastRun(const QString& resultPath, const QString& failure) {
+  activity.settle(lastRun_, resultPath, failure);
+}
+
+const JobEntry& RecordingRunner::lastEntry() const { return *activity.entry(lastId_); }
 
 QStringList RecordingRunner::commandLines() const {
   QStringList lines;
