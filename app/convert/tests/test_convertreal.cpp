@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace kivo;
 using namespace kivo::testing;
@@ -284,6 +286,36 @@ private slots:
     QCOMPARE(activity.entry(id)->state, JobState::Cancelled);
     QCOMPARE(leftovers(), QStringList());
     runner.setWaitPresenter(nullptr);
+  }
+
+  // A real full file system: the failure reaches the user with the tool's reason, and nothing
+  // half-written is left on it.
+  void aFullDiskIsAFailureTheUserSees() {
+    if (geteuid() != 0) QSKIP("mounting a small file system needs root");
+    TempProgramFolder program;
+    copyTools(program);
+    QVERIFY(QDir().mkpath(program.filePath("full")));
+    const QByteArray full = QFile::encodeName(program.filePath("full"));
+    if (::mount("tmpfs", full.constData(), "tmpfs", 0, "size=128k") != 0) QSKIP("no tmpfs here");
+    struct Unmount {
+      QByteArray at;
+      ~Unmount() { ::umount(at.constData()); }
+    } unmount{full};
+    const QString iso = program.write("games/a.iso", discImage(300));  // 600 KiB: more than there is room for
+    TFrame1 page(services);
+    const auto& entries = runner.activity().entries();
+    const size_t before = entries.size();
+    convert(page, page.isodax, iso, program.filePath("full/a.dax"));
+    convert(page, page.isocso, iso, program.filePath("full/a.cso"));
+    QTRY_VERIFY_WITH_TIMEOUT(runner.activity().runningCount() == 0, 60000);
+    QCOMPARE(entries.size(), before + 2);
+    for (size_t i = before; i < entries.size(); ++i) {
+      const JobEntry& e = entries[i];
+      QCOMPARE(e.state, JobState::Failed);
+      QVERIFY2(e.failure.contains("space", Qt::CaseInsensitive), qPrintable(e.failure));
+    }
+    QCOMPARE(QDir(program.filePath("full")).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(fakes.messages.boxes.empty());
   }
 };
 
