@@ -261,8 +261,8 @@ private slots:
     QTRY_VERIFY(!QApplication::activeModalWidget());  // taken down once the handler is done
     QFile::remove(games("big.dax"));
 
-    // Cancel in the dialog, once the first step is under way: nothing of either step remains,
-    // and the second step never starts.
+    // Cancel in the dialog once a step is under way: nothing of either step remains, and no step
+    // starts after the cancelled one (which step it hits depends on the machine's speed).
     QTimer canceller;
     connect(&canceller, &QTimer::timeout, this, [&] {
       auto* dialog = qobject_cast<WaitDialog*>(QApplication::activeModalWidget());
@@ -273,16 +273,22 @@ private slots:
     const size_t before = activity.entries().size();
     convert(page, page.csodax, games("big.cso"), games("big.dax"));
     canceller.stop();
-    QCOMPARE(activity.entries().size(), before + 1);
+    const size_t added = activity.entries().size() - before;
+    QVERIFY(added == 1 || added == 2);
     QCOMPARE(activity.entries().back().state, JobState::Cancelled);
+    if (added == 2) QCOMPARE(activity.entries()[before].state, JobState::Succeeded);
     QCOMPARE(leftovers(), QStringList());
 
-    // Stop on a job started beside the page.
+    // Stop on a job started beside the page, as soon as it has written some of its output.
+    const auto stopper = connect(&activity, &ToolActivity::changed, this, [&](int which) {
+      const JobEntry* e = activity.entry(which);
+      if (!e->waited && e->percent() > 0 && e->percent() < 100) activity.requestCancel(which);
+    });
+    page.complvlbox->setCurrentText("9");
     convert(page, page.isodax, iso, games("big.dax"));
     const int id = activity.entries().back().id;
-    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->percent() > 0 || activity.entry(id)->finished(), 60000);
-    activity.requestCancel(id);
-    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->finished(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->finished(), 60000);
+    disconnect(stopper);
     QCOMPARE(activity.entry(id)->state, JobState::Cancelled);
     QCOMPARE(leftovers(), QStringList());
     runner.setWaitPresenter(nullptr);
