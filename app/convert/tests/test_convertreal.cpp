@@ -224,7 +224,6 @@ private slots:
       QList<int>& seen = seenBy[id];
       if (p >= 0 && (seen.isEmpty() || seen.last() != p)) seen << p;
     });
-    page.complvlbox->setCurrentText("1");
     convert(page, page.isocso, iso, games("big.cso"));
     QTRY_VERIFY_WITH_TIMEOUT(activity.runningCount() == 0, 120000);
     disconnect(watch);
@@ -233,7 +232,8 @@ private slots:
     QCOMPARE(packed.state, JobState::Succeeded);
     QCOMPARE(packed.result, games("big.cso"));
     QVERIFY(packed.resultSize > 0);
-    QVERIFY2(seen.size() >= 3 && std::is_sorted(seen.begin(), seen.end()) && seen.last() == 100,
+    // From 0 at the start to 100 at the end, never back; how many steps between depends on speed.
+    QVERIFY2(seen.size() >= 2 && seen.first() == 0 && std::is_sorted(seen.begin(), seen.end()) && seen.last() == 100,
              qPrintable(QString("progress seen: %1").arg([&] {
                QStringList l;
                for (int p : seen) l << QString::number(p);
@@ -264,30 +264,27 @@ private slots:
     QTRY_VERIFY(!QApplication::activeModalWidget());  // taken down once the handler is done
     QFile::remove(games("big.dax"));
 
-    // Cancel in the dialog once a step is under way: nothing of either step remains, and no step
-    // starts after the cancelled one (which step it hits depends on the machine's speed).
-    QTimer canceller;
-    connect(&canceller, &QTimer::timeout, this, [&] {
+    // Cancel in the dialog as soon as the first step reports: nothing of it remains, and the
+    // second step never starts.
+    const auto canceller = connect(&activity, &ToolActivity::changed, this, [&](int which) {
+      const JobEntry* e = activity.entry(which);
       auto* dialog = qobject_cast<WaitDialog*>(QApplication::activeModalWidget());
-      const JobEntry& e = activity.entries().back();
-      if (dialog && e.percent() > 0 && dialog->cancel->isEnabled()) dialog->cancel->click();
+      if (e->waited && !e->finished() && e->percent() >= 0 && dialog && dialog->cancel->isEnabled())
+        dialog->cancel->click();
     });
-    canceller.start(10);
     const size_t before = activity.entries().size();
     convert(page, page.csodax, games("big.cso"), games("big.dax"));
-    canceller.stop();
-    const size_t added = activity.entries().size() - before;
-    QVERIFY(added == 1 || added == 2);
+    disconnect(canceller);
+    QCOMPARE(activity.entries().size(), before + 1);
     QCOMPARE(activity.entries().back().state, JobState::Cancelled);
-    if (added == 2) QCOMPARE(activity.entries()[before].state, JobState::Succeeded);
     QCOMPARE(leftovers(), QStringList());
 
     // Stop on a job started beside the page, as soon as it has written some of its output.
+    const int last = activity.entries().back().id;
     const auto stopper = connect(&activity, &ToolActivity::changed, this, [&](int which) {
       const JobEntry* e = activity.entry(which);
-      if (!e->waited && e->percent() > 0 && e->percent() < 100) activity.requestCancel(which);
+      if (which > last && e->percent() > 0 && e->percent() < 100) activity.requestCancel(which);
     });
-    page.complvlbox->setCurrentText("9");
     convert(page, page.isodax, iso, games("big.dax"));
     const int id = activity.entries().back().id;
     QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->finished(), 60000);
