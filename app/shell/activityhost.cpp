@@ -74,7 +74,7 @@ ActivityHost::ActivityHost(QWidget* window, ProcessRunner& runner, Notifier& not
                            std::function<WindowPresence()> presence)
     : QObject(window), view(new ActivityView(runner.activity(), window)),
       reopen(linkLabel(window, "toolActivity", QStringLiteral("Tool activity"), {340, 576})), window_(window),
-      runner_(runner), notifier_(notifier), presence_(std::move(presence)), waits_(window) {
+      runner_(&runner), notifier_(notifier), presence_(std::move(presence)), waits_(window) {
   reopen->setToolTip(QStringLiteral("Show the tools Kivo started (Ctrl+J)"));
   reopen->setAccessibleName(QStringLiteral("Tool activity"));
   QPalette pal = reopen->palette();
@@ -89,8 +89,8 @@ ActivityHost::ActivityHost(QWidget* window, ProcessRunner& runner, Notifier& not
   });
   connect(view, &ActivityView::showInFolder, this, [](const QString& path) { showInFileManager(path); });
 
-  runner_.setWaitPresenter(&waits_);
-  ToolActivity& activity = runner_.activity();
+  runner.setWaitPresenter(&waits_);
+  ToolActivity& activity = runner.activity();
   connect(&activity, &ToolActivity::added, this, &ActivityHost::started);
   connect(&activity, &ToolActivity::finished, this, &ActivityHost::ended);
   connect(&activity, &ToolActivity::removed, this, &ActivityHost::updateReopen);
@@ -98,7 +98,9 @@ ActivityHost::ActivityHost(QWidget* window, ProcessRunner& runner, Notifier& not
   updateReopen();
 }
 
-ActivityHost::~ActivityHost() { runner_.setWaitPresenter(nullptr); }
+ActivityHost::~ActivityHost() {
+  if (runner_) runner_->setWaitPresenter(nullptr);
+}
 
 WindowPresence presenceOf(const QWidget* window) {
   if (!window->isVisible()) return WindowPresence::InTray;
@@ -113,14 +115,14 @@ bool ActivityHost::windowInSight() const {
 
 void ActivityHost::started(int id) {
   updateReopen();
-  const JobEntry* e = runner_.activity().entry(id);
+  const JobEntry* e = runner_->activity().entry(id);
   // A job the handler waits for has its own dialog; the others show in the view.
   if (e && !e->waited && windowInSight()) view->showQuietly();
 }
 
 void ActivityHost::ended(int id) {
   updateReopen();
-  const JobEntry* e = runner_.activity().entry(id);
+  const JobEntry* e = runner_->activity().entry(id);
   if (!e) return;
   const WindowPresence presence = presence_();
   if (e->state == JobState::Failed) {
@@ -131,7 +133,7 @@ void ActivityHost::ended(int id) {
 }
 
 void ActivityHost::updateReopen() {
-  const int running = runner_.activity().runningCount();
+  const int running = runner_->activity().runningCount();
   reopen->setText(running ? QStringLiteral("Tool activity (%1 running)").arg(running) : QStringLiteral("Tool activity"));
   reopen->adjustSize();
 }

@@ -6,6 +6,7 @@
 #include "activityview.h"
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <optional>
 
@@ -69,7 +70,7 @@ private:
   bool windowInSight() const;
 
   QWidget* const window_;
-  ProcessRunner& runner_;
+  QPointer<ProcessRunner> runner_;  // may end first when the window outlives it
   Notifier& notifier_;
   std::function<WindowPresence()> presence_;
   WaitDialogPresenter waits_;

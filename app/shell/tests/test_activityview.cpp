@@ -148,6 +148,7 @@ private slots:
 
   void theHostShowsJobsWithoutTakingTheFocus() {
     TempProgramFolder program;
+    ProcessRunner runner;
     QWidget window;
     window.resize(813, 617);
     auto* edit = new QLineEdit(&window);
@@ -155,7 +156,6 @@ private slots:
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     edit->setFocus();
-    ProcessRunner runner;
     RecordingNotifier notifier;
     WindowPresence presence = WindowPresence::Active;
     auto* host = new ActivityHost(&window, runner, notifier, [&] { return presence; });
