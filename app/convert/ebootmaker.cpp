@@ -1,10 +1,11 @@
 #include "ebootmaker.h"
 
+#include "shell/commandline.h"
 #include "shell/failure.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
+#include "shell/toolactivity.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -12,22 +13,6 @@ namespace kivo {
 
 namespace {
 const QString kEboot = QStringLiteral("EBOOT.PBP");
-
-QString quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
-
-/// What is known of a file before a tool may rewrite it.
-struct Stamp {
-  bool exists;
-  QDateTime modified;
-  qint64 size;
-  explicit Stamp(const QString& path) {
-    const QFileInfo info(path);
-    exists = info.isFile();
-    modified = exists ? info.lastModified() : QDateTime();
-    size = exists ? info.size() : -1;
-  }
-  bool operator==(const Stamp& o) const { return exists == o.exists && modified == o.modified && size == o.size; }
-};
 }  // namespace
 
 QString stagedName(Artwork artwork) {
@@ -48,8 +33,9 @@ bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& 
 }
 
 QString psxCommandLine(const EbootRequest& r) {
-  return QStringLiteral("psx.exe ") + quoted(r.title) + QLatin1Char(' ') + quoted(r.idPrefix + r.idNumber) +
-         QLatin1Char(' ') + quoted(r.level) + QLatin1Char(' ') + quoted(r.image);
+  return QStringLiteral("psx.exe ") + commandArgument(r.title) + QLatin1Char(' ') +
+         commandArgument(r.idPrefix + r.idNumber) + QLatin1Char(' ') + commandArgument(r.level) + QLatin1Char(' ') +
+         commandArgument(r.image);
 }
 
 QString joinFolder(const QString& folder, const QString& name) {
@@ -62,14 +48,28 @@ void enterToolFolder() {
 }
 
 void makeEboot(ToolRunner& runner, const EbootRequest& request) {
+  const QString line = psxCommandLine(request);  // a text it cannot carry starts nothing
   CurrentFolderGuard back;
   enterToolFolder();
   // An EBOOT.PBP that an earlier build could not move is still here; only a file this run of
   // psx wrote may go out under the new game's name.
-  const Stamp before(kEboot);
-  runner.runAndWait(psxCommandLine(request), SW_SHOWNORMAL);
-  const Stamp after(kEboot);
-  if (after.exists && !(after == before)) moveFile(kEboot, joinFolder(request.outputFolder, kEboot));
+  const FileStamp before = FileStamp::of(kEboot);
+  runner.runAndWait(line, SW_SHOWNORMAL, {QStringLiteral("PS1 EBOOT.PBP"), {request.image}, kEboot});
+  const FileStamp after = FileStamp::of(kEboot);
+  if (after.exists && after != before) {
+    const QString target = joinFolder(request.outputFolder, kEboot);
+    if (moveFile(kEboot, target)) {
+      runner.settleLastRun(target);
+    } else {
+      const QString left = QDir::current().absoluteFilePath(kEboot);
+      runner.settleLastRun({}, fileExists(target)
+                                   ? QStringLiteral("%1 already exists; the new EBOOT.PBP stays in the tool folder as %2.")
+                                         .arg(target, left)
+                                   : QStringLiteral("The new EBOOT.PBP could not be moved to %1; it stays in the tool "
+                                                    "folder as %2.")
+                                         .arg(target, left));
+    }
+  }
   // The key file comes from the user, spelt however they saved it.
   const QString keys = findIgnoringCase(QStringLiteral("keys.bin"));
   if (fileExists(keys)) copyFile(keys, joinFolder(request.outputFolder, QStringLiteral("KEYS.BIN")), true);

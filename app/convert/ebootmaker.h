@@ -26,6 +26,8 @@ struct EbootRequest {
   QString outputFolder;  ///< where EBOOT.PBP and KEYS.BIN go
 };
 
+/// psx.exe "title" "id" "level" "image": each text one argument, exactly as typed; throws
+/// Failure when one cannot be carried.
 QString psxCommandLine(const EbootRequest& request);
 
 /// A folder text joined with a file name: one separator between them, none added when the

@@ -5,6 +5,8 @@
 
 namespace kivo {
 
+/// rastle.exe -o "output" "eboot": each path one argument, exactly as typed; throws Failure
+/// when one cannot be carried.
 QString rastleCommandLine(const QString& output, const QString& eboot);
 
 /// Starts rastle from the tool folder without waiting, minimised, and comes back to the

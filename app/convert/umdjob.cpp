@@ -1,20 +1,34 @@
 #include "umdjob.h"
 
+#include "shell/commandline.h"
 #include "shell/platform.h"
 
 namespace kivo {
 
 namespace {
-QString quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+// The program's own tool path: a fixed name, quoted as the first word of a line is.
+QString tool(const char* name) { return QLatin1Char('"') + native(QString::fromLatin1(name)) + QLatin1Char('"'); }
 
+// The level is typed by the user: one argument whatever it holds, bare when it can be.
 QString ciso(const QString& level, const QString& in, const QString& out) {
-  return quoted(native(QStringLiteral("bin\\ciso.exe"))) + QLatin1Char(' ') + level + QLatin1Char(' ') +
-         quoted(in) + QLatin1Char(' ') + quoted(out);
+  return tool("bin\\ciso.exe") + QLatin1Char(' ') + commandArgument(level, Quoting::AsNeeded) + QLatin1Char(' ') +
+         commandArgument(in) + QLatin1Char(' ') + commandArgument(out);
 }
 
 QString dax(const QString& mode, const QString& in, const QString& out) {
-  return quoted(native(QStringLiteral("bin\\dax.exe"))) + QLatin1Char(' ') + mode + QLatin1Char(' ') +
-         quoted(in) + QLatin1Char(' ') + quoted(out);
+  return tool("bin\\dax.exe") + QLatin1Char(' ') + commandArgument(mode, Quoting::AsNeeded) + QLatin1Char(' ') +
+         commandArgument(in) + QLatin1Char(' ') + commandArgument(out);
+}
+QString title(UmdConversion conversion) {
+  switch (conversion) {
+  case UmdConversion::IsoToCso: return QStringLiteral("ISO to CSO");
+  case UmdConversion::IsoToDax: return QStringLiteral("ISO to DAX");
+  case UmdConversion::CsoToIso: return QStringLiteral("CSO to ISO");
+  case UmdConversion::CsoToDax: return QStringLiteral("CSO to DAX");
+  case UmdConversion::DaxToIso: return QStringLiteral("DAX to ISO");
+  case UmdConversion::DaxToCso: return QStringLiteral("DAX to CSO");
+  }
+  return {};
 }
 }  // namespace
 
@@ -22,15 +36,19 @@ std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, c
                               const QString& level) {
   const QString compress = QStringLiteral("-l") + level;
   const QString decompress = QStringLiteral("-d");
+  const ToolJob whole{title(conversion), {source}, destination};
+  const ToolJob first{title(conversion) + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
+  const ToolJob second{title(conversion) + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
   switch (conversion) {
-  case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false}};
-  case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false}};
-  case UmdConversion::CsoToIso: return {{ciso(QStringLiteral("0"), source, destination), false}};
+  case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false, whole}};
+  case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false, whole}};
+  case UmdConversion::CsoToIso: return {{ciso(QStringLiteral("0"), source, destination), false, whole}};
   case UmdConversion::CsoToDax:
-    return {{ciso(QStringLiteral("0"), source, kTempImage), true}, {dax(compress, kTempImage, destination), true}};
-  case UmdConversion::DaxToIso: return {{dax(decompress, source, destination), false}};
+    return {{ciso(QStringLiteral("0"), source, kTempImage), true, first},
+            {dax(compress, kTempImage, destination), true, second}};
+  case UmdConversion::DaxToIso: return {{dax(decompress, source, destination), false, whole}};
   case UmdConversion::DaxToCso:
-    return {{dax(decompress, source, kTempImage), true}, {ciso(level, kTempImage, destination), true}};
+    return {{dax(decompress, source, kTempImage), true, first}, {ciso(level, kTempImage, destination), true, second}};
   }
   return {};
 }
@@ -46,10 +64,13 @@ void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QStrin
   // pack under the new name.
   if (steps.size() > 1) deleteFile(kTempImage);
   for (const UmdStep& step : steps) {
-    if (step.wait)
-      runner.runAndWait(step.commandLine, SW_SHOWNORMAL);
-    else
-      runner.startAndForget(step.commandLine, SW_SHOWNORMAL);
+    if (!step.wait) {
+      runner.startAndForget(step.commandLine, SW_SHOWNORMAL, step.job);
+      continue;
+    }
+    runner.runAndWait(step.commandLine, SW_SHOWNORMAL, step.job);
+    // A cancel ends the whole conversion; what follows the tools still runs.
+    if (runner.lastRunCancelled()) break;
   }
   if (conversion == UmdConversion::CsoToDax) deleteFile(kTempImage);
 }

@@ -15,12 +15,14 @@ enum class UmdConversion { IsoToCso, IsoToDax, CsoToIso, CsoToDax, DaxToIso, Dax
 struct UmdStep {
   QString commandLine;
   bool wait = false;  ///< run-and-wait; otherwise start-and-forget
+  ToolJob job;        ///< what the step reads and writes
 };
 
 /// The image the two-step conversions write and read in the current folder.
 inline const QString kTempImage = QStringLiteral("temp.iso");
 
-/// The tool lines for a conversion. Source, destination and level go in exactly as typed.
+/// The tool lines for a conversion. Source, destination and level each reach the tool as one
+/// argument, exactly as typed; throws Failure when one cannot be carried.
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
                               const QString& destination, const QString& level);
 

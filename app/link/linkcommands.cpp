@@ -1,20 +1,18 @@
 #include "linkcommands.h"
 
+#include "shell/commandline.h"
 #include "shell/platform.h"
 
 namespace kivo::link {
 
-namespace {
-const QLatin1Char kQuote('"');
-}
-
 QString usbHostCommand(const QString& path) {
-  return native(QStringLiteral("bin\\usb.exe")) + QLatin1Char(' ') + kQuote + path + kQuote;
+  return native(QStringLiteral("bin\\usb.exe")) + QLatin1Char(' ') + commandArgument(path);
 }
 
 QString netHostCommand(const QString& port, const QString& password, const QString& path) {
-  return native(QStringLiteral("bin\\net.exe")) + QStringLiteral(" -p ") + port + QStringLiteral(" -l ") + password +
-         QLatin1Char(' ') + kQuote + path + kQuote;
+  return native(QStringLiteral("bin\\net.exe")) + QStringLiteral(" -p ") + commandArgument(port, Quoting::AsNeeded) +
+         QStringLiteral(" -l ") + commandArgument(password, Quoting::AsNeeded) + QLatin1Char(' ') +
+         commandArgument(path);
 }
 
 QString usbKeyboardCommand() { return native(QStringLiteral("bin\\usbkey.exe")); }

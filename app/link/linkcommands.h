@@ -1,7 +1,8 @@
 #pragma once
 // The command lines of the PC - PSP link page. The program's own paths use the native
-// separator; what the user typed goes in as typed: the paths in double quotes, the port and
-// the password bare, nothing escaped.
+// separator; each text the user typed reaches the host as one argument, exactly as typed: the
+// paths in double quotes, the port and the password bare when they can stand bare. A text that
+// cannot be carried throws Failure.
 
 #include <QString>
 

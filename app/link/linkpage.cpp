@@ -98,22 +98,26 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
 }
 
 void TFrame3::usbStartClick() {
-  handle([&] { services().runner.startAndForget(kivo::link::usbHostCommand(usbpath->text()), kivo::SW_SHOWNORMAL); });
+  handle([&] { services().runner.startAndForget(kivo::link::usbHostCommand(usbpath->text()), kivo::SW_SHOWNORMAL,
+                                                 {QStringLiteral("USB host"), {}, {}}); });
 }
 
 void TFrame3::netstartClick() {
   handle([&] {
     services().runner.startAndForget(
-        kivo::link::netHostCommand(netport->text(), netpwd->text(), netpath->text()), kivo::SW_SHOWNORMAL);
+        kivo::link::netHostCommand(netport->text(), netpwd->text(), netpath->text()), kivo::SW_SHOWNORMAL,
+        {QStringLiteral("Network host"), {}, {}});
   });
 }
 
 void TFrame3::keybusbClick() {
-  handle([&] { services().runner.startAndForget(kivo::link::usbKeyboardCommand(), kivo::SW_SHOWMINIMIZED); });
+  handle([&] { services().runner.startAndForget(kivo::link::usbKeyboardCommand(), kivo::SW_SHOWMINIMIZED,
+                                                 {QStringLiteral("USB keyboard redirect"), {}, {}}); });
 }
 
 void TFrame3::keybnetClick() {
-  handle([&] { services().runner.startAndForget(kivo::link::netKeyboardCommand(), kivo::SW_SHOWMINIMIZED); });
+  handle([&] { services().runner.startAndForget(kivo::link::netKeyboardCommand(), kivo::SW_SHOWMINIMIZED,
+                                                 {QStringLiteral("Network keyboard redirect"), {}, {}}); });
 }
 
 void TFrame3::Label7Click() {

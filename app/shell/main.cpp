@@ -1,7 +1,9 @@
 // Kivo: sets the application title, builds the main window and runs until it is closed.
+#include "activityhost.h"
 #include "failure.h"
 #include "firstpaint.h"
 #include "formMain.h"
+#include "logging.h"
 #include "page.h"
 #include "platform.h"
 #include "realservices.h"
@@ -16,10 +18,17 @@ int main(int argc, char** argv) {
   // Qt WebEngine exits the whole process when run as root with its sandbox on.
   if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  kivo::quietStartupNoise();
   QApplication app(argc, argv);
   QApplication::setApplicationName(kivo::kAppTitle);
   QApplication::setApplicationDisplayName(kivo::kAppTitle);
   QGuiApplication::setDesktopFileName(QStringLiteral("kivo-workbench"));
+  // Notifications of the tools' ends: the desktop's service, else the tray's balloon.
+  std::unique_ptr<TfrmMain> frmMain;
+  kivo::DesktopNotifier notifier([&frmMain](const kivo::Notice& n) {
+    if (frmMain && frmMain->tray1->iconVisible())
+      frmMain->tray1->ShowBalloonHint(n.summary, n.body, n.failure ? TCoolTrayIcon::bitError : TCoolTrayIcon::bitInfo, 10);
+  });
   kivo::installFontSubstitutes();
   // Every relative path of the program resolves against its own folder (for an installed Kivo,
   // the user's copy of it).
@@ -32,7 +41,6 @@ int main(int argc, char** argv) {
   kivo::Services services{runner, dialogs, messages, clock};
   std::unique_ptr<kivo::SongPlayer> wmp = kivo::makeQtSongPlayer();
 
-  std::unique_ptr<TfrmMain> frmMain;
   try {
     frmMain = std::make_unique<TfrmMain>(services, *wmp, app.arguments().mid(1), nullptr,
                                          TfrmMain::PageBuild::AfterFirstPaint);
@@ -42,6 +50,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication::setWindowIcon(frmMain->windowIcon());
+  new kivo::ActivityHost(frmMain.get(), runner, notifier, [w = frmMain.get()] { return kivo::presenceOf(w); });
   kivo::FirstPaintReporter::watch(frmMain.get());
   frmMain->show();
   // Where no window manager hands out the focus, ask for it, so the first activation (and

@@ -1,3 +1,6 @@
+// Ahead of every Qt header: its ProgressReport::emit() would meet Qt's emit macro.
+#include "progress.h"
+
 #include "processrunner.h"
 
 #include "commandline.h"
@@ -5,10 +8,15 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
+#include <csignal>
+#include <unistd.h>
+#include <vector>
 
 namespace kivo {
 
@@ -58,6 +66,14 @@ QString textEditor() {
   return {};
 }
 
+/// A tool's process. Kivo's end must not end the tool: release() lets the object go while the
+/// process runs on.
+class ToolProcess : public QProcess {
+public:
+  using QProcess::QProcess;
+  void release() { setProcessState(QProcess::NotRunning); }
+};
+
 }  // namespace
 
 ResolvedCommand resolveCommand(const QString& commandLine) {
@@ -75,11 +91,15 @@ ResolvedCommand resolveCommand(const QString& commandLine) {
       result.program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     }
     result.found = !result.program.isEmpty();
+    result.ownWindow = true;
     return result;
   }
 
   const QString program = findProgram(name);
-  if (program.isEmpty()) return result;
+  if (program.isEmpty()) {
+    result.program = name;
+    return result;
+  }
   if (program.endsWith(QStringLiteral(".cmd"), Qt::CaseInsensitive) ||
       program.endsWith(QStringLiteral(".bat"), Qt::CaseInsensitive)) {
     result.arguments.prepend(program);
@@ -91,23 +111,114 @@ ResolvedCommand resolveCommand(const QString& commandLine) {
   return result;
 }
 
-uint32_t ProcessRunner::runAndWait(const QString& commandLine, int) {
-  const ResolvedCommand command = resolveCommand(commandLine);
-  if (!command.found) return 0;
-  QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedChannels);
-  process.setInputChannelMode(QProcess::ForwardedInputChannel);
-  process.setWorkingDirectory(QDir::currentPath());
-  process.start(command.program, command.arguments);
-  if (!process.waitForStarted(-1)) return 0;
-  process.waitForFinished(-1);
-  return process.exitStatus() == QProcess::NormalExit ? static_cast<uint32_t>(process.exitCode()) : 0u;
+ProcessRunner::ProcessRunner(QObject* parent) : QObject(parent) {
+  connect(&activity_, &ToolActivity::cancelRequested, this, &ProcessRunner::stop);
 }
 
-void ProcessRunner::startAndForget(const QString& commandLine, int) {
+ProcessRunner::~ProcessRunner() {
+  for (auto& [id, process] : processes_) {
+    process->disconnect();
+    if (process->state() != QProcess::NotRunning) static_cast<ToolProcess*>(process)->release();
+    delete process;
+  }
+}
+
+int ProcessRunner::launch(const ResolvedCommand& command, const QString& commandLine, const ToolJob& job,
+                          bool waited) {
+  const int id = activity_.begin(job, commandLine, waited);
+  if (!command.found) {
+    activity_.failToStart(id, command.program.isEmpty()
+                                  ? QStringLiteral("There is nothing to start.")
+                                  : QStringLiteral("Cannot start %1: it was not found.").arg(command.program));
+    return id;
+  }
+  auto* process = new ToolProcess(this);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QString::fromLatin1(kProgressEnv), QStringLiteral("1"));
+  process->setProcessEnvironment(environment);
+  process->setWorkingDirectory(QDir::currentPath());
+  process->setChildProcessModifier([] {
+    // A group of its own, so a cancel reaches whatever the tool started; and a tool that
+    // outlives Kivo must not die writing to the pipe Kivo no longer reads.
+    ::setpgid(0, 0);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+  });
+  connect(process, &QProcess::readyReadStandardOutput, this,
+          [this, id, process] { activity_.addOutput(id, process->readAllStandardOutput(), ToolActivity::Stream::Out); });
+  connect(process, &QProcess::readyReadStandardError, this,
+          [this, id, process] { activity_.addOutput(id, process->readAllStandardError(), ToolActivity::Stream::Err); });
+  const auto done = [this, id, process] {
+    processes_.erase(id);
+    process->disconnect(this);
+    process->deleteLater();
+  };
+  connect(process, &QProcess::finished, this, [this, id, process, done](int exitCode, QProcess::ExitStatus status) {
+    activity_.addOutput(id, process->readAllStandardOutput(), ToolActivity::Stream::Out);
+    activity_.addOutput(id, process->readAllStandardError(), ToolActivity::Stream::Err);
+    done();
+    activity_.finish(id, exitCode, status == QProcess::CrashExit);
+  });
+  connect(process, &QProcess::errorOccurred, this, [this, id, process, done, command](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    const QString why = process->errorString();
+    done();
+    activity_.failToStart(id, QStringLiteral("Cannot start %1: %2").arg(command.program, why));
+  });
+  processes_[id] = process;
+  process->start(command.program, command.arguments);
+  return id;
+}
+
+void ProcessRunner::stop(int id) {
+  const auto it = processes_.find(id);
+  if (it == processes_.end()) return;
+  QProcess* process = it->second;
+  const pid_t pid = pid_t(process->processId());
+  // Asked first, so a tool can tidy up; killed when it does not end in time.
+  if (pid <= 0 || ::kill(-pid, SIGTERM) != 0) process->terminate();
+  QTimer::singleShot(stopGraceMs, process, [process, pid] {
+    if (process->state() == QProcess::NotRunning) return;
+    if (pid <= 0 || ::kill(-pid, SIGKILL) != 0) process->kill();
+  });
+}
+
+uint32_t ProcessRunner::runAndWait(const QString& commandLine, int, const ToolJob& job) {
+  lastCancelled_ = false;
+  const int id = launch(resolveCommand(commandLine), commandLine, job, true);
+  lastRun_ = id;
+  const JobEntry* entry = activity_.entry(id);
+  if (entry && !entry->finished()) {
+    // The handler waits here, as it would for a blocking call, while the window goes on painting.
+    QEventLoop loop;
+    const QMetaObject::Connection ended = connect(&activity_, &ToolActivity::finished, &loop, [&loop, id](int which) {
+      if (which == id) loop.quit();
+    });
+    if (presenter_) presenter_->show(activity_, id);
+    loop.exec();
+    disconnect(ended);
+    if (presenter_) presenter_->hide();
+  }
+  entry = activity_.entry(id);
+  if (!entry) return 0;
+  lastCancelled_ = entry->state == JobState::Cancelled;
+  if (lastCancelled_ || entry->crashed) return 0;
+  return uint32_t(entry->exitCode);
+}
+
+void ProcessRunner::startAndForget(const QString& commandLine, int, const ToolJob& job) {
   const ResolvedCommand command = resolveCommand(commandLine);
-  if (!command.found) return;
-  QProcess::startDetached(command.program, command.arguments, QDir::currentPath());
+  if (command.ownWindow) {
+    // The text editor shows itself; it has no console to stand in for.
+    if (command.found) QProcess::startDetached(command.program, command.arguments, QDir::currentPath());
+    return;
+  }
+  launch(command, commandLine, job, false);
+}
+
+void ProcessRunner::settleLastRun(const QString& resultPath, const QString& failure) {
+  activity_.settle(lastRun_, resultPath, failure);
 }
 
 void ProcessRunner::openWithShell(const QString& target, int) {
@@ -118,10 +229,14 @@ void ProcessRunner::openWithShell(const QString& target, int) {
   QString path = QDir::current().absoluteFilePath(target);
   if (!QFileInfo::exists(path))
     path = QDir::current().absoluteFilePath(QString(target).replace(QLatin1Char('\\'), QLatin1Char('/')));
-  // The integration's registry files are shell scripts here.
+  // The integration's registry files are shell scripts here, watched like any tool.
   if (path.endsWith(QStringLiteral(".reg"), Qt::CaseInsensitive)) {
-    if (QFileInfo(path).isFile())
-      QProcess::startDetached(QStringLiteral("/bin/sh"), {path}, QDir::currentPath());
+    ResolvedCommand command;
+    command.program = QStringLiteral("/bin/sh");
+    command.arguments = QStringList{path};
+    command.found = QFileInfo(path).isFile();
+    if (!command.found) command.program = path;
+    launch(command, target, {QFileInfo(target).fileName(), {}, {}}, false);
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -1,8 +1,15 @@
 #pragma once
 // The real tool runner: splits the command line, finds the program, and starts it directly
-// (never through a shell) in the current folder.
+// (never through a shell) in the current folder. Every tool it starts is watched: its progress
+// and messages go to the tool activity, and so does how it ended.
 
 #include "services.h"
+#include "toolactivity.h"
+
+#include <QObject>
+#include <map>
+
+class QProcess;
 
 namespace kivo {
 
@@ -11,6 +18,7 @@ struct ResolvedCommand {
   QString program;
   QStringList arguments;
   bool found = false;
+  bool ownWindow = false;  ///< a program with a window of its own (the text editor)
 };
 
 /// Finds the program of a split command line: a name with a folder part is taken relative to
@@ -19,11 +27,42 @@ struct ResolvedCommand {
 /// "notepad" is the desktop's text editor.
 ResolvedCommand resolveCommand(const QString& commandLine);
 
-class ProcessRunner : public ToolRunner {
+/// Shows the job a handler waits for, and lets the user cancel it through the activity.
+class WaitPresenter {
 public:
-  uint32_t runAndWait(const QString& commandLine, int showState) override;
-  void startAndForget(const QString& commandLine, int showState) override;
+  virtual ~WaitPresenter() = default;
+  virtual void show(ToolActivity& activity, int id) = 0;
+  virtual void hide() = 0;
+};
+
+class ProcessRunner : public QObject, public ToolRunner {
+  Q_OBJECT
+public:
+  explicit ProcessRunner(QObject* parent = nullptr);
+  /// Tools still running go on without Kivo, as they would from a console.
+  ~ProcessRunner() override;
+
+  uint32_t runAndWait(const QString& commandLine, int showState, const ToolJob& job = {}) override;
+  void startAndForget(const QString& commandLine, int showState, const ToolJob& job = {}) override;
   void openWithShell(const QString& target, int showState) override;
+  bool lastRunCancelled() const override { return lastCancelled_; }
+  void settleLastRun(const QString& resultPath, const QString& failure = {}) override;
+
+  ToolActivity& activity() { return activity_; }
+  /// Without one, run-and-wait waits without showing anything (tests, a console).
+  void setWaitPresenter(WaitPresenter* presenter) { presenter_ = presenter; }
+  /// How long a cancelled tool has to end after it was asked to, before it is killed.
+  int stopGraceMs = 3000;
+
+private:
+  int launch(const ResolvedCommand& command, const QString& commandLine, const ToolJob& job, bool waited);
+  void stop(int id);
+
+  ToolActivity activity_;
+  std::map<int, QProcess*> processes_;
+  WaitPresenter* presenter_ = nullptr;
+  int lastRun_ = 0;
+  bool lastCancelled_ = false;
 };
 
 }  // namespace kivo

@@ -16,17 +16,34 @@ namespace kivo {
 /// Windows show states carried by every start (they have no effect on Linux).
 enum ShowState : int { SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOW = 5 };
 
+/// What a started tool works on, so that the user can see it at work: the activity view names
+/// the job, shows what it reads and writes, checks that the file it must leave is there, and
+/// removes what a cancelled job left half-written. Paths as the tool gets them: relative ones
+/// are taken against the current folder at the start.
+struct ToolJob {
+  QString title;       ///< names the job ("ISO to CSO"); empty: the program's name
+  QStringList reads;   ///< the files the tool reads
+  QString writes;      ///< the file it must leave; empty when there is none to check
+};
+
 /// Starts outside programs. A command line is one string, quoted as the Windows run-time
 /// expects; the runner splits it itself and never goes through a shell.
 class ToolRunner {
 public:
   virtual ~ToolRunner() = default;
-  /// Starts the command line and blocks until it ends; 0 when it could not be started.
-  virtual uint32_t runAndWait(const QString& commandLine, int showState) = 0;
-  /// Starts the command line beside the program and returns at once; failures go unnoticed.
-  virtual void startAndForget(const QString& commandLine, int showState) = 0;
+  /// Starts the command line and blocks the handler until it ends; 0 when it could not be
+  /// started or the user cancelled it.
+  virtual uint32_t runAndWait(const QString& commandLine, int showState, const ToolJob& job = {}) = 0;
+  /// Starts the command line beside the program and returns at once.
+  virtual void startAndForget(const QString& commandLine, int showState, const ToolJob& job = {}) = 0;
   /// Hands a file or web address to the desktop's "open" verb; the result is not read.
   virtual void openWithShell(const QString& target, int showState) = 0;
+  /// Whether the user cancelled the last run-and-wait job.
+  virtual bool lastRunCancelled() const = 0;
+  /// The handler's own steps after the last run-and-wait job (moving its result into place)
+  /// have the last word on how it ended: its result now lies at resultPath, or it failed for
+  /// the reason given.
+  virtual void settleLastRun(const QString& resultPath, const QString& failure = {}) = 0;
 };
 
 enum class DialogKind { Open, Save };

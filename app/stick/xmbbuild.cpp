@@ -2,6 +2,7 @@
 
 #include "ttfcomp.h"
 
+#include "shell/commandline.h"
 #include "shell/failure.h"
 #include "shell/platform.h"
 #include "shell/safefile.h"
@@ -38,7 +39,7 @@ QString fromCodePage(const std::string& s) {
 }  // namespace
 
 QString pgfCommandLine(const QString& fontPath, const QString& outputPath) {
-  return QStringLiteral("pgf.exe \"%1\" \"%2\"").arg(fontPath, outputPath);
+  return QStringLiteral("pgf.exe ") + commandArgument(fontPath) + QLatin1Char(' ') + commandArgument(outputPath);
 }
 
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
@@ -46,14 +47,19 @@ QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& prog
   for (int n = 1; n <= 6; ++n)
     savePicture(icons[n - 1], programFolder + native(QStringLiteral("\\bin\\%1.bmp").arg(n)));
   enterToolFolder();
-  runner.runAndWait(QStringLiteral("doit.cmd"), SW_SHOWMINIMIZED);
+  QStringList bitmaps;
+  for (int n = 1; n <= 6; ++n) bitmaps << QStringLiteral("%1.bmp").arg(n);
+  runner.runAndWait(QStringLiteral("doit.cmd"), SW_SHOWMINIMIZED,
+                    {QStringLiteral("Top-menu plugin"), bitmaps, QStringLiteral("../") + kTopMenuFile});
   setCurrentFolder(programFolder);
 
   // Choosing the result's own place as the target keeps it: no copy onto itself, no delete.
   const bool keepInPlace = sameFile(target, kTopMenuFile);
   const bool built = fileExists(kTopMenuFile);
-  // A failed copy goes unremarked, but is never reported as done: the result text stays empty.
+  // The label never calls a failed copy done (its text stays empty); the job says why.
   const bool saved = keepInPlace || !built || copyFile(kTopMenuFile, target, true);
+  if (built && saved) runner.settleLastRun(keepInPlace ? kTopMenuFile : target);
+  if (built && !saved) runner.settleLastRun({}, QStringLiteral("The top menu could not be copied to %1.").arg(target));
   if (!keepInPlace) deleteFile(kTopMenuFile);
   if (!saved) return {};
   return built ? kTopMenuDone : kTopMenuMissing;
@@ -61,8 +67,9 @@ QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& prog
 
 void startFontBuild(const QString& fontPath, const QString& outputPath, const QString& programFolder,
                     ToolRunner& runner) {
+  const QString line = pgfCommandLine(fontPath, outputPath);  // before leaving the program folder
   enterToolFolder();
-  runner.startAndForget(pgfCommandLine(fontPath, outputPath), SW_SHOWMINIMIZED);
+  runner.startAndForget(line, SW_SHOWMINIMIZED, {QStringLiteral("Custom font"), {fontPath}, outputPath});
   setCurrentFolder(programFolder);
 }
 

@@ -20,7 +20,8 @@ inline const QString kTopMenuMissing =
 inline const QString kFontDone = QStringLiteral("Done. Your font has been outputted.");
 inline const QString kFontMissing = QStringLiteral("Oops! Font was not created. Please check your font for compability!");
 
-/// pgf.exe "font" "output": both paths quoted, nothing escaped, used even when empty.
+/// pgf.exe "font" "output": each path one argument, exactly as given, even when empty; throws
+/// Failure when one cannot be carried.
 QString pgfCommandLine(const QString& fontPath, const QString& outputPath);
 
 /// Builds the top menu from the six slots. programFolder is current when called and current

@@ -86,6 +86,9 @@ private slots:
     QCOMPARE(stagedAtRun, (QStringList{"ICON0.PNG", "ICON1.PMF", "PIC0.PNG", "PIC1.PNG", "SND0.AT3", "keys.bin"}));
     QCOMPARE(QDir::currentPath(), program.path());
     QCOMPARE(program.read("out/CRASH/EBOOT.PBP"), QByteArray("new eboot"));
+    QCOMPARE(fakes.runner.lastEntry().state, JobState::Succeeded);
+    QCOMPARE(fakes.runner.lastEntry().result, out + "/EBOOT.PBP");
+    QCOMPARE(fakes.runner.lastEntry().reads, QStringList{program.filePath("bin/x.iso")});
     QCOMPARE(program.read("out/CRASH/KEYS.BIN"), QByteArray("keys"));  // replaced
     QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"keys.bin"});
   }
@@ -98,6 +101,11 @@ private slots:
     makeEboot(fakes.runner, {"A", "SCUS", "1", "9", "a.iso", program.filePath("out")});
     QCOMPARE(program.read("out/EBOOT.PBP"), QByteArray("user's eboot"));
     QCOMPARE(program.read("bin/EBOOT.PBP"), QByteArray("game A"));
+    // No longer silent: the job tells where the new one is.
+    QCOMPARE(fakes.runner.lastEntry().state, JobState::Failed);
+    QCOMPARE(fakes.runner.lastEntry().failure,
+             QString("%1 already exists; the new EBOOT.PBP stays in the tool folder as %2.")
+                 .arg(program.filePath("out/EBOOT.PBP"), program.filePath("bin/EBOOT.PBP")));
 
     // psx fails for game B: the leftover of game A must not land in B's folder.
     setOld(program.filePath("bin/EBOOT.PBP"));
@@ -109,6 +117,23 @@ private slots:
     fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "game B"); };
     makeEboot(fakes.runner, {"B", "SCUS", "2", "9", "b.iso", program.filePath("outB")});
     QCOMPARE(program.read("outB/EBOOT.PBP"), QByteArray("game B"));
+  }
+
+  void aCancelledBuildGoesOnAsAfterAFailedStart() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    program.write("bin/keys.bin", "keys");
+    QVERIFY(stageArtwork(program.path(), Artwork::Icon0, program.write("art/icon0.png", "art")));
+    QDir().mkpath(program.filePath("out"));
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "half an eboot"); };
+    fakes.runner.cancelStarts = 1;
+    makeEboot(fakes.runner, {"A", "SCUS", "1", "9", "a.iso", program.filePath("out")});
+    QCOMPARE(fakes.runner.lastEntry().state, JobState::Cancelled);
+    QVERIFY(!QFile::exists(program.filePath("bin/EBOOT.PBP")));
+    QVERIFY(!QFile::exists(program.filePath("out/EBOOT.PBP")));
+    QCOMPARE(program.read("out/KEYS.BIN"), QByteArray("keys"));
+    QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files), QStringList{"keys.bin"});
+    QCOMPARE(QDir::currentPath(), program.path());
   }
 
   void relativePathsAreInTheToolFolder() {

@@ -152,7 +152,7 @@ private slots:
     QTest::newRow("iso-dax empty level") << "isodax" << "" << QStringList{R"("bin/dax.exe" -l "/g/a.iso" "rel.cso")"};
     QTest::newRow("dax-cso empty level") << "daxcso" << ""
                                          << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "temp.iso")",
-                                                        R"("bin/ciso.exe"  "temp.iso" "rel.cso")"};
+                                                        R"("bin/ciso.exe" "" "temp.iso" "rel.cso")"};
   }
   void convertStartsTheSelectedConversion() {
     QFETCH(QString, radio);
@@ -174,6 +174,151 @@ private slots:
       QCOMPARE(s.currentFolder, program.path());
     }
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void hostileNamesReachTheToolsAsOneArgumentEach() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    for (const QString& name : hostileTexts()) {
+      fakes.runner.starts.clear();
+      page.complvlbox->setCurrentText(name);
+      page.source->setText(name);
+      page.destination->setText(name + ".cso");
+      const QString level = page.complvlbox->currentText(), in = page.source->text(), out = page.destination->text();
+      page.isocso->click();
+      page.convertClick();
+      page.isodax->click();
+      page.convertClick();
+      page.daxcso->click();
+      page.convertClick();
+
+      page.PSXtitle->setText(name);
+      page.PSXid1->setCurrentText(name);
+      page.PSXid2->setText(name);
+      page.PSXcomplvl->setCurrentText(name);
+      page.PSXoutput->setText(name + ".iso");
+      page.psxgoClick();
+
+      page.rastleiso->setText(name + ".iso");
+      page.rastlepbp->setText(name);
+      page.rastledoClick();
+
+      const QList<QStringList> expected{
+          {level, in, out},
+          {"-l" + level, in, out},
+          {"-d", in, "temp.iso"},
+          {level, "temp.iso", out},
+          {page.PSXtitle->text(), page.PSXid1->currentText() + page.PSXid2->text(), page.PSXcomplvl->currentText(),
+           page.PSXoutput->text()},
+          {"-o", page.rastleiso->text(), page.rastlepbp->text()},
+      };
+      QCOMPARE(fakes.runner.starts.size(), size_t(expected.size()));
+      for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(splitArguments(fakes.runner.starts[size_t(i)].commandLine), expected[i]);
+    }
+    QVERIFY(fakes.messages.boxes.empty());
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void aTextNoCommandLineCarriesStartsNothing() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    program.write("temp.iso", "kept");
+    const QString broken = QString(QChar(0xDC00)) + "game.iso";
+    page.daxcso->click();
+    page.source->setText(broken);
+    page.destination->setText("out.cso");
+    page.convertClick();
+    page.rastlepbp->setText(broken);
+    page.rastledoClick();
+    page.PSXoutput->setText(broken);
+    page.psxgoClick();
+    QVERIFY(fakes.runner.starts.empty());
+    QCOMPARE(fakes.messages.errors().size(), 3);
+    QVERIFY(fakes.messages.errors()[0].startsWith("This text cannot be passed to a tool"));
+    QCOMPARE(program.read("temp.iso"), QByteArray("kept"));  // nothing of the conversion ran
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  // What the user sees of a job: one the handler waits for (CSO to DAX, two steps) and one
+  // started beside the page (ISO to CSO), each ending in the four ways a job can end.
+  void eachConversionReportsHowItEnded_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("outcome");
+    for (const char* radio : {"csodax", "isocso"})
+      for (const char* outcome : {"success", "status", "missing", "cancel"})
+        QTest::newRow(qPrintable(QString("%1 %2").arg(radio, outcome))) << radio << outcome;
+  }
+  void eachConversionReportsHowItEnded() {
+    QFETCH(QString, radio);
+    QFETCH(QString, outcome);
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    RecordingRunner& runner = fakes.runner;
+    const QString source = program.write("games/a.src", "image"), destination = program.filePath("games/a.out");
+    const auto writeOutput = [&](const StartRecord& s) {
+      QFile out(QDir::current().absoluteFilePath(s.job.writes));
+      QVERIFY(out.open(QIODevice::WriteOnly) && out.write("image") == 5);
+    };
+    if (outcome == "success") runner.onStart = writeOutput;
+    if (outcome == "status") {
+      runner.exitCode = 2;
+      runner.toolMessages = {"converting...", "tool: a.src is not an image of that kind"};
+    }
+    if (outcome == "cancel") {
+      runner.onStart = writeOutput;  // half of it, when the user cancels
+      runner.cancelStarts = 1;
+    }
+    page.findChild<QRadioButton*>(radio)->click();
+    page.source->setText(source);
+    page.destination->setText(destination);
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+
+    const bool waited = radio == "csodax";
+    const auto& entries = runner.activity.entries();
+    QCOMPARE(int(entries.size()), outcome == "cancel" || !waited ? 1 : 2);  // a cancel ends the conversion
+    const JobEntry& first = entries.front();
+    QCOMPARE(first.waited, waited);
+    QCOMPARE(first.title, waited ? QString("CSO to DAX, step 1 of 2") : QString("ISO to CSO"));
+    QCOMPARE(first.reads, QStringList{source});
+    QCOMPARE(first.writes, waited ? program.filePath("temp.iso") : destination);
+    if (outcome == "success") {
+      for (const JobEntry& e : entries) QCOMPARE(e.state, JobState::Succeeded);
+      QCOMPARE(entries.back().result, destination);
+      QCOMPARE(entries.back().resultSize, 5);
+    } else if (outcome == "status") {
+      for (const JobEntry& e : entries) QCOMPARE(e.state, JobState::Failed);
+      QCOMPARE(first.failure, QString("tool: a.src is not an image of that kind"));
+    } else if (outcome == "missing") {
+      QCOMPARE(first.state, JobState::Failed);
+      QCOMPARE(first.failure, QString("The tool ended without writing %1.").arg(first.writes));
+    } else {
+      QCOMPARE(first.state, JobState::Cancelled);
+      QVERIFY(!QFile::exists(first.writes));
+      QVERIFY(!QFile::exists(destination));
+    }
+    QVERIFY(!QFile::exists(program.filePath("temp.iso")));  // CSO to DAX clears it however it went
+    QVERIFY(fakes.messages.boxes.empty());                  // nothing of this comes in a box
+    QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void makeIsoNamesWhatRastleWrites() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    page.rastlepbp->setText("/g/CRASH/EBOOT.PBP");
+    page.rastleiso->setText("crash.iso");
+    page.rastledoClick();
+    page.rastleiso->clear();  // rastle then writes beside the input
+    page.rastledoClick();
+    const auto& entries = fakes.runner.activity.entries();
+    QCOMPARE(entries[0].title, QString("EBOOT.PBP to ISO"));
+    QCOMPARE(entries[0].reads, QStringList{"/g/CRASH/EBOOT.PBP"});
+    QCOMPARE(entries[0].writes, program.filePath("bin/crash.iso"));  // relative to the tool folder
+    QCOMPARE(entries[1].writes, QString("/g/CRASH/EBOOT.iso"));
   }
 
   void umdBrowseTakesTheDialogNames() {
@@ -236,7 +381,8 @@ private slots:
     page.PSXtitle->setText("Crash \"Bandicoot\"");
     QTest::mouseClick(page.psxgo, Qt::LeftButton);
     QCOMPARE(fakes.runner.commandLines().last(),
-             QString(R"(psx.exe "Crash "Bandicoot"" "SCES12345" "9" "%1")").arg(program.filePath("games/crash.ISO")));
+             QString("psx.exe \"Crash \\\"Bandicoot\\\"\" \"SCES12345\" \"9\" \"%1\"").arg(program.filePath("games/crash.ISO")));
+    QCOMPARE(splitArguments(fakes.runner.commandLines().last()).first(), page.PSXtitle->text());
     QCOMPARE(fakes.runner.starts.back().currentFolder, program.filePath("bin"));
     QCOMPARE(QDir::currentPath(), program.path());
   }

@@ -1,15 +1,21 @@
 // The Convert page with the real runner and the converters of the build's tool folder, in a
 // temporary copy of the program folder: the files a user would find after each click.
 #include "convert/convertpage.h"
+#include "shell/activityview.h"
 #include "shell/processrunner.h"
 #include "shell/tests/kit/fakes.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QMap>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace kivo;
 using namespace kivo::testing;
@@ -160,6 +166,161 @@ private slots:
     page.rastledoClick();
     QVERIFY(waitForFile(program.filePath("psp/CRASH/EBOOT.iso"), sectors * 2352));
     QVERIFY(program.read("psp/CRASH/EBOOT.iso") == raw);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  void aQuoteInAFileNameOpensNoOtherOption() {
+    TempProgramFolder program;
+    copyTools(program);
+    const int sectors = 40;
+    const QString image = program.write("games/ff7.iso", discImage(sectors));
+    QDir().mkpath(program.filePath("psp"));
+    TFrame1 page(services);
+    page.PSXoutput->setText(image);
+    page.psxeboot->setText(program.filePath("psp"));
+    page.psxgoClick();
+    const QString eboot = program.filePath("psp/EBOOT.PBP");
+    QVERIFY(QFile::exists(eboot));
+
+    // The user's folder holds FF7.PBP and a file whose name once split into "-o" "ciso".
+    const QString hostile = program.filePath("games/FF7.PBP\" -o \"ciso");
+    QVERIFY(QFile::copy(eboot, hostile));
+    QVERIFY(QFile::copy(eboot, program.filePath("games/FF7.PBP")));
+    const QStringList tools = QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+    const QByteArray ciso = program.read("bin/ciso");
+    page.rastlepbp->setText(hostile);
+    page.rastleiso->setText(program.filePath("games/out.iso"));
+    QTest::mouseClick(page.rastledo, Qt::LeftButton);
+    QVERIFY(waitForFile(program.filePath("games/out.iso"), sectors * 2352));
+    QCOMPARE(program.read("bin/ciso"), ciso);
+    QCOMPARE(QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name), tools);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  // A 50 MB image through the real runner and tools: progress that rises to the end, a window
+  // that paints while a handler waits, and a Cancel that leaves nothing half-written.
+  void aLongConversionIsSeenAtWork() {
+    TempProgramFolder program;
+    copyTools(program);
+    const QString iso = program.write("games/big.iso", discImage(25600));
+    const auto games = [&](const char* name) { return program.filePath(QStringLiteral("games/") + name); };
+    const auto leftovers = [&] {
+      QStringList found;
+      for (const QString& folder : {program.path(), program.filePath("games")})
+        found += QDir(folder).entryList({"*.part*", "temp.iso", "*.dax"}, QDir::Files);
+      return found;
+    };
+    TFrame1 page(services);
+    page.resize(785, 474);
+    page.show();
+    ToolActivity& activity = runner.activity();
+    WaitDialogPresenter dialogs(&page);
+    runner.setWaitPresenter(&dialogs);
+
+    // Started beside the page: its reports rise to 100 %.
+    QMap<int, QList<int>> seenBy;  // an earlier test's tool may still be ending
+    const auto watch = connect(&activity, &ToolActivity::changed, this, [&](int id) {
+      const int p = activity.entry(id)->percent();
+      QList<int>& seen = seenBy[id];
+      if (p >= 0 && (seen.isEmpty() || seen.last() != p)) seen << p;
+    });
+    convert(page, page.isocso, iso, games("big.cso"));
+    QTRY_VERIFY_WITH_TIMEOUT(activity.runningCount() == 0, 120000);
+    disconnect(watch);
+    const JobEntry& packed = activity.entries().back();
+    const QList<int> seen = seenBy.value(packed.id);
+    QCOMPARE(packed.state, JobState::Succeeded);
+    QCOMPARE(packed.result, games("big.cso"));
+    QVERIFY(packed.resultSize > 0);
+    // From 0 at the start to 100 at the end, never back; how many steps between depends on speed.
+    QVERIFY2(seen.size() >= 2 && seen.first() == 0 && std::is_sorted(seen.begin(), seen.end()) && seen.last() == 100,
+             qPrintable(QString("progress seen: %1").arg([&] {
+               QStringList l;
+               for (int p : seen) l << QString::number(p);
+               return l.join(' ');
+             }())));
+
+    // Waited for: the window goes on painting, behind a modal dialog.
+    int paintsWhileWaiting = 0;
+    struct PaintCounter : QObject {
+      std::function<void()> onPaint;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) onPaint();
+        return false;
+      }
+    } counter;
+    counter.onPaint = [&] {
+      if (activity.runningCount() > 0 && qobject_cast<WaitDialog*>(QApplication::activeModalWidget())) ++paintsWhileWaiting;
+    };
+    page.installEventFilter(&counter);
+    QTimer repaint;
+    connect(&repaint, &QTimer::timeout, &page, qOverload<>(&QWidget::update));
+    repaint.start(20);
+    convert(page, page.csodax, games("big.cso"), games("big.dax"));
+    repaint.stop();
+    QVERIFY2(paintsWhileWaiting > 0, "no paint event arrived while the handler waited");
+    QVERIFY(QFileInfo(games("big.dax")).size() > 0);
+    QCOMPARE(activity.entries().back().state, JobState::Succeeded);
+    QTRY_VERIFY(!QApplication::activeModalWidget());  // taken down once the handler is done
+    QFile::remove(games("big.dax"));
+
+    // Cancel in the dialog as soon as the first step reports: nothing of it remains, and the
+    // second step never starts.
+    const auto canceller = connect(&activity, &ToolActivity::changed, this, [&](int which) {
+      const JobEntry* e = activity.entry(which);
+      auto* dialog = qobject_cast<WaitDialog*>(QApplication::activeModalWidget());
+      if (e->waited && !e->finished() && e->percent() >= 0 && dialog && dialog->cancel->isEnabled())
+        dialog->cancel->click();
+    });
+    const size_t before = activity.entries().size();
+    convert(page, page.csodax, games("big.cso"), games("big.dax"));
+    disconnect(canceller);
+    QCOMPARE(activity.entries().size(), before + 1);
+    QCOMPARE(activity.entries().back().state, JobState::Cancelled);
+    QCOMPARE(leftovers(), QStringList());
+
+    // Stop on a job started beside the page, as soon as it has written some of its output.
+    const int last = activity.entries().back().id;
+    const auto stopper = connect(&activity, &ToolActivity::changed, this, [&](int which) {
+      const JobEntry* e = activity.entry(which);
+      if (which > last && e->percent() > 0 && e->percent() < 100) activity.requestCancel(which);
+    });
+    convert(page, page.isodax, iso, games("big.dax"));
+    const int id = activity.entries().back().id;
+    QTRY_VERIFY_WITH_TIMEOUT(activity.entry(id)->finished(), 60000);
+    disconnect(stopper);
+    QCOMPARE(activity.entry(id)->state, JobState::Cancelled);
+    QCOMPARE(leftovers(), QStringList());
+    runner.setWaitPresenter(nullptr);
+  }
+
+  // A real full file system: the failure reaches the user with the tool's reason, and nothing
+  // half-written is left on it.
+  void aFullDiskIsAFailureTheUserSees() {
+    if (geteuid() != 0) QSKIP("mounting a small file system needs root");
+    TempProgramFolder program;
+    copyTools(program);
+    QVERIFY(QDir().mkpath(program.filePath("full")));
+    const QByteArray full = QFile::encodeName(program.filePath("full"));
+    if (::mount("tmpfs", full.constData(), "tmpfs", 0, "size=128k") != 0) QSKIP("no tmpfs here");
+    struct Unmount {
+      QByteArray at;
+      ~Unmount() { ::umount(at.constData()); }
+    } unmount{full};
+    const QString iso = program.write("games/a.iso", discImage(300));  // 600 KiB: more than there is room for
+    TFrame1 page(services);
+    const auto& entries = runner.activity().entries();
+    const size_t before = entries.size();
+    convert(page, page.isodax, iso, program.filePath("full/a.dax"));
+    convert(page, page.isocso, iso, program.filePath("full/a.cso"));
+    QTRY_VERIFY_WITH_TIMEOUT(runner.activity().runningCount() == 0, 60000);
+    QCOMPARE(entries.size(), before + 2);
+    for (size_t i = before; i < entries.size(); ++i) {
+      const JobEntry& e = entries[i];
+      QCOMPARE(e.state, JobState::Failed);
+      QVERIFY2(e.failure.contains("space", Qt::CaseInsensitive), qPrintable(e.failure));
+    }
+    QCOMPARE(QDir(program.filePath("full")).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(fakes.messages.boxes.empty());
   }
 };

@@ -47,7 +47,7 @@ private slots:
     page.keybusbClick();
     page.keybnetClick();
     page.Label7Click();
-    // What the user typed goes in untouched: blanks, a quote, empty text.
+    // What the user typed arrives as one argument each: blanks, a quote, empty text.
     page.usbpath->setText("/cygdrive/C/My Games/");
     page.usbStartClick();
     page.netport->setText("75 13");
@@ -63,15 +63,37 @@ private slots:
                                               "bin/netkey.exe -s",
                                               "notepad keyboardSetup.cfg",
                                               "bin/usb.exe \"/cygdrive/C/My Games/\"",
-                                              "bin/net.exe -p 75 13 -l  \"/cygdrive/C/a\"b\"",
+                                              "bin/net.exe -p \"75 13\" -l \"\" \"/cygdrive/C/a\\\"b\"",
                                               "bin/usb.exe \"\"",
                                           }));
+    QCOMPARE(splitArguments(fakes.runner.commandLines()[6]),
+             (QStringList{"-p", "75 13", "-l", "", "/cygdrive/C/a\"b"}));
     const std::vector<int> shows{1, 1, 2, 2, 1, 1, 1, 1};
     for (size_t i = 0; i < shows.size(); ++i) {
       QCOMPARE(fakes.runner.starts[i].kind, StartRecord::StartAndForget);
       QCOMPARE(fakes.runner.starts[i].showState, shows[i]);
       QCOMPARE(fakes.runner.starts[i].currentFolder, program.path());
     }
+  }
+
+  void hostileTextsReachTheHostsAsOneArgumentEach() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    for (const QString& text : hostileTexts()) {
+      fakes.runner.starts.clear();
+      page.usbpath->setText(text);
+      page.netport->setText(text);
+      page.netpwd->setText(text + "pw");
+      page.netpath->setText("/cygdrive/" + text);
+      page.usbStartClick();
+      page.netstartClick();
+      QCOMPARE(fakes.runner.starts.size(), size_t(2));
+      QCOMPARE(splitArguments(fakes.runner.starts[0].commandLine), QStringList{page.usbpath->text()});
+      QCOMPARE(splitArguments(fakes.runner.starts[1].commandLine),
+               (QStringList{"-p", page.netport->text(), "-l", page.netpwd->text(), page.netpath->text()}));
+    }
+    QVERIFY(fakes.messages.boxes.empty());
   }
 
   void linksMoveWhilePressed() {

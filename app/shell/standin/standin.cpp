@@ -4,11 +4,15 @@
 //   KIVO_STANDIN_OUTPUT      a file to write, relative to its current folder
 //   KIVO_STANDIN_OUTPUT_ARG  N or "last": write the file named by that argument
 //   KIVO_STANDIN_EXIT        its exit status (default 0)
-//   KIVO_STANDIN_SLEEP_MS    how long to run before it ends
+//   KIVO_STANDIN_SLEEP_MS    how long to run before it ends, reporting progress meanwhile when
+//                            KIVO_PROGRESS asks for it (four steps, then the end if it succeeds)
+//   KIVO_STANDIN_SAY         a message for standard error, said just before it ends
+//   KIVO_STANDIN_FINISHED    a file to write as the very last thing, to show it ran to its end
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -56,8 +60,19 @@ int main(int argc, char** argv) {
     const int index = std::string(which) == "last" ? argc - 1 : std::atoi(which);
     if (index >= 1 && index < argc) writeFile(argv[index], "written by kivo_standin\n");
   }
-  if (const char* ms = std::getenv("KIVO_STANDIN_SLEEP_MS"))
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
+  const char* asked = std::getenv("KIVO_PROGRESS");
+  const bool progress = asked && *asked && std::strcmp(asked, "0") != 0;
+  const char* ms = std::getenv("KIVO_STANDIN_SLEEP_MS");
+  for (int step = 0; step < 4; ++step) {
+    if (progress) std::fprintf(stderr, "KIVO-PROGRESS %d 400\n", step * 100);
+    std::fflush(stderr);
+    if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms) / 4));
+  }
   const char* status = std::getenv("KIVO_STANDIN_EXIT");
-  return status ? std::atoi(status) : 0;
+  const int code = status ? std::atoi(status) : 0;
+  if (progress && code == 0) std::fprintf(stderr, "KIVO-PROGRESS 400 400\n");
+  if (const char* say = std::getenv("KIVO_STANDIN_SAY")) std::fprintf(stderr, "%s\n", say);
+  std::fflush(stderr);
+  if (const char* finished = std::getenv("KIVO_STANDIN_FINISHED")) writeFile(finished, "finished\n");
+  return code;
 }

@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QtTest>
+#include <csignal>
 
 using namespace kivo::testing;
 
@@ -26,7 +28,8 @@ private slots:
   void init() {
     log = logDir.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction()));
     setStandinLog(log);
-    for (const char* v : {"KIVO_STANDIN_EXIT", "KIVO_STANDIN_SLEEP_MS", "KIVO_STANDIN_OUTPUT", "KIVO_STANDIN_OUTPUT_ARG"})
+    for (const char* v : {"KIVO_STANDIN_EXIT", "KIVO_STANDIN_SLEEP_MS", "KIVO_STANDIN_OUTPUT", "KIVO_STANDIN_OUTPUT_ARG",
+                          "KIVO_STANDIN_SAY", "KIVO_STANDIN_FINISHED"})
       qunsetenv(v);
   }
   void cleanup() { qputenv("PATH", savedPath); }
@@ -184,6 +187,94 @@ private slots:
     QCOMPARE(runs().first().self, QFileInfo(onPath.filePath("mousepad")).canonicalFilePath());
     QCOMPARE(runs().first().args, QStringList{"keyboardSetup.cfg"});
     QCOMPARE(runs().first().cwd, QDir(folder.path()).canonicalPath());
+  }
+
+  void aToolsProgressAndLastMessageReachTheActivity() {
+    TempProgramFolder folder;
+    installStandin(folder.filePath("bin/ciso"));
+    qputenv("KIVO_STANDIN_SLEEP_MS", "200");
+    qputenv("KIVO_STANDIN_SAY", "ciso: no space left on the device");
+    qputenv("KIVO_STANDIN_EXIT", "2");
+    kivo::ProcessRunner runner;
+    QList<int> seen;
+    connect(&runner.activity(), &kivo::ToolActivity::changed, this, [&](int id) {
+      seen << runner.activity().entry(id)->percent();
+    });
+    const uint32_t code =
+        runner.runAndWait(R"("bin/ciso.exe" 9 "a.iso" "a.cso")", 1, {"ISO to CSO", {"a.iso"}, "a.cso"});
+    QCOMPARE(code, 2u);
+    QVERIFY(!runner.lastRunCancelled());
+    const kivo::JobEntry& e = runner.activity().entries().back();
+    QCOMPARE(e.title, QString("ISO to CSO"));
+    QVERIFY(e.waited);
+    QCOMPARE(e.state, kivo::JobState::Failed);
+    QCOMPARE(e.failure, QString("ciso: no space left on the device"));
+    // KIVO_PROGRESS was set for it: its reports arrived, rising.
+    QVERIFY(e.reportsProgress);
+    QCOMPARE(e.percent(), 75);
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    QCOMPARE(e.lines, QStringList{"ciso: no space left on the device"});
+  }
+
+  void aStartedAndForgottenToolIsWatchedToo() {
+    TempProgramFolder folder;
+    installStandin(folder.filePath("bin/dax"));
+    kivo::ProcessRunner runner;
+    qputenv("KIVO_STANDIN_OUTPUT_ARG", "last");
+    runner.startAndForget(R"("bin/dax.exe" -l9 "a.iso" "a.dax")", 1, {"ISO to DAX", {"a.iso"}, "a.dax"});
+    qunsetenv("KIVO_STANDIN_OUTPUT_ARG");
+    runner.startAndForget(R"("bin/dax.exe" -d "a.dax" "b.iso")", 1, {"DAX to ISO", {"a.dax"}, "b.iso"});
+    runner.startAndForget(R"("bin/missing.exe" a)", 1);
+    const auto& entries = runner.activity().entries();
+    QCOMPARE(entries.size(), size_t(3));
+    QCOMPARE(entries[2].state, kivo::JobState::Failed);  // known at once
+    QCOMPARE(entries[2].failure, QString("Cannot start bin/missing.exe: it was not found."));
+    QTRY_COMPARE(runner.activity().runningCount(), 0);
+    QCOMPARE(entries[0].state, kivo::JobState::Succeeded);
+    QCOMPARE(entries[0].result, folder.filePath("a.dax"));
+    QCOMPARE(entries[1].state, kivo::JobState::Failed);
+    QCOMPARE(entries[1].failure, QString("The tool ended without writing %1.").arg(folder.filePath("b.iso")));
+  }
+
+  void cancelEndsTheToolAndWhatItStartedAndRemovesItsOutput() {
+    TempProgramFolder folder;
+    // A script that leaves half an output and starts a child of its own, then waits.
+    folder.write("bin/doit.cmd", "echo half > out.iso\nsleep 30 &\necho $! > child.pid\nwait\n");
+    QVERIFY(QDir::setCurrent(folder.filePath("bin")));
+    kivo::ProcessRunner runner;
+    QTimer::singleShot(300, &runner, [&] { runner.activity().requestCancel(runner.activity().entries().back().id); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(runner.runAndWait("doit.cmd", kivo::SW_SHOWMINIMIZED, {"Top-menu plugin", {}, "out.iso"}), 0u);
+    QVERIFY2(clock.elapsed() < 2500, "the tool was not ended at once");
+    QVERIFY(runner.lastRunCancelled());
+    QCOMPARE(runner.activity().entries().back().state, kivo::JobState::Cancelled);
+    QVERIFY(!QFile::exists(folder.filePath("bin/out.iso")));
+    const int child = folder.read("bin/child.pid").trimmed().toInt();
+    QVERIFY(child > 0);
+    const auto gone = [child] {
+      QFile stat(QString("/proc/%1/stat").arg(child));
+      return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");  // ended, or a zombie
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(gone(), 3000);
+    // The next run starts afresh.
+    folder.write("bin/quick.cmd", "exit 0\n");
+    QCOMPARE(runner.runAndWait("quick.cmd", 1, {}), 0u);
+    QVERIFY(!runner.lastRunCancelled());
+  }
+
+  void aToolOutlivesKivo() {
+    TempProgramFolder folder;
+    installStandin(folder.filePath("bin/usb"));
+    qputenv("KIVO_STANDIN_SLEEP_MS", "800");
+    qputenv("KIVO_STANDIN_FINISHED", QFile::encodeName(folder.filePath("finished")));
+    {
+      kivo::ProcessRunner runner;
+      runner.startAndForget(R"(bin/usb.exe "/cygdrive/C/")", 1);
+      QVERIFY(waitForStandinRuns(log, 1));
+    }
+    // It went on reporting progress into a pipe nobody reads, and ran to its end.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath("finished")), 5000);
   }
 };
 

@@ -191,12 +191,36 @@ private slots:
     QCOMPARE(x.program.read("out/menu.rco"), QByteArray("RCO"));
     QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
 
+    const kivo::JobEntry& done = x.fakes.runner.lastEntry();
+    QCOMPARE(done.title, QStringLiteral("Top-menu plugin"));
+    QCOMPARE(done.reads.first(), x.program.filePath("bin/1.bmp"));
+    QCOMPARE(done.result, x.program.filePath("out/menu.rco"));  // where the user finds it
+
     // doit.cmd leaves nothing: the failure text; the earlier text is replaced.
     x.fakes.runner.onStart = nullptr;
     x.page.buildtopClick();
     QCOMPARE(x.page.labeldone->text(),
              QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    QCOMPARE(x.fakes.runner.lastEntry().failure,
+             QStringLiteral("The tool ended without writing %1.").arg(x.program.filePath("topmenu_plugin.rco")));
     QVERIFY(x.atProgramFolder());
+
+    // Cancelled while doit.cmd writes: nothing half-made is left, and the page says so as
+    // after any build that made nothing.
+    x.playDoit();
+    x.fakes.runner.cancelStarts = 1;
+    x.page.buildtopClick();
+    QCOMPARE(x.fakes.runner.lastEntry().state, kivo::JobState::Cancelled);
+    QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
+    QCOMPARE(x.page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+
+    // The copy to a place that cannot take it: never called done, and the job says why.
+    x.fakes.dialogs.answers = {x.program.filePath("missing folder/menu.rco")};
+    x.page.buildtopClick();
+    QVERIFY(x.page.labeldone->text().isEmpty());
+    QCOMPARE(x.fakes.runner.lastEntry().failure,
+             QStringLiteral("The top menu could not be copied to %1.").arg(x.program.filePath("missing folder/menu.rco")));
   }
 
   void theResultSurvivesWhenItIsTheChosenFile() {
@@ -249,6 +273,20 @@ private slots:
     QCOMPARE(x.fakes.runner.starts.back().commandLine, QStringLiteral("pgf.exe \"%1\" \"%2\"").arg(font, out));
     QVERIFY(x.page.Timerfont->isActive());
     QVERIFY(x.atProgramFolder());
+  }
+
+  void hostileFileNamesReachPgfAsOneArgumentEach() {
+    Xmb x;
+    x.fakes.dialogs.moveCurrentFolder = false;
+    for (const QString& name : hostileTexts()) {
+      if (name.isEmpty()) continue;  // a cancelled dialog keeps the name it had
+      x.fakes.dialogs.answers = {name + ".ttf", name + ".pgf"};
+      x.page.changefontClick();
+      x.page.buildfontClick();
+      QCOMPARE(splitArguments(x.fakes.runner.starts.back().commandLine), (QStringList{name + ".ttf", name + ".pgf"}));
+      QVERIFY(x.atProgramFolder());
+    }
+    QVERIFY(x.fakes.messages.errors().isEmpty());
   }
 
   void theCaptionsReallyShowTheChosenFont_data() {

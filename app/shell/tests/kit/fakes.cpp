@@ -1,27 +1,49 @@
 #include "fakes.h"
 
+#include "shell/commandline.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 namespace kivo::testing {
 
-void RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show) {
-  starts.push_back({kind, line, show, QDir::currentPath()});
+int RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show, const ToolJob& job) {
+  starts.push_back({kind, line, show, QDir::currentPath(), job});
+  const bool tool = kind != StartRecord::OpenWithShell;
+  const int id = tool ? activity.begin(job, line, kind == StartRecord::RunAndWait) : 0;
   if (onStart) onStart(starts.back());
+  if (!tool) return 0;
+  lastId_ = id;
+  for (const QString& message : toolMessages) activity.addOutput(id, message.toUtf8() + '\n', ToolActivity::Stream::Err);
+  if (cancelStarts > 0) {
+    --cancelStarts;
+    activity.requestCancel(id);
+    activity.finish(id, 0, true);
+  } else {
+    activity.finish(id, int(exitCode), false);
+  }
+  return id;
 }
 
-uint32_t RecordingRunner::runAndWait(const QString& commandLine, int showState) {
-  record(StartRecord::RunAndWait, commandLine, showState);
-  return exitCode;
+uint32_t RecordingRunner::runAndWait(const QString& commandLine, int showState, const ToolJob& job) {
+  lastRun_ = record(StartRecord::RunAndWait, commandLine, showState, job);
+  lastCancelled_ = activity.entry(lastRun_)->state == JobState::Cancelled;
+  return lastCancelled_ ? 0 : exitCode;
 }
 
-void RecordingRunner::startAndForget(const QString& commandLine, int showState) {
-  record(StartRecord::StartAndForget, commandLine, showState);
+void RecordingRunner::startAndForget(const QString& commandLine, int showState, const ToolJob& job) {
+  record(StartRecord::StartAndForget, commandLine, showState, job);
 }
 
 void RecordingRunner::openWithShell(const QString& target, int showState) {
-  record(StartRecord::OpenWithShell, target, showState);
+  record(StartRecord::OpenWithShell, target, showState, {});
 }
+
+void RecordingRunner::settleLastRun(const QString& resultPath, const QString& failure) {
+  activity.settle(lastRun_, resultPath, failure);
+}
+
+const JobEntry& RecordingRunner::lastEntry() const { return *activity.entry(lastId_); }
 
 QStringList RecordingRunner::commandLines() const {
   QStringList lines;
@@ -106,6 +128,34 @@ QString TempProgramFolder::write(const QString& relative, const QByteArray& byte
 QByteArray TempProgramFolder::read(const QString& relative) const {
   QFile file(dir_.filePath(relative));
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList hostileTexts() {
+  return {
+      QStringLiteral("FF7.PBP\" -o \"ciso"),
+      QStringLiteral("a\"b"),
+      QStringLiteral("\""),
+      QStringLiteral("\\\""),
+      QStringLiteral("C:\\Games\\"),
+      QStringLiteral("dir\\\\"),
+      QStringLiteral("a\\\\\"b c"),
+      QStringLiteral("x; rm -rf ~"),
+      QStringLiteral("$(touch pwned)"),
+      QStringLiteral("`touch pwned`"),
+      QStringLiteral("two\nlines.iso"),
+      QStringLiteral("  blanks\tand  tabs  "),
+      QStringLiteral("Who Wants to Be a Millionaire? *.iso"),
+      QStringLiteral("-o"),
+      QStringLiteral("Crash \u00e9t\u00e9 \u30b2\u30fc\u30e0 \U0001F3AE.pbp"),
+      QString(),
+  };
+}
+
+QStringList splitArguments(const QString& commandLine) {
+  QStringList out;
+  const std::vector<std::string> words = splitCommandLine(commandLine.toStdString());
+  for (size_t i = 1; i < words.size(); ++i) out << QString::fromStdString(words[i]);
+  return out;
 }
 
 }  // namespace kivo::testing

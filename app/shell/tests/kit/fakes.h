@@ -4,6 +4,7 @@
 
 #include "shell/services.h"
 #include "shell/songplayer.h"
+#include "shell/toolactivity.h"
 
 #include <QDir>
 #include <QStringList>
@@ -19,22 +20,37 @@ struct StartRecord {
   QString commandLine;
   int showState;
   QString currentFolder;  ///< the folder current when the start happened
+  ToolJob job;
 };
 
+/// Records every start and plays each tool's end through a real tool activity, so a test sees
+/// the entries, results and failures the user would see.
 class RecordingRunner : public ToolRunner {
 public:
-  uint32_t runAndWait(const QString& commandLine, int showState) override;
-  void startAndForget(const QString& commandLine, int showState) override;
+  uint32_t runAndWait(const QString& commandLine, int showState, const ToolJob& job = {}) override;
+  void startAndForget(const QString& commandLine, int showState, const ToolJob& job = {}) override;
   void openWithShell(const QString& target, int showState) override;
+  bool lastRunCancelled() const override { return lastCancelled_; }
+  void settleLastRun(const QString& resultPath, const QString& failure = {}) override;
 
   /// Called for every start, after it is recorded: lets a test play the tool (write its files).
   std::function<void(const StartRecord&)> onStart;
   uint32_t exitCode = 0;
+  /// Lines each tool prints on its standard error before it ends.
+  QStringList toolMessages;
+  /// The user cancels the next this many tool starts while they run.
+  int cancelStarts = 0;
   std::vector<StartRecord> starts;
   QStringList commandLines() const;
+  ToolActivity activity;
+  /// The entry of the last start.
+  const JobEntry& lastEntry() const;
 
 private:
-  void record(StartRecord::Kind kind, const QString& line, int show);
+  int record(StartRecord::Kind kind, const QString& line, int show, const ToolJob& job);
+  int lastId_ = 0;
+  int lastRun_ = 0;
+  bool lastCancelled_ = false;
 };
 
 class ScriptedDialogs : public DialogBackend {
@@ -94,6 +110,15 @@ public:
   QString refuseWith;  ///< when set, open() fails with this reason
   QStringList commands;
 };
+
+/// Names and typed texts that have broken command lines before: a quote, a quote that opens
+/// new options, backslashes before a quote and at the end, shell syntax, a newline, blanks,
+/// wildcards, non-ASCII. Each must reach its tool as one argument equal to itself.
+QStringList hostileTexts();
+
+/// The arguments a command line gives the program after the runner's split (the program's
+/// own name left out).
+QStringList splitArguments(const QString& commandLine);
 
 /// All fakes, wired into one Services bundle.
 struct FakeServices {
