@@ -21,6 +21,13 @@ for f in "${fuzzers[@]}"; do
   echo "-- $name for ${secs}s from $(ls "$seeds" | wc -l) seed(s)"
   mkdir -p "$dir/corpus/$name"
   # New inputs go into the first folder; the seeds are only read.
-  "$f" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-    "$dir/corpus/$name" "$seeds" 2>&1 | tail -n 3
+  log="$dir/corpus/$name.log"
+  # A finding's report is printed whole; a clean run only says how far it got.
+  if ! "$f" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+      -artifact_prefix="$dir/corpus/$name-" "$dir/corpus/$name" "$seeds" >"$log" 2>&1; then
+    grep -v '^#[0-9]' "$log" | tail -n 80 >&2
+    echo "-- $name found a fault; its input is in $dir/corpus/$name-*" >&2
+    exit 1
+  fi
+  tail -n 1 "$log"
 done

@@ -33,7 +33,8 @@ public:
   uint64_t size() const override { return imageSize_; }
   void readAt(uint64_t off, void* buf, size_t n) const override;
   uint32_t blockSize() const { return blockSize_; }
-  uint64_t blockCount() const { return (imageSize_ + blockSize_ - 1) / blockSize_; }
+  // Written so that a header claiming nearly 2^64 bytes cannot wrap to a small count.
+  uint64_t blockCount() const { return imageSize_ / blockSize_ + (imageSize_ % blockSize_ != 0); }
   /// Writes the whole image, decoded on `threads` threads (0: every usable core); throws
   /// ToolError naming the first damaged block.
   void decompress(ByteSink& out, const Progress& progress = {}, unsigned threads = 0) const;

@@ -132,6 +132,9 @@ TEST(Cso, DamagedFilesAreRejectedWithAReason) {
   putLe64(&v[8], uint64_t(1) << 40); // claims far more blocks than the index holds
   EXPECT_NE(fails(v).find("index"), std::string::npos);
   v = good;
+  putLe64(&v[8], ~uint64_t(0) - 0xDF); // so large that rounding up to whole blocks wraps around
+  EXPECT_NE(fails(v).find("index"), std::string::npos);
+  v = good;
   v.resize(v.size() - 100); // the last entry now points past the end
   EXPECT_NE(fails(v).find("past the end"), std::string::npos);
   v = good;
