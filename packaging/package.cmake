@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_VENDOR "Kivo Workbench developers")
 set(CPACK_PACKAGE_CONTACT "Kivo Workbench developers <kivo-workbench@users.noreply.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "toolkit for PSP owners: UMD images, PS1 EBOOTs, plug-ins")
 # CPack puts the summary in front as the synopsis line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Kivo Workbench converts UMD images between ISO, CSO and DAX, makes PS1
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Kivo Workbench converts UMD images between ISO, CSO, ZSO and DAX, makes PS1
 EBOOT.PBP files from PS1 disc images and turns them back into disc images,
 installs plug-ins on a PSP's memory stick and edits its plug-in lists,
 previews an XMB look, links PC and PSP and backs up the PSP's registry.
