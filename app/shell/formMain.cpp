@@ -18,7 +18,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
-#include <QImageReader>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -34,11 +33,7 @@ namespace {
 // A built-in picture from the program's resources; a plain placeholder if it is missing.
 QPixmap builtIn(const char* name, QSize size, QColor fallback) {
   initArt();
-  // Read as PNG outright: left to guess, the reader loads every image plugin (SVG's among
-  // them) before the first paint.
-  QImageReader reader(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)), "png");
-  reader.setAutoDetectImageFormat(false);
-  QPixmap pixmap = QPixmap::fromImage(reader.read());
+  QPixmap pixmap = kivo::builtInPicture(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)));
   if (pixmap.isNull()) {
     pixmap = QPixmap(size);
     pixmap.fill(fallback);
@@ -88,6 +83,7 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   setPalette(pal);
   // From a pixmap: a QIcon made from a file name would look through the icon engine plugins first.
   setWindowIcon(QIcon(builtIn("kivo", {32, 32}, QColor(53, 151, 216))));
+  tray1->setIcon(windowIcon());
 
   buildFrame();
   buildMenu();

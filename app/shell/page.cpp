@@ -1,7 +1,9 @@
 #include "page.h"
 
 #include <QFont>
+#include <QImageReader>
 #include <QLabel>
+#include <QPixmap>
 
 namespace kivo {
 
@@ -32,6 +34,12 @@ QFont pixelFont(const QString& family, int px, bool bold) {
   font.setPixelSize(px);
   font.setBold(bold);
   return font;
+}
+
+QPixmap builtInPicture(const QString& resource) {
+  QImageReader reader(resource, "png");
+  reader.setAutoDetectImageFormat(false);
+  return QPixmap::fromImage(reader.read());
 }
 
 void installFontSubstitutes() {
