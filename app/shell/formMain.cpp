@@ -210,6 +210,9 @@ void TfrmMain::buildOptions() {
   Label3->adjustSize();
   theme->setObjectName(QStringLiteral("theme"));
   theme->setEditable(true);
+  // Typing goes through letter by letter as typed: no completion, no case correction, no new items.
+  theme->setCompleter(nullptr);
+  theme->setInsertPolicy(QComboBox::NoInsert);
   theme->setFrame(false);
   theme->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 11));
   theme->addItems({QStringLiteral("Vista Glass"), QStringLiteral("Vista Black"), QStringLiteral("Vista Silver")});
@@ -333,6 +336,12 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
+  // The first activation puts the focus on the first control in the tab order, which begins
+  // with the pages. Given now, before Qt picks a control of its own (the theme box).
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !activatedOnce_) {
+    activatedOnce_ = true;
+    if (!focusWidget()) focusFirstControl();
+  }
   // After a normal start the first activation runs the Home page's entry step once.
   // Let the focus settle first: if it moved into the Home page, that has run the step already.
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && homeEntryPending_) {
@@ -341,6 +350,18 @@ void TfrmMain::changeEvent(QEvent* event) {
       homeEntryPending_ = false;
       if (currentPage() == frame0) frame0Enter();
     });
+  }
+}
+
+void TfrmMain::focusFirstControl() {
+  for (QWidget* page : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6}) {
+    if (!page || !page->isVisibleTo(this)) continue;
+    for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+      if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) {
+        w->setFocus(Qt::ActiveWindowFocusReason);
+        return;
+      }
+    }
   }
 }
 

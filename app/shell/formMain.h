@@ -120,6 +120,7 @@ protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
   // --- The floating look: themes, translucency, desktop backdrop, tray (formMain_look.cpp) ---
 public:
@@ -147,12 +148,14 @@ private:
   void onFocusChanged(QWidget* old, QWidget* now);
   template <class Page> Page* createPage(Page*& slot);
   void endMoveLoop();
+  void focusFirstControl();
 
   kivo::Services& services_;
   kivo::SongPlayer& wmp_;
   QPoint remembered_;
   bool centred_ = false;
   bool homeEntryPending_ = false;
+  bool activatedOnce_ = false;
   bool pagesPending_ = false;  ///< pages still to build after the first paint
   QPointer<QWidget> lastFocus_;
   bool dragging_ = false;

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QPainter>
+#include <QPaintEvent>
 
 using kivo::look::Slot;
 
@@ -51,6 +52,15 @@ void TfrmMain::applyBackground() {
   setPalette(pal);
   setAutoFillBackground(!clear);
   update();
+}
+
+void TfrmMain::paintEvent(QPaintEvent* event) {
+  // The window can be see-through from its creation (for the colour key), so Qt leaves its
+  // background to us: paint it, except where the colour key makes it see-through.
+  if (background_.seeThrough()) return;
+  QPainter painter(this);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(event->rect(), background_.colour);
 }
 
 void TfrmMain::themeChange() {

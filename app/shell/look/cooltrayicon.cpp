@@ -221,8 +221,16 @@ bool TCoolTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       if (!iconVisible_) setIconVisible(true);
     }
   } else if (event->type() == QEvent::Show && !event->spontaneous()) {
-    owner_->raise();
-    owner_->activateWindow();
+    // To the front whenever it is shown. Asked once the show has gone out: the show event comes
+    // first, and X refuses the focus to a window that is not mapped yet.
+    QTimer::singleShot(0, owner_, [w = owner_] {
+      w->raise();
+      w->activateWindow();
+      // Hidden and shown again before Qt saw the focus leave, the window is still the desktop's
+      // focus window, yet Qt's widgets count no window active (and the translucency stays low).
+      if (QGuiApplication::focusWindow() == w->windowHandle() && !w->isActiveWindow())
+        QApplication::setActiveWindow(w);
+    });
   }
   return false;
 }

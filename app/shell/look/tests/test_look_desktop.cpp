@@ -94,6 +94,45 @@ private slots:
     panel.waitForFinished();
   }
 
+  // Hiding the window for a backdrop capture must not leave it inactive and translucent: the
+  // first tick after a normal start (the window was centred) and every diagonal move.
+  void backdropKeepsTheWindowActive() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    for (const QPoint to : {QPoint(-1, -1), QPoint(90, 70), QPoint(200, 160)}) {
+      if (to.x() >= 0) w.move(to);
+      const WId id = w.winId();
+      w.movedTimer();
+      QVERIFY(!w.captured->pixmap().isNull());  // a backdrop was taken
+      QTRY_VERIFY(w.isActiveWindow());
+      QTRY_COMPARE(w.alpha1->formOpacity(), 255);
+      QCOMPARE(w.winId(), id);
+      w.captured->clear();
+    }
+    // A click inside keeps it so; a drag still ends opaque.
+    QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, QPoint(400, 20));
+    QTest::qWait(50);
+    QVERIFY(w.isActiveWindow());
+    QCOMPARE(w.alpha1->formOpacity(), 255);
+  }
+
+  // On the screen the margin outside the frame is white at start, not the black of a window
+  // that paints nothing there.
+  void marginIsWhiteOnTheScreen() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {"x.prx"});  // no backdrop in such a run
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(100);
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    QCOMPARE(screen.pixelColor(w.geometry().topLeft() + QPoint(3, 300)), QColor(Qt::white));
+  }
+
   // Each theme applies without an error box; with KIVO_LOOK_SHOTS set, the screen is saved.
   void threeThemes() {
     FakeServices fakes;
