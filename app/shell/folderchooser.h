@@ -3,15 +3,14 @@
 // folder that does not exist yet. Confirming such a name asks whether to create the folder and,
 // on yes, creates it; on no the dialog stays open. A Help button says how it works.
 
+#include "filedialog.h"
+
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <functional>
 
 namespace kivo {
-
-/// The question asked before a folder is created.
-inline const QString kCreateFolderQuestion = QStringLiteral("The specified directory does not exist. Create it?");
 
 class FolderChooser : public QFileDialog {
   Q_OBJECT
