@@ -133,8 +133,9 @@ private slots:
     QCOMPARE(screen.pixelColor(w.geometry().topLeft() + QPoint(3, 300)), QColor(Qt::white));
   }
 
-  // Each theme applies without an error box; with KIVO_LOOK_SHOTS set, the screen is saved.
-  void threeThemes() {
+  // Every page in every look, built-in first, without an error box; with KIVO_LOOK_SHOTS set,
+  // the screen is saved for each.
+  void everyPageInEveryTheme() {
     FakeServices fakes;
     FakePlayer player;
     TfrmMain w(fakes.services, player, {});
@@ -142,13 +143,23 @@ private slots:
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTest::qWait(300);
     w.movedTimer();  // first tick after centring: a backdrop
-    for (const QString& name : {QStringLiteral("Vista Black"), QStringLiteral("Vista Silver"), QStringLiteral("Vista Glass")}) {
-      w.theme->setEditText(name);
+    const QList<std::pair<const char*, void (TfrmMain::*)()>> pages = {
+        {"home", &TfrmMain::labelHomeClick},   {"convert", &TfrmMain::labelConvertClick},
+        {"shell", &TfrmMain::labelShellClick}, {"link", &TfrmMain::LabelLinkClick},
+        {"plugins", &TfrmMain::prxmanagerClick}, {"xmb", &TfrmMain::LabelXMBClick},
+        {"about", &TfrmMain::Label2Click}};
+    for (const QString& name : {QStringLiteral("Built-in"), QStringLiteral("Vista Black"), QStringLiteral("Vista Silver"),
+                                QStringLiteral("Vista Glass")}) {
+      if (name != QLatin1String("Built-in")) w.theme->setEditText(name);
       QVERIFY(fakes.messages.boxes.empty());
       QVERIFY(QTest::qWaitForWindowExposed(&w));
-      QTest::qWait(300);
-      if (const char* dir = getenv("KIVO_LOOK_SHOTS"))
-        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
+      for (const auto& [page, click] : pages) {
+        (w.*click)();
+        QTest::qWait(150);
+        if (const char* dir = getenv("KIVO_LOOK_SHOTS"))
+          QGuiApplication::primaryScreen()->grabWindow(0).copy(w.geometry().adjusted(-20, -20, 20, 20))
+              .save(QStringLiteral("%1/%2-%3.png").arg(QString::fromLocal8Bit(dir), name, QLatin1String(page)));
+      }
     }
   }
 };
