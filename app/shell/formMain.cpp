@@ -30,10 +30,12 @@ static void initArt() { Q_INIT_RESOURCE(art); }
 
 namespace {
 
+QString artPath(const char* name) { return QStringLiteral(":/art/%1.png").arg(QLatin1String(name)); }
+
 // A built-in picture from the program's resources; a plain placeholder if it is missing.
 QPixmap builtIn(const char* name, QSize size, QColor fallback) {
   initArt();
-  QPixmap pixmap = kivo::builtInPicture(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)));
+  QPixmap pixmap = kivo::builtInPicture(artPath(name));
   if (pixmap.isNull()) {
     pixmap = QPixmap(size);
     pixmap.fill(fallback);
@@ -53,6 +55,16 @@ QLabel* picture(QWidget* parent, const char* name, QRect place, QColor fallback,
 }
 
 }  // namespace
+
+void TfrmMain::decodePicturesAhead() {
+  initArt();
+  QStringList paths;
+  for (const char* name : {"FrameTop", "FrameBottom", "titleIcon", "feeter", "borderTop", "FrameLeft", "FrameRight",
+                           "kivo", "btnMin", "btnMinHot", "btnMax", "btnClose", "btnCloseHot"})
+    paths << artPath(name);
+  paths << QStringLiteral(":/info/bgimage.png");  // the Home page's, the start page
+  kivo::decodeBuiltInPictures(paths);
+}
 
 TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
                    QWidget* parent, PageBuild build)

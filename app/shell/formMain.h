@@ -38,6 +38,10 @@ public:
            QWidget* parent = nullptr, PageBuild build = PageBuild::Now);
   ~TfrmMain() override;
 
+  /// Decodes the window's built-in pictures before the window is made; needs no application
+  /// object, so the start does it while the display connects.
+  static void decodePicturesAhead();
+
   /// Page switch: bounds to the page area, show this page and hide the others, song rule.
   void showPage(QWidget* page);
   QWidget* currentPage() const;

@@ -24,10 +24,11 @@ int main(int argc, char** argv) {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   kivo::quietStartupNoise();
 #ifdef KIVO_FONTCONFIG
-  // Reading the font configuration takes about as long as connecting to the display: do both
-  // at once. The first text of the window then finds the configuration ready.
+  // Reading the font configuration takes as long as decoding the window's pictures and
+  // connecting to the display: do them side by side. The first text then finds it ready.
   std::thread fontConfig([] { FcInit(); });
 #endif
+  TfrmMain::decodePicturesAhead();
   QApplication app(argc, argv);
 #ifdef KIVO_FONTCONFIG
   fontConfig.join();

@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
+#include <map>
 
 namespace kivo {
 
@@ -30,16 +31,46 @@ QLabel* Page::makeTitle(const QString& text, int left, int top) {
 }
 
 QFont pixelFont(const QString& family, int px, bool bold) {
-  QFont font(family);
+  // Asked by the font that stands in for it: each name asked costs the font database a search
+  // of its own, and the first window's text waits for them.
+  QFont font(QFont::substitute(family));
   font.setPixelSize(px);
   font.setBold(bold);
   return font;
 }
 
-QPixmap builtInPicture(const QString& resource) {
+namespace {
+
+// Pictures decoded ahead, each waiting for its one builtInPicture().
+std::map<QString, QImage>& decodedAhead() {
+  static std::map<QString, QImage> pictures;
+  return pictures;
+}
+
+QImage readPng(const QString& resource) {
   QImageReader reader(resource, "png");
   reader.setAutoDetectImageFormat(false);
-  return QPixmap::fromImage(reader.read());
+  return reader.read();
+}
+
+}  // namespace
+
+QPixmap builtInPicture(const QString& resource) {
+  std::map<QString, QImage>& ahead = decodedAhead();
+  const auto found = ahead.find(resource);
+  if (found == ahead.end()) return QPixmap::fromImage(readPng(resource));
+  const QPixmap picture = QPixmap::fromImage(found->second);
+  ahead.erase(found);
+  return picture;
+}
+
+void decodeBuiltInPictures(const QStringList& resources) {
+  for (const QString& resource : resources) {
+    QImage image = readPng(resource);
+    // The form a pixmap keeps, so taking it over converts nothing.
+    if (image.hasAlphaChannel()) image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    decodedAhead()[resource] = image;
+  }
 }
 
 void installFontSubstitutes() {
