@@ -4,7 +4,7 @@
 // warm (file cache full) and cold (their files dropped from the cache before each start).
 // With --memory it also compares the memory of Kivo with its web views loaded against a bare
 // window that holds the same two views.
-//   kivo_startbench [--runs N] [--memory BARE_VIEWS] KIVO BARE_WINDOW   (needs an X display)
+//   kivo_startbench [--runs N] [--verbose] [--memory BARE_VIEWS] KIVO BARE_WINDOW   (needs an X display)
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -224,6 +224,8 @@ struct Series {
   }
 };
 
+bool verbose = false;
+
 bool startRound(Screen& screen, const char* label, const std::string& kivo, const std::string& bare, int runs,
                 const std::set<std::string>* coldFiles) {
   Series k, b;
@@ -239,6 +241,9 @@ bool startRound(Screen& screen, const char* label, const std::string& kivo, cons
         return false;
       }
       (kivoTurn ? k : b).add(s);
+      if (verbose)
+        std::fprintf(stderr, "%s %s: mapped %.1f, first pixels %.1f, CPU %.1f ms\n", label, kivoTurn ? "kivo" : "bare",
+                     s.mapMs, s.paintMs, s.cpuMs);
     }
   }
   std::printf("%s, %d runs each (medians):\n", label, runs);
@@ -395,10 +400,11 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
     else if (a == "--memory" && i + 1 < argc) bareViews = argv[++i];
+    else if (a == "--verbose") verbose = true;
     else programs.push_back(a);
   }
   if (programs.size() != 2) {
-    std::fprintf(stderr, "usage: kivo_startbench [--runs N] [--memory BARE_VIEWS] KIVO BARE_WINDOW\n");
+    std::fprintf(stderr, "usage: kivo_startbench [--runs N] [--verbose] [--memory BARE_VIEWS] KIVO BARE_WINDOW\n");
     return 2;
   }
   Screen screen;
