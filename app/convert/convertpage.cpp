@@ -164,7 +164,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   PIC0->setGeometry(144, 88, 257, 149);
   PIC0->stackUnder(shadow);
   shadow->setPixmap(QPixmap::fromImage(kivo::iconShadow({144, 91})));
-  shadow->setGeometry(20 - 12, 87 - 12, 144, 91);
+  shadow->setGeometry(8, 75, 144, 91);  // centred on the icon
   shadow->setAttribute(Qt::WA_TransparentForMouseEvents);
   ICON0->setGeometry(20, 87, 120, 67);
   PIC1->setAccessibleName(QStringLiteral("Background picture (PIC1)"));
