@@ -10,7 +10,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # The mapped top-level windows with our title, one "WIDTH HEIGHT X Y" line each.
 mapped() {
   local id info
-  for id in $(xwininfo -root -children 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}'); do
+  for id in $(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}'); do
     info=$(xwininfo -id "$id" 2>/dev/null) || continue
     grep -q "Map State: IsViewable" <<<"$info" || continue
     awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2}
@@ -20,7 +20,7 @@ mapped() {
 # The X window ids of our top-level windows that are mapped now.
 ids() {
   local id
-  for id in $(xwininfo -root -children 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}'); do
+  for id in $(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}'); do
     if xwininfo -id "$id" 2>/dev/null | grep -q "Map State: IsViewable"; then echo "$id"; fi
   done
 }
