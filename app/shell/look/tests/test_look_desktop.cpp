@@ -113,11 +113,11 @@ private slots:
       QCOMPARE(w.winId(), id);
       w.captured->clear();
     }
-    // A click inside keeps it so; a drag still ends opaque.
+    // A click inside keeps it so. (A window manager may still be handing the focus over from
+    // the last re-show, so the state is awaited rather than sampled.)
     QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, QPoint(400, 20));
-    QTest::qWait(50);
-    QVERIFY(w.isActiveWindow());
-    QCOMPARE(w.alpha1->formOpacity(), 255);
+    QTRY_VERIFY(w.isActiveWindow());
+    QTRY_COMPARE(w.alpha1->formOpacity(), 255);
   }
 
   // On the screen the margin outside the frame is white at start, not the black of a window
