@@ -52,8 +52,16 @@ QImage defaultBackground(const QSize& size) {
 }
 
 QImage defaultInformation(const QSize& size) {
+  // See-through like a missing PIC0 on the PSP, with a faint dashed outline: it covers the
+  // middle of PIC1, and a double-click there picks PIC0, so its place must show.
   QImage image(size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPen pen(QColor(255, 255, 255, 150), 1.5, Qt::DashLine);
+  p.setPen(pen);
+  p.setBrush(QColor(255, 255, 255, 28));
+  p.drawRoundedRect(QRectF(image.rect()).adjusted(1.5, 1.5, -1.5, -1.5), 6, 6);
   return image;
 }
 

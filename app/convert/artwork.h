@@ -14,7 +14,7 @@ QImage loadPicture(const QString& path);
 
 /// Built-in pictures, drawn at the size they are shown.
 QImage defaultBackground(const QSize& size);   ///< PIC1
-QImage defaultInformation(const QSize& size);  ///< PIC0: transparent until one is picked
+QImage defaultInformation(const QSize& size);  ///< PIC0: a see-through outline until one is picked
 QImage defaultIcon(const QSize& size);         ///< ICON0
 QImage iconShadow(const QSize& size);
 QImage previewFrame(const QSize& size);        ///< bgline2: a frame, clear inside

@@ -158,22 +158,25 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   bgline2->setPixmap(QPixmap::fromImage(kivo::previewFrame({402, 229})));
   bgline2->setGeometry(7, 16, 402, 229);
   bgline2->setAttribute(Qt::WA_TransparentForMouseEvents);
+  // Places in the group's coordinates: PIC0 and ICON0 lie inside PIC1's area as on the PSP's
+  // screen, the information picture under the icon and its shadow.
   PIC1->setGeometry(8, 17, 400, 227);
+  PIC0->setGeometry(144, 88, 257, 149);
+  PIC0->stackUnder(shadow);
   shadow->setPixmap(QPixmap::fromImage(kivo::iconShadow({144, 91})));
-  shadow->setGeometry(8 + 8, 17 + 75, 144, 91);
+  shadow->setGeometry(8, 75, 144, 91);  // centred on the icon
   shadow->setAttribute(Qt::WA_TransparentForMouseEvents);
-  ICON0->setGeometry(8 + 20, 17 + 87, 120, 67);
-  PIC0->setGeometry(8 + 144, 17 + 88, 257, 149);
+  ICON0->setGeometry(20, 87, 120, 67);
   PIC1->setAccessibleName(QStringLiteral("Background picture (PIC1)"));
   ICON0->setAccessibleName(QStringLiteral("Icon (ICON0)"));
   PIC0->setAccessibleName(QStringLiteral("Information picture (PIC0)"));
   for (ClickLabel* p : {PIC1, ICON0, PIC0}) p->setToolTip(p->accessibleName() + QStringLiteral(": double-click to pick"));
 
   // The movie and sound symbols sit in the screen's free corner, under the icon.
-  icon1->setGeometry(8 + 20, 17 + 170, 48, 48);
+  icon1->setGeometry(20, 17 + 170, 48, 48);
   icon1->setAccessibleName(QStringLiteral("Icon movie (ICON1)"));
   icon1->setToolTip(QStringLiteral("Select ICON1.pmf"));
-  snd0->setGeometry(8 + 76, 17 + 170, 48, 48);
+  snd0->setGeometry(76, 17 + 170, 48, 48);
   snd0->setAccessibleName(QStringLiteral("Sound (SND0)"));
   snd0->setToolTip(QStringLiteral("Select SND0.at3"));
 
@@ -310,9 +313,8 @@ void TFrame1::psxebootbrowseClick() {
       const QString folder = kivo::chosenFolderText(*chosen);
       if (!kivo::folderExists(folder)) {
         // A "No" goes back to the chooser, so the user can correct the name.
-        if (services().messages.ask(QStringLiteral("Confirm"),
-                                    QStringLiteral("The specified directory does not exist. Create it?"),
-                                    kivo::Buttons::YesNo, kivo::BoxIcon::Question) != kivo::Answer::Yes)
+        if (services().messages.ask(QStringLiteral("Confirm"), kivo::kCreateFolderQuestion, kivo::Buttons::YesNo,
+                                    kivo::BoxIcon::Question) != kivo::Answer::Yes)
           continue;
         if (!QDir().mkpath(folder))
           throw kivo::Failure(QStringLiteral("Unable to create directory %1").arg(folder));

@@ -32,7 +32,7 @@ QPlainTextEdit* memo(QWidget* parent, const char* name, const QString& accessibl
 
 // The emblem: our own picture from the resources, or a drawn stand-in if it is missing.
 QPixmap emblem() {
-  QPixmap pixmap(QStringLiteral(":/info/emblem.png"));
+  QPixmap pixmap = kivo::builtInPicture(QStringLiteral(":/info/emblem.png"));
   if (!pixmap.isNull()) return pixmap;
   pixmap = QPixmap(176, 176);
   pixmap.fill(Qt::transparent);

@@ -47,11 +47,6 @@ private:
   int phase_ = 0;
 };
 
-QPixmap decoration() {
-  QPixmap pixmap(QStringLiteral(":/info/bgimage.png"));
-  return pixmap; // a missing picture just leaves the corner empty
-}
-
 } // namespace
 
 TframeMain::TframeMain(kivo::Services& services, QWidget* parent)
@@ -90,7 +85,7 @@ TframeMain::TframeMain(kivo::Services& services, QWidget* parent)
   bgimage->setAlignment(Qt::AlignCenter);
   bgimage->setAttribute(Qt::WA_TranslucentBackground);
   bgimage->setAttribute(Qt::WA_TransparentForMouseEvents);
-  bgimage->setPixmap(decoration());
+  bgimage->setPixmap(kivo::builtInPicture(QStringLiteral(":/info/bgimage.png"))); // missing: an empty corner
 
   eggedit->setObjectName(QStringLiteral("eggedit"));
   eggedit->setAccessibleName(QStringLiteral("Easter egg marker"));

@@ -1,10 +1,8 @@
 #include "webview.h"
 
-#include "shell/platform.h"
+#include "shell/modules.h"
 
-#include <QDir>
 #include <QLabel>
-#include <QPluginLoader>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
@@ -18,7 +16,7 @@ namespace {
 // The engine takes a few hundred milliseconds to load: let the window reach the screen first.
 constexpr int kAttachDelayMs = 100;
 
-QString& moduleFolder() {
+QString& folderOverride() {
   static QString folder;
   return folder;
 }
@@ -26,12 +24,12 @@ QString& moduleFolder() {
 } // namespace
 
 void setBrowserModuleFolder(const QString& folder) {
-  moduleFolder() = folder;
+  folderOverride() = folder;
 }
 
 QString browserModuleFolder() {
-  if (!moduleFolder().isEmpty()) return moduleFolder();
-  return QDir(programFolder()).filePath(QStringLiteral("plugins"));
+  if (!folderOverride().isEmpty()) return folderOverride();
+  return kivo::moduleFolder();
 }
 
 BrowserModule* browserModule(QString* why) {
@@ -46,12 +44,9 @@ BrowserModule* browserModule(QString* why) {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
       qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 #endif
-    QPluginLoader loader(QDir(browserModuleFolder()).filePath(QStringLiteral("kivo_webviews")));
-    if (QObject* root = loader.instance()) {
+    if (QObject* root = loadModule(browserModuleFolder(), QStringLiteral("kivo_webviews"), &reason)) {
       module = qobject_cast<BrowserModule*>(root);
-      if (!module) reason = QStringLiteral("%1 is not a web view module").arg(loader.fileName());
-    } else {
-      reason = loader.errorString();
+      if (!module) reason = QStringLiteral("kivo_webviews is not a web view module");
     }
     if (!module) qInfo("Web views unavailable: %s", qPrintable(reason));
   }

@@ -33,6 +33,9 @@ private:
   bool showHidden_ = false;
 };
 
+/// What the folder chooser asks before it creates a folder the user typed.
+inline const QString kCreateFolderQuestion = QStringLiteral("The specified directory does not exist. Create it?");
+
 /// "ISO images|*.ISO|All|*.*" -> "ISO images (*.ISO);;All (*.*)".
 QString qtFilter(const QString& filter);
 

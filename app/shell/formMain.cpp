@@ -18,7 +18,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
-#include <QImageReader>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -31,14 +30,12 @@ static void initArt() { Q_INIT_RESOURCE(art); }
 
 namespace {
 
+QString artPath(const char* name) { return QStringLiteral(":/art/%1.png").arg(QLatin1String(name)); }
+
 // A built-in picture from the program's resources; a plain placeholder if it is missing.
 QPixmap builtIn(const char* name, QSize size, QColor fallback) {
   initArt();
-  // Read as PNG outright: left to guess, the reader loads every image plugin (SVG's among
-  // them) before the first paint.
-  QImageReader reader(QStringLiteral(":/art/%1.png").arg(QLatin1String(name)), "png");
-  reader.setAutoDetectImageFormat(false);
-  QPixmap pixmap = QPixmap::fromImage(reader.read());
+  QPixmap pixmap = kivo::builtInPicture(artPath(name));
   if (pixmap.isNull()) {
     pixmap = QPixmap(size);
     pixmap.fill(fallback);
@@ -58,6 +55,16 @@ QLabel* picture(QWidget* parent, const char* name, QRect place, QColor fallback,
 }
 
 }  // namespace
+
+void TfrmMain::decodePicturesAhead() {
+  initArt();
+  QStringList paths;
+  for (const char* name : {"FrameTop", "FrameBottom", "titleIcon", "feeter", "borderTop", "FrameLeft", "FrameRight",
+                           "kivo", "btnMin", "btnMinHot", "btnMax", "btnClose", "btnCloseHot"})
+    paths << artPath(name);
+  paths << QStringLiteral(":/info/bgimage.png");  // the Home page's, the start page
+  kivo::decodeBuiltInPictures(paths);
+}
 
 TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStringList& arguments,
                    QWidget* parent, PageBuild build)
@@ -88,6 +95,7 @@ TfrmMain::TfrmMain(kivo::Services& services, kivo::SongPlayer& wmp, const QStrin
   setPalette(pal);
   // From a pixmap: a QIcon made from a file name would look through the icon engine plugins first.
   setWindowIcon(QIcon(builtIn("kivo", {32, 32}, QColor(53, 151, 216))));
+  tray1->setIcon(windowIcon());
 
   buildFrame();
   buildMenu();
@@ -214,6 +222,9 @@ void TfrmMain::buildOptions() {
   Label3->adjustSize();
   theme->setObjectName(QStringLiteral("theme"));
   theme->setEditable(true);
+  // Typing goes through letter by letter as typed: no completion, no case correction, no new items.
+  theme->setCompleter(nullptr);
+  theme->setInsertPolicy(QComboBox::NoInsert);
   theme->setFrame(false);
   theme->setFont(kivo::pixelFont(QStringLiteral("Verdana"), 11));
   theme->addItems({QStringLiteral("Vista Glass"), QStringLiteral("Vista Black"), QStringLiteral("Vista Silver")});
@@ -337,6 +348,12 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
+  // The first activation puts the focus on the first control in the tab order, which begins
+  // with the pages. Given now, before Qt picks a control of its own (the theme box).
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !activatedOnce_) {
+    activatedOnce_ = true;
+    if (!focusWidget()) focusFirstControl();
+  }
   // After a normal start the first activation runs the Home page's entry step once.
   // Let the focus settle first: if it moved into the Home page, that has run the step already.
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && homeEntryPending_) {
@@ -345,6 +362,18 @@ void TfrmMain::changeEvent(QEvent* event) {
       homeEntryPending_ = false;
       if (currentPage() == frame0) frame0Enter();
     });
+  }
+}
+
+void TfrmMain::focusFirstControl() {
+  for (QWidget* page : std::initializer_list<QWidget*>{frame0, Frame1, Frame2, Frame3, Frame4, Frame5, Frame6}) {
+    if (!page || !page->isVisibleTo(this)) continue;
+    for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+      if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) {
+        w->setFocus(Qt::ActiveWindowFocusReason);
+        return;
+      }
+    }
   }
 }
 

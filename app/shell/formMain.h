@@ -38,6 +38,10 @@ public:
            QWidget* parent = nullptr, PageBuild build = PageBuild::Now);
   ~TfrmMain() override;
 
+  /// Decodes the window's built-in pictures before the window is made; needs no application
+  /// object, so the start does it while the display connects.
+  static void decodePicturesAhead();
+
   /// Page switch: bounds to the page area, show this page and hide the others, song rule.
   void showPage(QWidget* page);
   QWidget* currentPage() const;
@@ -120,6 +124,7 @@ protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
   // --- The floating look: themes, translucency, desktop backdrop, tray (formMain_look.cpp) ---
 public:
@@ -147,12 +152,14 @@ private:
   void onFocusChanged(QWidget* old, QWidget* now);
   template <class Page> Page* createPage(Page*& slot);
   void endMoveLoop();
+  void focusFirstControl();
 
   kivo::Services& services_;
   kivo::SongPlayer& wmp_;
   QPoint remembered_;
   bool centred_ = false;
   bool homeEntryPending_ = false;
+  bool activatedOnce_ = false;
   bool pagesPending_ = false;  ///< pages still to build after the first paint
   QPointer<QWidget> lastFocus_;
   bool dragging_ = false;

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QPainter>
+#include <QPaintEvent>
 
 using kivo::look::Slot;
 
@@ -23,24 +24,9 @@ TAlphaBlendForm* TfrmMain::makeAlpha1() {
 }
 
 TCoolTrayIcon* TfrmMain::makeTray1() {
+  // The icon is the window's, given once the window has it (the constructor's body).
   auto* tray = new TCoolTrayIcon(this);
   tray->setObjectName(QStringLiteral("tray1"));
-  QIcon icon = windowIcon();
-  if (icon.isNull()) icon = QIcon(QStringLiteral(":/art/titleIcon.png"));
-  if (icon.isNull()) {
-    // A tray icon needs some picture; the program emblem's colour will do.
-    QPixmap emblem(32, 32);
-    emblem.fill(Qt::transparent);
-    QPainter painter(&emblem);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(53, 151, 216));
-    painter.setPen(Qt::white);
-    painter.drawEllipse(2, 2, 28, 28);
-    painter.drawText(emblem.rect(), Qt::AlignCenter, QStringLiteral("K"));
-    painter.end();
-    icon = QIcon(emblem);
-  }
-  tray->setIcon(icon);
   tray->setIconIndex(0);
   tray->setCycleInterval(0);
   tray->OnDblClick = [this] { tray1DblClick(); };
@@ -66,6 +52,15 @@ void TfrmMain::applyBackground() {
   setPalette(pal);
   setAutoFillBackground(!clear);
   update();
+}
+
+void TfrmMain::paintEvent(QPaintEvent* event) {
+  // The window can be see-through from its creation (for the colour key), so Qt leaves its
+  // background to us: paint it, except where the colour key makes it see-through.
+  if (background_.seeThrough()) return;
+  QPainter painter(this);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(event->rect(), background_.colour);
 }
 
 void TfrmMain::themeChange() {

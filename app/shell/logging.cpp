@@ -1,14 +1,10 @@
 #include "logging.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
 
 namespace kivo {
 
 void quietStartupNoise() {
-  // The web engine shares its GL context with the window's; asked for before it starts, it
-  // neither warns nor recreates the window's native surface.
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   if (qEnvironmentVariableIsSet("KIVO_DEBUG") && qgetenv("KIVO_DEBUG") != "0") return;
   // Qt's libraries say what they miss of the desktop (no audio server, no runtime folder) in
   // uncategorised warnings; Kivo's own messages go to the user through its windows.

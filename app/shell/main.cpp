@@ -12,14 +12,27 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <thread>
 #include <unistd.h>
+#ifdef KIVO_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+#endif
 
 int main(int argc, char** argv) {
   // Qt WebEngine exits the whole process when run as root with its sandbox on.
   if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   kivo::quietStartupNoise();
+#ifdef KIVO_FONTCONFIG
+  // Reading the font configuration takes as long as decoding the window's pictures and
+  // connecting to the display: do them side by side. The first text then finds it ready.
+  std::thread fontConfig([] { FcInit(); });
+#endif
+  TfrmMain::decodePicturesAhead();
   QApplication app(argc, argv);
+#ifdef KIVO_FONTCONFIG
+  fontConfig.join();
+#endif
   QApplication::setApplicationName(kivo::kAppTitle);
   QApplication::setApplicationDisplayName(kivo::kAppTitle);
   QGuiApplication::setDesktopFileName(QStringLiteral("kivo-workbench"));

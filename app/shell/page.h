@@ -31,6 +31,14 @@ private:
 /// Linux the names resolve to close free fonts through Qt's substitution table.
 QFont pixelFont(const QString& family, int px, bool bold = false);
 
+/// A PNG picture from the program's resources (":/art/x.png"), null when it is missing. Read as
+/// PNG outright: left to guess, the image reader first loads every image plug-in (SVG's among them).
+QPixmap builtInPicture(const QString& resource);
+
+/// Decodes built-in pictures ahead of their builtInPicture(), which then only takes them over.
+/// Needs no application object, so the start can do it while the display is not yet connected.
+void decodeBuiltInPictures(const QStringList& resources);
+
 /// Registers the free substitutes for the Windows fonts the look names; called once at start.
 void installFontSubstitutes();
 

@@ -1,13 +1,11 @@
-// The About song through Qt Multimedia.
+// The About song: a quick look at the file now, the media system (the song module) later.
 #include "realservices.h"
 
-#include <QAudioOutput>
+#include "modules.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QMediaPlayer>
 #include <QTimer>
-#include <QUrl>
-#include <memory>
 
 namespace kivo {
 
@@ -23,48 +21,53 @@ bool looksLikeAudio(const QByteArray& head) {
 }
 
 // The media system is brought up only when the song is first needed, or shortly after the
-// window has appeared: starting it costs more than painting the whole window.
+// window has appeared: loading it costs more than painting the whole window. Without the song
+// module the commands do nothing, as failed commands do.
 class QtSongPlayer : public SongPlayer {
 public:
   QString open(const QString& path) override {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("Resource not found.");
     if (!looksLikeAudio(file.read(16))) return QStringLiteral("Could not determine type of stream.");
-    source_ = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    path_ = QFileInfo(path).absoluteFilePath();
     QTimer::singleShot(kWarmUpMs, &context_, [this] { player(); });
     return {};
   }
-  // The position stays where playing stopped; a player that never played has nothing to stop.
   void stop() override {
-    if (player_ && player_->playbackState() == QMediaPlayer::PlayingState) player_->pause();
+    if (player_) player_->stop();  // a player that never played has nothing to stop
   }
-  void rewind() override { player().setPosition(0); }
+  void rewind() override {
+    if (SongPlayer* p = player()) p->rewind();
+  }
   void play() override {
-    QMediaPlayer& p = player();
-    if (p.mediaStatus() == QMediaPlayer::EndOfMedia) p.setPosition(0);
-    p.play();
+    if (SongPlayer* p = player()) p->play();
   }
   void close() override {
-    if (player_) player_->stop();
+    if (player_) player_->close();
   }
 
 private:
   static constexpr int kWarmUpMs = 1500;
 
-  QMediaPlayer& player() {
-    if (!player_) {
-      output_ = std::make_unique<QAudioOutput>();
-      player_ = std::make_unique<QMediaPlayer>();
-      player_->setAudioOutput(output_.get());
-      player_->setSource(source_);
+  SongPlayer* player() {
+    if (!player_ && !tried_) {
+      tried_ = true;
+      QString why;
+      auto* module = qobject_cast<SongModule*>(loadModule(moduleFolder(), QStringLiteral("kivo_song"), &why));
+      if (module) {
+        player_ = module->createPlayer();
+        player_->open(path_);
+      } else {
+        qInfo("The song cannot be played: %s", qPrintable(why.isEmpty() ? QStringLiteral("not a song module") : why));
+      }
     }
-    return *player_;
+    return player_.get();
   }
 
   QObject context_;
-  QUrl source_;
-  std::unique_ptr<QAudioOutput> output_;
-  std::unique_ptr<QMediaPlayer> player_;
+  QString path_;
+  bool tried_ = false;
+  std::unique_ptr<SongPlayer> player_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "realservices.h"
 
 #include "filedialog.h"
+#include "folderchooser.h"
 #include "folderguard.h"
 
 #include <QApplication>
@@ -28,9 +29,7 @@ std::optional<QString> QtDialogs::chooseFile(const FileRequest& request) {
 
 std::optional<QString> QtDialogs::chooseFolder(const FolderRequest& request) {
   CurrentFolderGuard guard;
-  QFileDialog dialog(owner(), request.caption, request.folder);
-  dialog.setFileMode(QFileDialog::Directory);
-  dialog.setOption(QFileDialog::ShowDirsOnly);
+  FolderChooser dialog(owner(), request.caption, request.folder);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first();
 }

@@ -2,7 +2,9 @@
 // The About song's player. stop keeps the position; rewind seeks to the start; play goes on
 // from the current position (from the start when it stands at the end).
 
+#include <QObject>
 #include <QString>
+#include <memory>
 
 namespace kivo {
 
@@ -17,4 +19,14 @@ public:
   virtual void close() = 0;
 };
 
+/// What the song module exports: players on the media system.
+class SongModule {
+public:
+  virtual ~SongModule() = default;
+  virtual std::unique_ptr<SongPlayer> createPlayer() = 0;
+};
+
 }  // namespace kivo
+
+#define KIVO_SONG_MODULE_IID "net.plovik.kivo.SongModule/1"
+Q_DECLARE_INTERFACE(kivo::SongModule, KIVO_SONG_MODULE_IID)

@@ -99,18 +99,29 @@ private slots:
     FakeServices fakes;
     TFrame1 page(fakes.services);
     QCOMPARE(page.PIC1->geometry(), QRect(8, 17, 400, 227));
-    QCOMPARE(page.PIC0->geometry(), QRect(8 + 144, 17 + 88, 257, 149));
-    QCOMPARE(page.ICON0->geometry(), QRect(8 + 20, 17 + 87, 120, 67));
+    QCOMPARE(page.PIC0->geometry(), QRect(144, 88, 257, 149));
+    QCOMPARE(page.ICON0->geometry(), QRect(20, 87, 120, 67));
     QCOMPARE(page.shadow->size(), QSize(144, 91));
     QCOMPARE(page.bgline2->size(), QSize(402, 229));
     QCOMPARE(page.icon1->size(), QSize(48, 48));
     QCOMPARE(page.snd0->size(), QSize(48, 48));
     QVERIFY(page.bgline2->geometry().contains(page.PIC1->geometry()));
     QVERIFY(page.shadow->geometry().contains(page.ICON0->geometry()));
-    // Stacking order: what is hit at a point is what lies on top there.
+    // Everything lies inside PIC1's area, clear of the frame line drawn around it.
+    for (QWidget* w : std::initializer_list<QWidget*>{page.PIC0, page.ICON0, page.shadow, page.icon1, page.snd0})
+      QVERIFY2(page.PIC1->geometry().contains(w->geometry()), qPrintable(w->objectName()));
+    QVERIFY(!page.PIC0->geometry().intersects(page.ICON0->geometry()));
+    QVERIFY(page.PIC0->geometry().bottom() < page.PSXoutput->geometry().top());
+    // Stacking order: PIC1 at the bottom, PIC0 on it, the icon's shadow and the icon on top.
+    const QObjectList z = page.groupPSX->children();
+    QVERIFY(z.indexOf(page.PIC1) < z.indexOf(page.PIC0));
+    QVERIFY(z.indexOf(page.PIC0) < z.indexOf(page.shadow));
+    QVERIFY(z.indexOf(page.shadow) < z.indexOf(page.ICON0));
+    // What is hit at a point is what lies on top there: PIC1 keeps a free band at its top and left.
     QCOMPARE(page.groupPSX->childAt(page.PIC0->geometry().center()), page.PIC0);
     QCOMPARE(page.groupPSX->childAt(page.ICON0->geometry().center()), page.ICON0);
     QCOMPARE(page.groupPSX->childAt(QPoint(12, 21)), page.PIC1);
+    QCOMPARE(page.groupPSX->childAt(QPoint(300, 40)), page.PIC1);
     QCOMPARE(page.groupPSX->childAt(page.shadow->geometry().topLeft() + QPoint(2, 2)), page.PIC1);
     // Every control sits inside its group, and the groups inside the page.
     for (QGroupBox* g : page.findChildren<QGroupBox*>()) {

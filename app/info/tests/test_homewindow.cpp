@@ -7,6 +7,7 @@
 #include "shell/page.h"
 #include "shell/tests/kit/fakes.h"
 
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,14 +44,36 @@ private slots:
     FakeServices fakes;
     FakePlayer player;
     auto window = std::make_unique<TfrmMain>(fakes.services, player, QStringList{});
+    // The views attach after the first paint; the window they land in stays the same X window,
+    // on the screen all along, where it was put.
+    struct Watch : QObject {
+      int rebuilt = 0, hidden = 0;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::WinIdChange || e->type() == QEvent::PlatformSurface) ++rebuilt;
+        if (e->type() == QEvent::Hide) ++hidden;
+        return false;
+      }
+    } watch;
+    QElapsedTimer since;
+    since.start();
     window->show();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const WId id = window->winId();
+    const QPoint place = window->pos();
+    window->installEventFilter(&watch);
+    window->moved->stop();  // a backdrop would hide the window on purpose
     QTRY_VERIFY_WITH_TIMEOUT(requests_.contains("/Kivo/v.php?version=100"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(requests_.contains("/Kivo/chat.htm"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(window->frame0->loading->isHidden(), 20000);
     QVERIFY(window->frame0->web1->hasBrowser() && window->frame0->web2->hasBrowser());
     QCOMPARE(window->currentPage(), window->frame0);
+    QTest::qWait(std::max<qint64>(0, 2000 - since.elapsed()));
+    QCOMPARE(window->winId(), id);
+    QCOMPARE(watch.rebuilt, 0);
+    QCOMPARE(watch.hidden, 0);
+    QCOMPARE(window->pos(), place);
+    QVERIFY(window->isActiveWindow());
     if (qEnvironmentVariableIsSet("KIVO_SHOT")) {
       QTest::qWait(1500);
       QGuiApplication::primaryScreen()->grabWindow(0).save(qEnvironmentVariable("KIVO_SHOT") + "-home.png");

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -21,13 +22,12 @@ void deleteShareContext() {
   shareContext = nullptr;
 }
 
-// The engine expects a shared GL context that the application creates before it starts; loaded
-// later, as here, it finds none and crashes on its first view. Provide one, as the engine's own
-// start-up would have. A context that cannot be created still lets it fall back to software.
+// The engine reads the shared GL context that an application linking it creates before it starts;
+// loaded later, as here, it finds none and crashes on its first view. Drawing in software it only
+// reads the context's settings, so one that is never created (no GL library loaded) will do.
 void ensureShareContext() {
   if (QOpenGLContext::globalShareContext()) return;
   shareContext = new QOpenGLContext;
-  shareContext->create();
   qt_gl_set_global_share_context(shareContext);
   qAddPostRoutine(deleteShareContext);
 }
@@ -62,6 +62,10 @@ class WebEngineModule : public QObject, public kivo::info::BrowserModule {
   Q_INTERFACES(kivo::info::BrowserModule)
 public:
   std::unique_ptr<kivo::info::Browser> createBrowser(QWidget* parent) override {
+    // The views draw in software. On the GPU path the first view turns the window it lands in
+    // into an OpenGL surface, and Qt destroys and recreates the main window to make it one: the
+    // window blinks off the screen and may come back elsewhere. Two small pages need no GPU.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     ensureShareContext();
     return std::make_unique<EngineBrowser>(parent);
   }

@@ -1,4 +1,4 @@
-// The yardstick of the start-up benchmark: a bare Qt Widgets window of Kivo's size.
+// The yardstick of the start-up probe: a bare Qt Widgets window of Kivo's size.
 #include "shell/firstpaint.h"
 
 #include <QApplication>

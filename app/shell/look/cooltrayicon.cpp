@@ -2,46 +2,49 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 
 namespace {
 
 // The desktop's notification area through Qt. Qt has no signal for the area coming back, so
-// its presence is polled while an icon should be shown.
+// its presence is polled while an icon should be shown. Qt's tray icon is made only when an icon
+// is first shown: making it reaches for the session bus, which a start need not wait for.
 class QtNotifyArea : public NotifyArea {
 public:
-  QtNotifyArea() : watch_(1000, [this] { poll(); }) {
-    QObject::connect(&icon_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
-      if (!onMouse) return;
-      if (reason == QSystemTrayIcon::DoubleClick) onMouse(Mouse::DoubleClick);
-      else if (reason == QSystemTrayIcon::Trigger) onMouse(Mouse::Click);
-      else if (reason == QSystemTrayIcon::Context) onMouse(Mouse::Context);
-    });
+  QtNotifyArea() : watch_(1000, [this] { poll(); }) {}
+  ~QtNotifyArea() override {
+    if (icon_) icon_->hide();
   }
-  ~QtNotifyArea() override { icon_.hide(); }
 
   bool available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
   void add(const TrayIconData& data) override {
     apply(data);
-    icon_.hide();
-    icon_.show();
+    icon_->hide();
+    icon_->show();
     wasAvailable_ = available();
     watch_.setEnabled(true);
   }
   void modify(const TrayIconData& data) override {
+    if (!icon_) return;  // nothing shown yet: add() applies the data
     apply(data);
-    if (!data.withBalloon || !icon_.isVisible()) return;
+    if (!data.withBalloon || !icon_->isVisible()) return;
     // An empty balloon takes down the one showing.
-    icon_.showMessage(data.infoTitle, data.info, balloonIcon(data.infoFlags), data.timeoutMs);
+    icon_->showMessage(data.infoTitle, data.info, balloonIcon(data.infoFlags), data.timeoutMs);
   }
   void remove() override {
     watch_.setEnabled(false);
-    icon_.hide();
+    if (icon_) icon_->hide();
   }
-  void setMenu(QMenu* menu) override { icon_.setContextMenu(menu); }
+  void setMenu(QMenu* menu) override {
+    menu_ = menu;
+    if (icon_) icon_->setContextMenu(menu);
+  }
 
 private:
   static QSystemTrayIcon::MessageIcon balloonIcon(int flags) {
@@ -53,8 +56,18 @@ private:
     }
   }
   void apply(const TrayIconData& data) {
-    icon_.setIcon(data.icon);
-    icon_.setToolTip(data.tip);
+    if (!icon_) {
+      icon_ = std::make_unique<QSystemTrayIcon>();
+      icon_->setContextMenu(menu_);
+      QObject::connect(icon_.get(), &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (!onMouse) return;
+        if (reason == QSystemTrayIcon::DoubleClick) onMouse(Mouse::DoubleClick);
+        else if (reason == QSystemTrayIcon::Trigger) onMouse(Mouse::Click);
+        else if (reason == QSystemTrayIcon::Context) onMouse(Mouse::Context);
+      });
+    }
+    icon_->setIcon(data.icon);
+    icon_->setToolTip(data.tip);
   }
   void poll() {
     const bool now = available();
@@ -63,7 +76,8 @@ private:
     wasAvailable_ = now;
   }
 
-  QSystemTrayIcon icon_;
+  std::unique_ptr<QSystemTrayIcon> icon_;
+  QPointer<QMenu> menu_;
   TSimpleTimer watch_;
   bool wasAvailable_ = false;
 };
@@ -207,8 +221,16 @@ bool TCoolTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       if (!iconVisible_) setIconVisible(true);
     }
   } else if (event->type() == QEvent::Show && !event->spontaneous()) {
-    owner_->raise();
-    owner_->activateWindow();
+    // To the front whenever it is shown. Asked once the show has gone out: the show event comes
+    // first, and X refuses the focus to a window that is not mapped yet.
+    QTimer::singleShot(0, owner_, [w = owner_] {
+      w->raise();
+      w->activateWindow();
+      // Hidden and shown again before Qt saw the focus leave, the window is still the desktop's
+      // focus window, yet Qt's widgets count no window active (and the translucency stays low).
+      if (QGuiApplication::focusWindow() == w->windowHandle() && !w->isActiveWindow())
+        QApplication::setActiveWindow(w);
+    });
   }
   return false;
 }

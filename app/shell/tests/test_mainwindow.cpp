@@ -10,6 +10,7 @@
 #include "shell/tranpanel.h"
 #include "convert/convertpage.h"
 #include "info/aboutpage.h"
+#include "info/changelog.h"
 #include "info/homepage.h"
 #include "link/linkpage.h"
 #include "link/shellpage.h"
@@ -343,6 +344,26 @@ private slots:
     field->clearFocus();
     field->setFocus(Qt::MouseFocusReason);  // from nowhere back to the same control: no entry
     QCOMPARE(player.commands, QStringList{"stop"});
+  }
+
+  // The first activation puts the focus on the first control of the tab order: the start page's,
+  // never the theme box (where an arrow key would switch the theme).
+  void firstFocusGoesToTheStartPage() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.frame0->changelog1));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(w.theme->currentText(), QString("Vista Glass"));
+
+    TfrmMain plugins(fakes.services, player, {"x.prx"});
+    plugins.show();
+    plugins.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&plugins));
+    QVERIFY(plugins.Frame5->isAncestorOf(QApplication::focusWidget()));
   }
 
   void pluginStartHasNoHomeEntry() {

@@ -94,8 +94,48 @@ private slots:
     panel.waitForFinished();
   }
 
-  // Each theme applies without an error box; with KIVO_LOOK_SHOTS set, the screen is saved.
-  void threeThemes() {
+  // Hiding the window for a backdrop capture must not leave it inactive and translucent: the
+  // first tick after a normal start (the window was centred) and every diagonal move.
+  void backdropKeepsTheWindowActive() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    for (const QPoint to : {QPoint(-1, -1), QPoint(90, 70), QPoint(200, 160)}) {
+      if (to.x() >= 0) w.move(to);
+      const WId id = w.winId();
+      w.movedTimer();
+      QVERIFY(!w.captured->pixmap().isNull());  // a backdrop was taken
+      QTRY_VERIFY(w.isActiveWindow());
+      QTRY_COMPARE(w.alpha1->formOpacity(), 255);
+      QCOMPARE(w.winId(), id);
+      w.captured->clear();
+    }
+    // A click inside keeps it so. (A window manager may still be handing the focus over from
+    // the last re-show, so the state is awaited rather than sampled.)
+    QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, QPoint(400, 20));
+    QTRY_VERIFY(w.isActiveWindow());
+    QTRY_COMPARE(w.alpha1->formOpacity(), 255);
+  }
+
+  // On the screen the margin outside the frame is white at start, not the black of a window
+  // that paints nothing there.
+  void marginIsWhiteOnTheScreen() {
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {"x.prx"});  // no backdrop in such a run
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(100);
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    QCOMPARE(screen.pixelColor(w.geometry().topLeft() + QPoint(3, 300)), QColor(Qt::white));
+  }
+
+  // Every page in every look, built-in first, without an error box; with KIVO_LOOK_SHOTS set,
+  // the screen is saved for each.
+  void everyPageInEveryTheme() {
     FakeServices fakes;
     FakePlayer player;
     TfrmMain w(fakes.services, player, {});
@@ -103,13 +143,23 @@ private slots:
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTest::qWait(300);
     w.movedTimer();  // first tick after centring: a backdrop
-    for (const QString& name : {QStringLiteral("Vista Black"), QStringLiteral("Vista Silver"), QStringLiteral("Vista Glass")}) {
-      w.theme->setEditText(name);
+    const QList<std::pair<const char*, void (TfrmMain::*)()>> pages = {
+        {"home", &TfrmMain::labelHomeClick},   {"convert", &TfrmMain::labelConvertClick},
+        {"shell", &TfrmMain::labelShellClick}, {"link", &TfrmMain::LabelLinkClick},
+        {"plugins", &TfrmMain::prxmanagerClick}, {"xmb", &TfrmMain::LabelXMBClick},
+        {"about", &TfrmMain::Label2Click}};
+    for (const QString& name : {QStringLiteral("Built-in"), QStringLiteral("Vista Black"), QStringLiteral("Vista Silver"),
+                                QStringLiteral("Vista Glass")}) {
+      if (name != QLatin1String("Built-in")) w.theme->setEditText(name);
       QVERIFY(fakes.messages.boxes.empty());
       QVERIFY(QTest::qWaitForWindowExposed(&w));
-      QTest::qWait(300);
-      if (const char* dir = getenv("KIVO_LOOK_SHOTS"))
-        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
+      for (const auto& [page, click] : pages) {
+        (w.*click)();
+        QTest::qWait(150);
+        if (const char* dir = getenv("KIVO_LOOK_SHOTS"))
+          QGuiApplication::primaryScreen()->grabWindow(0).copy(w.geometry().adjusted(-20, -20, 20, 20))
+              .save(QStringLiteral("%1/%2-%3.png").arg(QString::fromLocal8Bit(dir), name, QLatin1String(page)));
+      }
     }
   }
 };

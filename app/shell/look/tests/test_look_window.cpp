@@ -1,5 +1,6 @@
 // The look on the main window: theme changes as the user types, the backdrop rule and the
 // tray fallback.
+#include "shell/clicklabel.h"
 #include "shell/formMain.h"
 #include "shell/imgbtn.h"
 #include "shell/page.h"
@@ -96,6 +97,55 @@ private slots:
       QVERIFY(!w.background().colourKey);
     }
     QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  // The box takes what is typed as typed: no completion, no case correction, no new items.
+  void themeBoxKeepsTheTypedText() {
+    ThemedFolder themes;
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLineEdit* edit = w.theme->lineEdit();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, 'V');
+    QCOMPARE(w.theme->currentText(), QString("V"));
+    QCOMPARE(w.PanelBtns->height(), 17);  // the change ran, but matched no theme
+    QVERIFY(!w.background().colourKey);
+
+    edit->selectAll();
+    QTest::keyClicks(edit, "vista black");
+    QTest::keyClick(edit, Qt::Key_Return);
+    w.options->setFocus();  // a click elsewhere
+    QCOMPARE(w.theme->currentText(), QString("vista black"));
+    QCOMPARE(w.theme->count(), 3);
+    QVERIFY(!w.background().colourKey);
+    QCOMPARE(titleColour(w), QColor(Qt::black));
+
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, "Vista Black");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(w.theme->count(), 3);
+    QVERIFY(w.background().colourKey);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+
+  // The margin outside the frame is the window's own background: solid white until a theme
+  // turns the colour key on, see-through after.
+  void marginFollowsTheBackground() {
+    ThemedFolder themes;
+    FakeServices fakes;
+    FakePlayer player;
+    TfrmMain w(fakes.services, player, {});
+    const QPoint margin(3, 300);
+    QCOMPARE(static_cast<QWidget&>(w).grab().toImage().pixelColor(margin), QColor(Qt::white));
+    w.theme->setEditText(QStringLiteral("Vista Black"));
+    QCOMPARE(static_cast<QWidget&>(w).grab().toImage().pixelColor(margin).alpha(), 0);
+    w.theme->setEditText(QStringLiteral("Vista Glass"));  // unpainted: what was there, sky blue
+    QCOMPARE(static_cast<QWidget&>(w).grab().toImage().pixelColor(margin), kivo::look::kColourKey);
   }
 
   void glassAfterBlackThenNoMatch() {
