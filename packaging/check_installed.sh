@@ -23,6 +23,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 grep -q webengine <<<"$depends" && fail "the web engine is a hard dependency: $depends"
 grep -q libqt6webenginewidgets6 <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "the web engine is not recommended"
 grep -q gstreamer1.0-plugins-good <<<"$depends" || fail "the song's GStreamer plug-ins are missing: $depends"
+grep -q libqt6multimedia6 <<<"$depends" || fail "the song module's Qt Multimedia is missing: $depends"
 
 echo "== install"
 export DEBIAN_FRONTEND=noninteractive

@@ -33,6 +33,9 @@ set(kivo_programs "$<TARGET_FILE:kivo>")
 foreach(tool IN LISTS KIVO_PATH_COMMANDS)
   list(APPEND kivo_programs "$<TARGET_FILE:${tool}>")
 endforeach()
+# The song module is loaded at run time, so no scan of kivo sees Qt Multimedia; the About song is
+# part of the program, so its libraries are needed, not recommended.
+list(APPEND kivo_programs "$<TARGET_FILE:kivo_song>")
 set(kivo_modules)
 if(TARGET kivo_webviews)
   set(kivo_modules "$<TARGET_FILE:kivo_webviews>")
