@@ -182,6 +182,14 @@ bool eccHolds(const uint8_t* raw, bool zeroHeader) {
 
 } // namespace
 
+bool parityHolds(const uint8_t* raw) {
+  return eccHolds(raw, false);
+}
+
+void writeParity(uint8_t* raw) {
+  parity(raw);
+}
+
 SectorFault checkDataSector(const uint8_t* raw, uint32_t lba) {
   if (!hasSync(raw)) return SectorFault::NoSync;
   uint8_t msf[3];

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include "chd.h"
 #include "cli.h"
 #include "cso.h"
 #include "dax.h"
@@ -62,7 +63,8 @@ Format parseFormat(const std::string& text) {
   if (text == "zso") return Format::Zso;
   if (text == "dax") return Format::Dax;
   if (text == "iso") return Format::Iso;
-  throw UsageError{"unknown format '" + text + "' (cso, cso2, zso, dax or iso)"};
+  if (text == "chd") return Format::Chd;
+  throw UsageError{"unknown format '" + text + "' (cso, cso2, zso, dax, chd or iso)"};
 }
 
 unsigned long parseNumber(const std::string& text, const char* what) {
@@ -96,6 +98,7 @@ const char* extensionOf(Format format) {
   case Format::Cso2: return ".cso";
   case Format::Zso: return ".zso";
   case Format::Dax: return ".dax";
+  case Format::Chd: return ".chd";
   }
   return "";
 }
@@ -249,6 +252,14 @@ void convertFile(const std::string& inPath, const std::string& outPath, const Co
   case Format::Dax:
     dax::compress(*image, out, options.effort, options.threads, std::ref(progress));
     break;
+  case Format::Chd: {
+    chd::WriteOptions w;
+    w.hunkBytes = options.blockSize;
+    w.level = options.effort.level;
+    w.threads = options.threads;
+    chd::writeDvd(*image, out, w, std::ref(progress));
+    break;
+  }
   default: {
     cso::WriteOptions w;
     w.format = options.format;
