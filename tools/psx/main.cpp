@@ -1,6 +1,7 @@
 // psx "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1 disc image,
 // a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG, ICON1.PMF,
 // PIC0.PNG, PIC1.PNG, SND0.AT3).
+#include "chddisc.h"
 #include "cli.h"
 #include "cue.h"
 #include "pbp.h"
@@ -23,7 +24,8 @@ static const char kUsage[] =
     "  the current folder go in as well. IMAGE is one of:\n"
     "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
     "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
-    "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
+    "    a CD CHD file (.chd), its tracks from its metadata;\n"
+    "    an .m3u playlist of up to 5 discs, each an image, a CUE sheet or a CHD, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.";
 
 namespace {
@@ -85,7 +87,15 @@ Disc openDisc(const std::string& path) {
     d.source = std::make_unique<CueDisc>(path);
   } else {
     d.file = std::make_unique<InputFile>(path);
-    d.source = std::make_unique<pbp::DiscImage>(*d.file);
+    if (chd::isChd(*d.file)) {
+      try {
+        d.source = std::make_unique<chd::ChdDisc>(*d.file);
+      } catch (const ToolError& e) {
+        throw ToolError("'" + path + "': " + e.what());
+      }
+    } else {
+      d.source = std::make_unique<pbp::DiscImage>(*d.file);
+    }
   }
   return d;
 }
@@ -129,8 +139,8 @@ std::string numberedId(const std::string& id, size_t n) {
 std::string describeDisc(const Disc& d) {
   const std::vector<DiscTrack> tracks = d.source->tracks();
   std::string what = std::to_string(d.source->sectors()) + " sectors, ";
-  if (d.file) {
-    what += static_cast<const pbp::DiscImage&>(*d.source).isRaw() ? "raw image" : "ISO wrapped into raw sectors";
+  if (auto* image = dynamic_cast<const pbp::DiscImage*>(d.source.get())) {
+    what += image->isRaw() ? "raw image" : "ISO wrapped into raw sectors";
   } else {
     const size_t audio = size_t(std::count_if(tracks.begin(), tracks.end(),
                                                [](const DiscTrack& t) { return t.mode == TrackMode::Audio; }));
