@@ -61,6 +61,12 @@ std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   return out;
 }
 
+std::vector<uint8_t> discBytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes = mixedBytes(size, seed);
+  if (size >= 17 * 2048) std::copy_n("\x01" "CD001", 6, &bytes[16 * 2048]);
+  return bytes;
+}
+
 std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed) {
   std::vector<uint8_t> iso = mixedBytes(size_t(sectors) * 2048, seed);
   if (sectors > 16) {

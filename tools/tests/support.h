@@ -12,6 +12,10 @@ namespace kivo::test {
 /// well, some not at all.
 std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed = 1);
 
+/// mixedBytes with an ISO 9660 volume descriptor in sector 16, so that the converters take the
+/// bytes for a disc image (size: at least 17 sectors).
+std::vector<uint8_t> discBytes(size_t size, uint32_t seed = 1);
+
 /// A 2048-byte-sector ISO whose sector 16 holds a volume descriptor with the given size.
 std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed = 1);
 
