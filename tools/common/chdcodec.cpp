@@ -226,6 +226,11 @@ public:
     }
     const bool ok = FLAC__stream_encoder_process_interleaved(enc_, samples_.data(), unsigned(n / 4));
     const bool finished = FLAC__stream_encoder_finish(enc_);
+    // An encoder stopped by a full buffer stays in its error state: the next hunk gets a new one.
+    if (FLAC__stream_encoder_get_state(enc_) != FLAC__STREAM_ENCODER_UNINITIALIZED) {
+      FLAC__stream_encoder_delete(enc_);
+      enc_ = nullptr;
+    }
     return ok && finished && !sink.full ? sink.size : 0;
   }
 
@@ -264,6 +269,10 @@ public:
       *used = size_t(position - sizeof header);
     }
     FLAC__stream_decoder_finish(dec_);
+    if (FLAC__stream_decoder_get_state(dec_) != FLAC__STREAM_DECODER_UNINITIALIZED) {
+      FLAC__stream_decoder_delete(dec_);
+      dec_ = nullptr;
+    }
     return ok && src.done == src.wanted;
   }
 
