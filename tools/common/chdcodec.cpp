@@ -468,7 +468,8 @@ int HunkEncoder::compress(const uint8_t* hunk, std::vector<uint8_t>& out) {
   size_t bestSize = n; // a result must be smaller than the hunk itself
   for (size_t k = 0; k < codecs_.size(); ++k) {
     const uint32_t codec = codecs_[k];
-    const size_t cap = bestSize - 1;
+    // Each codec gets the whole buffer: some need room to spare even when the result is small.
+    const size_t cap = n;
     size_t got = 0;
     uint8_t* dst = trial_.data();
     switch (codec) {
@@ -481,11 +482,9 @@ int HunkEncoder::compress(const uint8_t* hunk, std::vector<uint8_t>& out) {
       e.flac.setCd(false);
       e.other.resize(n);
       for (bool big : {false, true}) {
-        const size_t room = got ? got - 1 : cap; // what the whole result may take
-        if (room < 2) break;
         e.flac.setBigEndian(big);
-        const size_t size = e.flac.pack(hunk, n, e.other.data() + 1, room - 1);
-        if (size) {
+        const size_t size = e.flac.pack(hunk, n, e.other.data() + 1, n - 1);
+        if (size && (!got || size + 1 < got)) {
           e.other[0] = big ? 'B' : 'L';
           got = size + 1;
           std::memcpy(dst, e.other.data(), got);
