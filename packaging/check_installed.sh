@@ -52,6 +52,8 @@ ciso 0 game.cso back.iso >/dev/null
 cmp game.iso back.iso || fail "ciso's round trip changed the image"
 dax -l9 game.iso game.dax >/dev/null && dax -d game.dax back2.iso >/dev/null
 cmp game.iso back2.iso || fail "dax's round trip changed the image"
+ciso -f chd 9 game.iso game.chd >/dev/null && ciso 0 game.chd back3.iso >/dev/null
+cmp game.iso back3.iso || fail "ciso's round trip through CHD changed the image"
 psx "Test Game" SLUS00001 9 game.iso >/dev/null
 rastle EBOOT.PBP | tee rastle.txt
 grep -q "^Extracting iso ($((600 * 2352)) bytes) from 'EBOOT.PBP' to 'EBOOT.iso'" rastle.txt || fail "rastle's message"
@@ -73,6 +75,7 @@ eval "${exec_line/\%F/opened/EBOOT.PBP}" 2>/dev/null && fail "the EBOOT action r
 if command -v update-mime-database >/dev/null; then
   grep -q ':application/x-dax-image:\*\.dax$' /usr/share/mime/globs2 || fail "no MIME type for .dax"
   grep -q ':application/x-pbp:\*\.pbp$' /usr/share/mime/globs2 || fail "no MIME type for .pbp"
+  grep -q ':application/x-mame-chd:\*\.chd$' /usr/share/mime/globs2 || fail "no MIME type for .chd"
 fi
 
 echo "== kivo under Xvfb, working from the user's folder"
