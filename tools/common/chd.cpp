@@ -575,10 +575,10 @@ void write(const Content& content, ByteSink& out, const WriteOptions& options, c
       seen.emplace(key, uint32_t(index));
       e.offset = at;
       if (e.type == kStored) {
-        static const std::vector<uint8_t> zeros(kMaxHunkBytes);
         e.length = hb;
         out.write(data + kRecordHead, plain);
-        out.write(zeros.data(), hb - plain);
+        const std::vector<uint8_t> zeros(hb - plain); // the last hunk filled out
+        out.write(zeros.data(), zeros.size());
       } else {
         e.length = uint32_t(size - kRecordHead - plain);
         out.write(data + kRecordHead + plain, e.length);
