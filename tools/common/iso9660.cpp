@@ -169,7 +169,8 @@ FileSystem::FileSystem(const SectorSource& disc) : disc_(disc) {
     }
   }
   if (!primary) throw ToolError("no ISO 9660 file system: sector 16 holds no primary volume descriptor");
-  if (getLe16(&d[128]) != kSector)
+  // Some mastering tools leave the block size out; any other size than 2048 is not a CD's.
+  if (getLe16(&d[128]) != kSector && getLe16(&d[128]) != 0)
     throw ToolError("the volume's logical blocks are " + std::to_string(getLe16(&d[128])) +
                     " bytes; only 2048-byte blocks are read");
   volume_.system = trimmed(&d[8], 32);
