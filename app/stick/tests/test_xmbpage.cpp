@@ -223,6 +223,31 @@ private slots:
              QStringLiteral("The top menu could not be copied to %1.").arg(x.program.filePath("missing folder/menu.rco")));
   }
 
+  void aMissingBaseSaysWhatIsMissingAndWhereItGoes() {
+    Xmb x;  // doit finds no topmenu_plugin.rco of the PSP's beside the bitmaps and builds nothing
+    x.page.buildtopClick();
+    QCOMPARE(x.page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    const QString bin = QDir(x.program.filePath("bin")).absolutePath();
+    QCOMPARE(x.fakes.messages.texts(), QStringList{missingBaseNote(bin)});
+    QVERIFY(x.fakes.messages.errors().isEmpty());
+    const QString note = x.fakes.messages.texts().first();
+    QVERIFY2(note.contains("flash0:/vsh/resource/") && note.contains("\n" + bin + "\n"), qPrintable(note));
+    QVERIFY(x.atProgramFolder());
+
+    // With the base there (in capitals, as a memory stick gives it), a failed build shows only
+    // the described text: the bitmaps are what doit refused.
+    x.program.write("bin/TOPMENU_PLUGIN.RCO", "the PSP's own");
+    x.page.buildtopClick();
+    QCOMPARE(x.fakes.messages.texts().size(), 1);
+    QCOMPARE(x.page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    x.playDoit();
+    x.page.buildtopClick();
+    QCOMPARE(x.page.labeldone->text(), QStringLiteral("Done. Your topmenu has been outputted."));
+    QCOMPARE(x.fakes.messages.texts().size(), 1);
+  }
+
   void theResultSurvivesWhenItIsTheChosenFile() {
     Xmb x;
     x.playDoit();
