@@ -8,10 +8,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 using namespace kivo;
+namespace fs = std::filesystem;
 
 static const char kUsage[] =
     "usage: pgf [-s PIXELS] [-r RANGES] FONT OUT\n"
@@ -149,6 +151,11 @@ int convert(const Options& o) {
     });
   } catch (const ToolError& e) {
     throw ToolError("'" + o.font + "': " + e.what());
+  }
+  if (font.name.empty()) {
+    // A font whose names cannot be read still needs one: the PSP's library shows it.
+    font.name = fs::path(o.font).stem().string().substr(0, 63);
+    std::fprintf(stderr, "pgf: note: the font's names cannot be read; it is called '%s'\n", font.name.c_str());
   }
   pgf::WriteReport report;
   const std::vector<uint8_t> bytes = pgf::write(font, &report);

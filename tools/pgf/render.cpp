@@ -167,8 +167,15 @@ Font renderFont(const std::vector<uint8_t>& fontFile, const RenderOptions& optio
   Face face;
   const FT_Error opened =
       FT_New_Memory_Face(library.lib, fontFile.data(), FT_Long(fontFile.size()), 0, &face.face);
-  if (opened == FT_Err_Unknown_File_Format) throw ToolError("the file is not a font FreeType can read");
-  if (opened) throw ToolError("the font cannot be read (it is damaged or cut short)");
+  if (opened) {
+    static const char* const kSignatures[] = {"\0\1\0\0", "OTTO", "true", "ttcf"};
+    bool looksLikeFont = false;
+    for (const char* sig : kSignatures)
+      looksLikeFont |= fontFile.size() >= 4 && std::memcmp(fontFile.data(), sig, 4) == 0;
+    throw ToolError(looksLikeFont
+                        ? "the font cannot be read: it is damaged or cut short"
+                        : "the file is not a TrueType or OpenType font");
+  }
   if (!FT_IS_SCALABLE(face.face)) throw ToolError("the font holds bitmaps only; a TrueType or OpenType outline font is needed");
   if (FT_Select_Charmap(face.face, FT_ENCODING_UNICODE))
     throw ToolError("the font has no Unicode character map");

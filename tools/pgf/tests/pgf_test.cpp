@@ -202,8 +202,21 @@ TEST(Pgf, FilesThatAreNoUsableFontGiveAMessageAndNoOutput) {
       EXPECT_FALSE(fs::exists(dir / "out.pgf"));
     }
   }
-  for (const std::string input : {"cut.ttf", "text.ttf", "folder.ttf", "missing.ttf"})
+  EXPECT_NE(runTool("pgf", {"cut.ttf", "out.pgf"}, dir.path).output.find("'cut.ttf': the font cannot be read: it is "
+                                                                          "damaged or cut short"),
+            std::string::npos);
+  EXPECT_NE(runTool("pgf", {"text.ttf", "out.pgf"}, dir.path).output.find("not a TrueType or OpenType font"),
+            std::string::npos);
+  for (const std::string input : {"folder.ttf", "missing.ttf"})
     EXPECT_NE(runTool("pgf", {input, "out.pgf"}, dir.path).status, 0) << input;
+  // A name table outside the file: FreeType reads the outlines without names; the font is named
+  // after its file, and the user told.
+  const ToolRun named = runTool("pgf", {"outside.ttf", "out.pgf"}, dir.path);
+  if (named.status == 0) {
+    EXPECT_NE(named.output.find("note: the font's names cannot be read; it is called 'outside'"), std::string::npos)
+        << named.output;
+    EXPECT_EQ(pgftest::parse(readFile(dir / "out.pgf")).family, "outside");
+  }
 
   // The font is never written over, and options are checked before anything is read.
   EXPECT_NE(runTool("pgf", {kDejaVu, kDejaVu}, dir.path).status, 0);
