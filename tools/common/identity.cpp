@@ -91,6 +91,10 @@ DiscIdentity identifyFile(const std::string& path, bool withIcon) {
     return id;
   }
   const InputFile file(path);
+  uint8_t magic[4] = {};
+  if (file.size() >= sizeof magic) file.readAt(0, magic, sizeof magic);
+  if (std::memcmp(magic, "\0PBP", 4) == 0)
+    throw ToolError("a PBP file, not a disc image: psxdisc info describes the discs of a PS1 EBOOT");
   const std::unique_ptr<ImageSource> image = openImage(file);
   const auto* blocks = dynamic_cast<const BlockImage*>(image.get());
   id.format = formatName(image->format());

@@ -398,6 +398,10 @@ TEST(InfoPrograms, DescribeDiscsForPeopleAndScripts) {
       << r.output;
   EXPECT_NE(r.output.find("  Volume:         CRASH, created "), std::string::npos) << r.output;
   EXPECT_EQ(runTool("psx", {"--info", "--json", "c.cue"}, dir.path).status, 0);
+  std::vector<uint8_t> pbpFile = umd;
+  std::copy_n("\0PBP", 4, pbpFile.begin());
+  writeFile(dir / "EBOOT.PBP", pbpFile);
+  EXPECT_NE(runTool("psx", {"--info", "EBOOT.PBP"}, dir.path).output.find("psxdisc info describes"), std::string::npos);
   EXPECT_EQ(runTool("psx", {"--info", "--bogus", "c.cue"}, dir.path).status, 1);
 }
 
