@@ -53,10 +53,8 @@ std::string failureJson(const std::string& path, const std::string& error);
 /// A JSON string literal: control characters escaped, bytes that are not UTF-8 replaced.
 std::string jsonString(const std::string& text);
 
-} // namespace kivo
-
-namespace kivo {
 /// --info of the tools: each file described on standard output (one JSON array when json), each
 /// failure on standard error (in the array when json); 2 when any failed, else 0.
 int printIdentities(const char* tool, const std::vector<std::string>& paths, bool json);
+
 } // namespace kivo
