@@ -27,7 +27,11 @@ struct Connection {
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
     stream = std::make_unique<net::SocketStream>(fds[1]);
     session = std::make_unique<net::Session>(*stream, client, password, nullptr, keys);
-    thread = std::thread([this] { end = session->serve(); });
+    // The host closes a connection whose session ended, as the server does.
+    thread = std::thread([this] {
+      end = session->serve();
+      ::shutdown(fds[1], SHUT_RDWR);
+    });
   }
   ~Connection() {
     ::shutdown(fds[0], SHUT_RDWR);
@@ -114,7 +118,9 @@ TEST_F(NetHostTest, NothingOutsideTheFolderIsReached) {
     EXPECT_EQ(psp.open(path, kPspRead), pspError(EACCES));
     EXPECT_EQ(psp.open(path, kPspWrite | kPspCreate), pspError(EACCES));
     EXPECT_EQ(psp.getStat(path, stat), pspError(EACCES));
-    EXPECT_EQ(psp.call(net::kRename, cat({field("/readme.txt"), field(path), le32(0)})), pspError(EACCES));
+    if (path != "/abslinkout") {  // as the last part, the link itself is meant
+      EXPECT_EQ(psp.call(net::kRename, cat({field("/readme.txt"), field(path), le32(0)})), pspError(EACCES));
+    }
   }
   // A path field without its terminating zero is refused.
   EXPECT_EQ(psp.call(net::kOpen, cat({Bytes(256, 'a'), le32(0), le32(1), le32(0)})), pspError(ENAMETOOLONG));

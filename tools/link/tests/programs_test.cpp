@@ -138,6 +138,7 @@ TEST(Programs, TheNetworkHostServesAPspThatGivesThePassword) {
   PspStat stat;
   EXPECT_EQ(psp.getStat("/big.bin", stat), 0);
   EXPECT_EQ(stat.size, int64_t(dir.big.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the state is told a few times a second
   ::close(fd);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   ::kill(net.pid, SIGTERM);

@@ -105,6 +105,7 @@ TEST_F(UsbHostTest, NothingOutsideTheFolderIsReadWrittenOrListed) {
     EXPECT_EQ(psp.open(path, kPspRead), kDenied);
     EXPECT_EQ(psp.getStat(path, stat), kDenied);
     EXPECT_EQ(psp.open(path, kPspWrite | kPspCreate | kPspTruncate), kDenied);
+    if (path == "/abslinkout") continue;  // as the last part, the link itself is meant (below)
     EXPECT_EQ(psp.remove(path), kDenied);
     EXPECT_EQ(psp.rename("/readme.txt", path), kDenied);
   }
@@ -125,7 +126,7 @@ TEST_F(UsbHostTest, RequestsOfTheWrongShapeAreRefusedAndTheSessionGoesOn) {
   Bytes answer, in;
   PspStat stat;
   // An open request four bytes short.
-  ASSERT_TRUE(psp.exchange(cat({header(usb::kOpen, 6), le32(1), le32(0)}), text("/x.b"), 16, answer, 0, nullptr));
+  ASSERT_TRUE(psp.exchange(cat({header(usb::kOpen, 5), le32(1), le32(0)}), text("/x.b"), 16, answer, 0, nullptr));
   EXPECT_EQ(psp.result(), pspError(EINVAL));
   // A path without its terminating zero.
   ASSERT_TRUE(psp.exchange(cat({header(usb::kGetStat, 4), le32(0)}), Bytes{'/', 'r', 'e', 'a'}, 16, answer,

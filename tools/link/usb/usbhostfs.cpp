@@ -127,10 +127,11 @@ bool Session::receiveExactly(uint8_t* buffer, size_t size) {
 }
 
 bool Session::drain(size_t size) {
-  uint8_t sink[4096];
+  // Taken in as the PSP sends it, in pieces of up to a block each.
+  std::vector<uint8_t> sink(std::min(size, kMaxBlock));
   while (size > 0) {
-    const size_t part = std::min(size, sizeof sink);
-    if (!receiveExactly(sink, part)) return false;
+    const size_t part = std::min(size, sink.size());
+    if (!receiveExactly(sink.data(), part)) return false;
     size -= part;
   }
   return true;
