@@ -84,6 +84,7 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   colour(title, kTitleBlue);
   files->setTextFormat(Qt::PlainText);
   colour(files, kQuietGrey);
+  detail->setWordWrap(true);  // a host's state names its folder, which may be long
   bar->setTextVisible(false);
   bar->setFixedHeight(10);
   bar->setAccessibleName(QStringLiteral("Progress"));
