@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -38,6 +39,9 @@ bool parsePort(const std::string& text, uint16_t& port) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Installed, it runs as kivo-net too.
+  const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
+  const char* self = slash ? slash + 1 : argc > 0 ? argv[0] : "net";
   std::string problems;
   DriveMap drives = userDriveMap(&problems);
   if (!problems.empty()) std::fprintf(stderr, "net: %s: %s", driveMapFile().c_str(), problems.c_str());
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      std::printf("net (Kivo Workbench) %s\n", KIVO_VERSION);
+      std::printf("%s (Kivo Workbench) %s\n", self, KIVO_VERSION);
       return 0;
     }
     const bool takesValue = arg == "-p" || arg == "-l" || arg == "--drive";

@@ -31,6 +31,9 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Installed, it runs as kivo-usb too.
+  const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
+  const char* self = slash ? slash + 1 : argc > 0 ? argv[0] : "usb";
   std::string problems;
   DriveMap drives = userDriveMap(&problems);
   if (!problems.empty()) std::fprintf(stderr, "usb: %s: %s", driveMapFile().c_str(), problems.c_str());
@@ -43,7 +46,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      std::printf("usb (Kivo Workbench) %s\n", KIVO_VERSION);
+      std::printf("%s (Kivo Workbench) %s\n", self, KIVO_VERSION);
       return 0;
     }
     if (arg == "--drive" && i + 1 < argc) {
