@@ -68,6 +68,19 @@ double cpuSeconds(pid_t pid) {
   return double(user + system) / double(::sysconf(_SC_CLK_TCK));
 }
 
+// A port that is free now (its three neighbours are taken by nobody we know of).
+uint16_t freePort() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ::bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&at), &length);
+  ::close(probe);
+  return uint16_t(std::min<int>(ntohs(at.sin_port), 65000));
+}
+
 const std::string kUsb = std::string(KIVO_TOOL_DIR) + "/usb";
 const std::string kNet = std::string(KIVO_TOOL_DIR) + "/net";
 
@@ -110,16 +123,10 @@ TEST(Programs, TheUsbHostWaitsQuietlyForThePsp) {
 
 TEST(Programs, TheNetworkHostServesAPspThatGivesThePassword) {
   FolderFixture dir;
-  // A port that is free now, with its three neighbours taken by nobody we know of.
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  const uint16_t port = freePort();
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&at), &length);
-  const uint16_t port = uint16_t(std::min<int>(ntohs(at.sin_port), 65000));
-  ::close(probe);
 
   const Running net = start(kNet, {"-p", std::to_string(port), "-l", "6195", dir.served}, dir.base);
   int fd = -1;
@@ -149,4 +156,24 @@ TEST(Programs, TheNetworkHostServesAPspThatGivesThePassword) {
       << err;
   EXPECT_NE(err.find("3 requests"), std::string::npos) << err;
   EXPECT_NE(readFile(net.outFile).find("PSP connected from 127.0.0.1"), std::string::npos);
+}
+
+TEST(Programs, AHostStartedByKivoEndsWithIt) {
+  FolderFixture dir;
+  // The shell stands for Kivo: it starts the host as Kivo does, and goes away.
+  const std::string pidFile = dir.base + "/host.pid";
+  const Running kivo = start("/bin/sh", {"-c", "\"$0\" -p $3 \"$1\" & echo $! > \"$2\"; sleep 1; kill -0 $! && echo alive >> \"$2\"", kNet, dir.served,
+                                     pidFile, std::to_string(freePort())},
+                             dir.base);
+  EXPECT_EQ(finish(kivo), 0);
+  const std::string started = readFile(pidFile);
+  EXPECT_NE(started.find("alive"), std::string::npos);  // it ran until the shell went away
+  const pid_t host = pid_t(std::stol(started));
+  bool gone = false;
+  for (int i = 0; i < 50 && !gone; ++i) {
+    gone = ::kill(host, 0) != 0;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (!gone) ::kill(host, SIGKILL);
+  EXPECT_TRUE(gone);
 }

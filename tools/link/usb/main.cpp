@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,6 +33,13 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (HostStatus::machineLinesWanted()) {
+    // Started by Kivo, the host has no window of its own: its only face is Kivo's tool
+    // activity, so it ends with Kivo instead of serving on unseen.
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) return 0;
+  }
   // Installed, it runs as kivo-usb too.
   const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
   const char* self = slash ? slash + 1 : argc > 0 ? argv[0] : "usb";
