@@ -75,12 +75,14 @@ ToolRun chdman(const std::vector<std::string>& args, const fs::path& cwd) {
 
 TEST(ChdPrograms, UmdImagesGoIntoChdAndBackThroughEveryTool) {
   TempDir dir;
-  const auto iso = isoImage(900, 900, 11);
+  const auto iso = gameIso(900, "SLUS_123.45", 11);
   writeFile(dir / "a.iso", iso);
   ToolRun r = runTool("ciso", {"--verify", "-f", "chd", "9", "a.iso", "a.chd"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Verified a.chd: it reads back identical to a.iso"), std::string::npos) << r.output;
   EXPECT_EQ(hunkBytesOf(dir / "a.chd"), 2048u);
+  r = runTool("ciso", {"--info", "a.chd"}, dir.path);
+  EXPECT_NE(r.output.find("Format:         CHD, 2048-byte blocks"), std::string::npos) << r.output;
 
   // Read as a CHD by every form: decompressed, and packed straight into another container.
   r = runTool("ciso", {"0", "a.chd", "back.iso"}, dir.path);
@@ -152,6 +154,9 @@ TEST(ChdPrograms, Ps1DiscsWithAudioGoFromCueToEbootToChdAndBack) {
     chd::ChdDisc chd(file);
     expectSameDisc(chd, cue);
   }
+  r = runTool("psx", {"--info", "out/Game.chd"}, dir.path);
+  EXPECT_NE(r.output.find("Format:         CHD (CD), 19584-byte blocks"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("SLUS12345"), std::string::npos) << r.output;
   // The CHD makes the same EBOOT as the sheet did.
   fs::remove(dir / "EBOOT.PBP");
   r = runTool("psx", {"Game", "SLUS12345", "9", "out/Game.chd"}, dir.path);
