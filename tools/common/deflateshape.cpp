@@ -314,7 +314,9 @@ public:
         repeat = 11 + v;
       }
       if (at + repeat > total) return false;
-      if (at < h.hlit && at + repeat > h.hlit) ++h.crossing;
+      // Read as two tables, a run may neither go on into the distance lengths nor open them by
+      // repeating the last literal/length length.
+      if ((at < h.hlit && at + repeat > h.hlit) || (sym == 16 && at == h.hlit)) ++h.crossing;
       std::fill(h.lens.begin() + at, h.lens.begin() + at + repeat, value);
       at += repeat;
     }

@@ -13,7 +13,8 @@ namespace kivo {
 struct DeflateShape {
   bool valid = false;        ///< the headers (and every block before the last) read without fault
   size_t blocks = 0;         ///< deflate blocks seen
-  size_t crossingRuns = 0;   ///< code-length repeats running from the literal/length into the distance lengths
+  size_t crossingRuns = 0;   ///< code-length repeats running from the literal/length into the distance lengths,
+                             ///< or opening the distance lengths with the last literal/length one
   size_t thinCodes = 0;      ///< Huffman codes with fewer than two symbols (an empty distance code, say)
   size_t incompleteCodes = 0; ///< codes of two or more symbols that leave part of the code space unused
   size_t bytes = 0;          ///< where the stream ends, when the walk went to its end
