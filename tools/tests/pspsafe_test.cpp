@@ -16,6 +16,7 @@
 
 using namespace kivo;
 using namespace kivo::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -424,4 +425,145 @@ TEST(PspSafe, OtherConvertersPaddedLastBlocksReadBackAndOursArePadded) {
   ASSERT_FALSE(e & 0x80000000u);
   const std::vector<uint8_t> lastStream(own.begin() + (e & 0x7FFFFFFF), own.begin() + next);
   EXPECT_EQ(zlibRawInflate(lastStream, 20000), padded(image, uint64_t(last) * 16384, 16384));
+}
+
+namespace {
+
+// A PS1 EBOOT as a user's own would be, made by hand: its boot code a small ELF-looking blob, a disc
+// image header whose end-of-data offset points at a boot picture section.
+std::vector<uint8_t> fakeBase(const std::vector<uint8_t>& dataPsp, const std::vector<uint8_t>& startDat) {
+  const std::vector<uint8_t> sfo = pbp::buildSfo("Base Game", "SCUS94163");
+  std::vector<uint8_t> file(40);
+  std::copy_n("\0PBP", 4, file.begin());
+  putLe32(&file[4], 0x00010000);
+  uint32_t at = 40;
+  for (int s = 0; s < 8; ++s) {
+    putLe32(&file[8 + 4 * s], at);
+    if (s == pbp::Sfo) at += uint32_t(sfo.size());
+    if (s == pbp::DataPsp) at += uint32_t(dataPsp.size());
+  }
+  file.insert(file.end(), sfo.begin(), sfo.end());
+  file.insert(file.end(), dataPsp.begin(), dataPsp.end());
+  std::vector<uint8_t> psar(0x100000 + 0x9300, 0);
+  std::copy_n("PSISOIMG0000", 12, psar.begin());
+  putLe32(&psar[12], uint32_t(psar.size()));
+  std::copy_n("_SCUS_94163", 11, psar.begin() + 0x400);
+  psar.insert(psar.end(), startDat.begin(), startDat.end());
+  file.insert(file.end(), psar.begin(), psar.end());
+  return file;
+}
+
+std::vector<uint8_t> blob(const char* magic, size_t n, uint8_t seed) {
+  std::vector<uint8_t> b(n);
+  for (size_t i = 0; i < n; ++i)
+    b[i] = uint8_t(i * 7 + seed);
+  std::copy_n(magic, std::min<size_t>(n, std::char_traits<char>::length(magic)), b.begin());
+  return b;
+}
+
+// DATA.PSP of an EBOOT: the base's bytes, then at most the zeros that align DATA.PSAR to 16.
+void expectBootCode(const std::vector<uint8_t>& eboot, const std::vector<uint8_t>& code) {
+  MemorySource src(eboot.data(), eboot.size());
+  const std::vector<uint8_t> section = pbp::Reader(src).section(pbp::DataPsp);
+  ASSERT_GE(section.size(), code.size());
+  EXPECT_LT(section.size() - code.size(), 16u);
+  EXPECT_TRUE(std::equal(code.begin(), code.end(), section.begin()));
+  EXPECT_TRUE(std::all_of(section.begin() + long(code.size()), section.end(), [](uint8_t b) { return b == 0; }));
+}
+
+} // namespace
+
+TEST(BaseEboot, ItsBootCodeIsCarriedByteForByteAndTheDiscStillComesBack) {
+  TempDir dir;
+  const auto iso = isoImage(400, 400, 7);
+  writeFile(dir / "game.iso", iso);
+  const auto elf = blob("\x7F" "ELF", 3001, 1);
+  auto startDat = blob("STARTDAT", 0x50 + 700, 2);
+  writeFile(dir / "mine.pbp", fakeBase(elf, startDat));
+
+  ToolRun r = runTool("psx", {"--base", "mine.pbp", "Game", "SLUS00001", "9", "game.iso"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Boot code: DATA.PSP (3001 bytes) from mine.pbp, with its boot picture"), std::string::npos)
+      << r.output;
+  const auto eboot = readFile(dir / "EBOOT.PBP");
+  MemorySource src(eboot.data(), eboot.size());
+  pbp::Reader reader(src);
+  expectBootCode(eboot, elf);
+  // The boot picture section follows the blocks, where the disc header's end-of-data points.
+  const uint64_t psar = reader.sectionOffset(pbp::DataPsar);
+  const uint32_t end = getLe32(&eboot[psar + 12]);
+  ASSERT_LE(psar + end + startDat.size(), eboot.size());
+  EXPECT_TRUE(std::equal(startDat.begin(), startDat.end(), eboot.begin() + long(psar + end)));
+  // Custom firmware takes an EBOOT for a custom one when the disc header holds no "\0PGD" there.
+  EXPECT_NE(std::string(eboot.begin() + long(psar + 0x400), eboot.begin() + long(psar + 0x404)), std::string("\0PGD", 4));
+
+  r = runTool("rastle", {"-o", "back.bin", "EBOOT.PBP"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "back.bin"), rawImage(iso));
+  r = runTool("psxdisc", {"verify", "EBOOT.PBP"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = runTool("psxdisc", {"info", "EBOOT.PBP"}, dir.path);
+  EXPECT_NE(r.output.find("Boot code:  DATA.PSP, 3016 bytes, an ELF module: custom firmware starts it"),
+            std::string::npos)
+      << r.output;
+
+  // BASE.PBP beside the artwork serves without --base, in any letter case; an encrypted module too.
+  const auto psp = blob("~PSP", 5000, 3);
+  writeFile(dir / "Base.pbp", fakeBase(psp, {}));
+  r = runTool("psx", {"Game", "SLUS00001", "1", "game.iso"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  expectBootCode(readFile(dir / "EBOOT.PBP"), psp);
+}
+
+TEST(BaseEboot, AFileThatIsNoPs1EbootWithBootCodeIsRefusedAndNothingWritten) {
+  TempDir dir;
+  const auto iso = isoImage(300, 300, 8);
+  writeFile(dir / "game.iso", iso);
+  ASSERT_EQ(runTool("psx", {"Game", "SLUS00001", "9", "game.iso"}, dir.path).status, 0);
+  fs::rename(dir / "EBOOT.PBP", dir / "plain.pbp"); // an EBOOT without boot code
+  writeFile(dir / "notes.txt", {'h', 'i'});
+  writeFile(dir / "odd.pbp", fakeBase(blob("MZ", 400, 4), {}));
+  const std::pair<const char*, const char*> cases[] = {{"game.iso", "not a PBP file"},
+                                                       {"notes.txt", "not a PBP file: shorter than its header"},
+                                                       {"plain.pbp", "it holds no boot code"},
+                                                       {"odd.pbp", "its DATA.PSP is no PSP module"}};
+  for (const auto& [base, why] : cases) {
+    ToolRun r = runTool("psx", {"--base", base, "Game", "SLUS00001", "9", "game.iso"}, dir.path);
+    EXPECT_EQ(r.status, 2) << base;
+    EXPECT_NE(r.output.find("'" + std::string(base) + "' is not a PS1 EBOOT to take boot code from: " + why),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(fs::exists(dir / "EBOOT.PBP")) << base;
+    EXPECT_FALSE(hasPartFiles(dir.path));
+  }
+  // A BASE.PBP that does not serve stops the build as well, rather than giving an EBOOT that does not start.
+  fs::copy_file(dir / "odd.pbp", dir / "BASE.PBP");
+  EXPECT_EQ(runTool("psx", {"Game", "SLUS00001", "9", "game.iso"}, dir.path).status, 2);
+  EXPECT_FALSE(fs::exists(dir / "EBOOT.PBP"));
+  // Four words are always the described form, even when the first is "--base".
+  fs::remove(dir / "BASE.PBP");
+  ToolRun r = runTool("psx", {"--base", "SLUS00001", "0", "game.iso"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("level 0 stores every block"), std::string::npos) << r.output;
+}
+
+TEST(BaseEboot, AMultiDiscEbootNamesTheGameAndCarriesTheBootCode) {
+  TempDir dir;
+  writeFile(dir / "d1.iso", isoImage(200, 200, 1));
+  writeFile(dir / "d2.iso", isoImage(150, 150, 2));
+  writeText(dir / "game.m3u", "d1.iso\nd2.iso\n");
+  const auto elf = blob("\x7F" "ELF", 800, 5);
+  writeFile(dir / "BASE.PBP", fakeBase(elf, blob("STARTDAT", 0x60, 6)));
+  ToolRun r = runTool("psx", {"Game", "SLES01234", "5", "game.m3u"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  const auto eboot = readFile(dir / "EBOOT.PBP");
+  MemorySource src(eboot.data(), eboot.size());
+  pbp::Reader reader(src);
+  expectBootCode(eboot, elf);
+  const uint64_t psar = reader.sectionOffset(pbp::DataPsar);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&eboot[psar + pbp::kTitleGameId])), "_SLES_01234");
+  EXPECT_EQ(runTool("psxdisc", {"verify", "EBOOT.PBP"}, dir.path).status, 0);
+  r = runTool("psxdisc", {"extract", "-o", "out", "EBOOT.PBP"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "out (Disc 2).bin"), rawImage(isoImage(150, 150, 2)));
 }
