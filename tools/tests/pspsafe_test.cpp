@@ -567,3 +567,49 @@ TEST(BaseEboot, AMultiDiscEbootNamesTheGameAndCarriesTheBootCode) {
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(readFile(dir / "out (Disc 2).bin"), rawImage(isoImage(150, 150, 2)));
 }
+
+TEST(PspSafe, VerifyNamesEbootBlocksOfAnotherShape) {
+  TempDir dir;
+  auto iso = isoImage(480, 480, 9);
+  const auto text = textHeavyBytes(460 * 2048, 9);
+  std::copy(text.begin(), text.end(), iso.begin() + 20 * 2048);
+  MemorySource isoSrc(iso.data(), iso.size());
+  pbp::DiscImage disc(isoSrc);
+  MemorySink ours;
+  pbp::write(disc, "Game", "SLUS00001", {}, 9, ours, 2);
+  // The same EBOOT with every third block deflated into literals alone, as another tool might.
+  MemorySource src(ours.bytes.data(), ours.bytes.size());
+  pbp::Reader reader(src);
+  const pbp::PsarDisc d = reader.discs().front();
+  std::vector<uint8_t> theirs(ours.bytes.begin(), ours.bytes.begin() + long(d.dataStart()));
+  const std::vector<uint8_t> raw = rawImage(iso);
+  size_t refused = 0;
+  for (size_t b = 0; b < d.blocks.size(); ++b) {
+    const pbp::IndexEntry& e = d.blocks[b];
+    std::vector<uint8_t> stream(ours.bytes.begin() + long(d.dataStart() + e.offset),
+                                ours.bytes.begin() + long(d.dataStart() + e.offset + e.length));
+    if (b % 3 == 1) {
+      const auto block = padded(raw, b * pbp::kBlockBytes, pbp::kBlockBytes);
+      stream = literalsOnlyStream(block.data(), block.size());
+      ASSERT_EQ(zlibRawInflate(stream, pbp::kBlockBytes), block);
+      ++refused;
+    }
+    uint8_t* entry = &theirs[d.base + pbp::kIndexOffset + b * pbp::kIndexEntry];
+    putLe32(entry, uint32_t(theirs.size() - d.dataStart()));
+    putLe32(entry + 4, uint32_t(stream.size()));
+    theirs.insert(theirs.end(), stream.begin(), stream.end());
+  }
+  putLe32(&theirs[d.base + 12], uint32_t(theirs.size() - d.base));
+  ASSERT_GT(refused, 0u);
+  writeFile(dir / "theirs.pbp", theirs);
+  writeFile(dir / "ours.pbp", ours.bytes);
+  EXPECT_EQ(runTool("psxdisc", {"verify", "ours.pbp"}, dir.path).status, 0);
+  ToolRun r = runTool("psxdisc", {"verify", "theirs.pbp"}, dir.path);
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("deflated blocks: " + std::to_string(refused) + " of " + std::to_string(d.blocks.size()) +
+                          " deflate streams are not in zlib's shape"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find(std::to_string(refused) + (refused == 1 ? " fault" : " faults")), std::string::npos)
+      << r.output;
+}

@@ -271,4 +271,37 @@ std::vector<uint8_t> emptyDistanceStream(std::vector<uint8_t>& plain) {
                   plain);
 }
 
+std::vector<uint8_t> literalsOnlyStream(const uint8_t* data, size_t n) {
+  // Literals 0-254 take 8 bits, 255 and the end code 9: a complete code. The code-length code gives
+  // its four symbols (0, 8, 9 and the repeat 16) two bits each, in symbol order.
+  Writer w;
+  w.put(1, 1);
+  w.put(2, 2);
+  w.put(0, 5); // 257 literal/length codes
+  w.put(0, 5); // one distance code, of length 0
+  w.put(7 - 4, 4);
+  for (unsigned i = 0; i < 7; ++i) {
+    const unsigned sym = kOrder[i];
+    w.put(sym == 0 || sym == 8 || sym == 9 || sym == 16 ? 2 : 0, 3);
+  }
+  w.code(1, 2); // 8
+  for (int r = 0; r < 42; ++r) {
+    w.code(3, 2); // repeat 6 times
+    w.put(3, 2);
+  }
+  w.code(1, 2);
+  w.code(1, 2);
+  w.code(2, 2); // 9 for literal 255
+  w.code(2, 2); // 9 for the end code
+  w.code(0, 2); // 0 for the one distance code
+  for (size_t i = 0; i < n; ++i) {
+    if (data[i] < 255)
+      w.code(data[i], 8);
+    else
+      w.code(510, 9);
+  }
+  w.code(511, 9);
+  return w.out;
+}
+
 } // namespace kivo::test

@@ -26,5 +26,8 @@ Inflated strictInflateZlib(const uint8_t* data, size_t n, size_t maxOut);
 /// lengths into the distance lengths, and one with an empty distance code, both decoding to text.
 std::vector<uint8_t> crossingRunStream(std::vector<uint8_t>& plain);
 std::vector<uint8_t> emptyDistanceStream(std::vector<uint8_t>& plain);
+/// Any bytes as one dynamic block of literals alone, with an empty distance code: legal, and the
+/// shape zlib never writes.
+std::vector<uint8_t> literalsOnlyStream(const uint8_t* data, size_t n);
 
 } // namespace kivo::test
