@@ -60,6 +60,11 @@ public:
   kivo::ClickLabel *const icon1, *const snd0;
   kivo::ClickLabel* const psxgo;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
+  // Beyond the described group: the base EBOOT whose boot code lets the PSP start what psx makes,
+  // whether an EBOOT made now will start, and what became of the last one.
+  kivo::ClickLabel* const psxbase;
+  QLabel *const psxstart, *const psxresult;
+  kivo::FileDialog openBase;
 
   // Decompress PSX eboots
   QGroupBox* const GroupBox1;
@@ -94,9 +99,15 @@ public:
   void icon1DblClick();
   void snd0DblClick();
   void psxgoClick();
+  void psxbaseClick();
+  /// Says again whether an EBOOT made now starts on a PSP: the base in the tool folder and the level.
+  void showPsxStart();
   void rastlebrowseClick();
   void rastlesavetoClick();
   void rastledoClick();
+
+protected:
+  void showEvent(QShowEvent* event) override;
 
 private:
   void pickPicture(kivo::FileDialog& dialog, kivo::ClickLabel* preview, kivo::Artwork artwork);
