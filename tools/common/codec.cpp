@@ -98,10 +98,8 @@ size_t SmallestEncoder::bound(size_t n) {
 
 // The smallest raw deflate stream below cap bytes in best_, or 0.
 size_t SmallestEncoder::deflate(const uint8_t* in, size_t n, size_t cap) {
-  // Every stream is kept in zlib's shape, the only one the PSP is known to read.
   best_.resize(cap);
   size_t best = libdeflate_deflate_compress(fast_, in, n, best_.data(), cap);
-  if (best) best = keepZlibShape(best_.data(), best, cap);
   auto keep = [&](const uint8_t* data, size_t size) {
     if (size == 0 || size > cap || (best && size >= best)) return;
     std::memcpy(best_.data(), data, size);
@@ -109,8 +107,7 @@ size_t SmallestEncoder::deflate(const uint8_t* in, size_t n, size_t cap) {
   };
   if (strong_) {
     trial_.resize(cap);
-    const size_t got = libdeflate_deflate_compress(strong_, in, n, trial_.data(), cap);
-    if (got) keep(trial_.data(), keepZlibShape(trial_.data(), got, cap));
+    keep(trial_.data(), libdeflate_deflate_compress(strong_, in, n, trial_.data(), cap));
   }
   if (auto* z = static_cast<z_stream*>(zlib_)) {
     trial_.resize(cap);
@@ -131,14 +128,12 @@ size_t SmallestEncoder::deflate(const uint8_t* in, size_t n, size_t cap) {
     unsigned char* out = nullptr;
     size_t size = 0;
     ZopfliCompress(&options, ZOPFLI_FORMAT_DEFLATE, in, n, &out, &size);
-    if (size > 0 && size <= cap) {
-      trial_.resize(cap);
-      std::memcpy(trial_.data(), out, size);
-      keep(trial_.data(), keepZlibShape(trial_.data(), size, cap));
-    }
+    keep(out, size);
     std::free(out);
   }
-  return best;
+  // The stream kept is in zlib's shape, the only one the PSP is known to read: another is
+  // rewritten, which costs a few bits at most, in a few blocks of ten thousand.
+  return best ? keepZlibShape(best_.data(), best, cap) : 0;
 }
 
 // An LZ4 block below cap bytes in trial_, or 0.

@@ -322,18 +322,23 @@ void printReport(const std::string& path, const PspCheck& c) {
     std::printf("%s: %s\n", name, note.c_str());
 }
 
-PspCheck checkWithProgress(const ByteSource& file, const char* verb) {
+PspCheck checkWithProgress(const ByteSource& file, const std::string& path, const char* verb) {
   ProgressLine progress(verb, file.size());
-  PspCheck c = checkForPsp(file, std::ref(progress));
-  progress.finish();
-  return c;
+  try {
+    PspCheck c = checkForPsp(file, std::ref(progress));
+    progress.finish();
+    return c;
+  } catch (const ToolError& e) {
+    // With several files, the message must say which one.
+    throw ToolError("'" + path + "': " + e.what());
+  }
 }
 
 } // namespace
 
 bool checkFile(const std::string& path) {
   InputFile in(path);
-  const PspCheck c = checkWithProgress(in, "Checking");
+  const PspCheck c = checkWithProgress(in, path, "Checking");
   printReport(path, c);
   if (c.counts.misshapen && !c.damaged)
     std::printf("%s: 'ciso --repair' rewrites those streams and keeps everything else\n", path.c_str());
@@ -342,7 +347,7 @@ bool checkFile(const std::string& path) {
 
 bool repairFile(const std::string& path) {
   InputFile in(path);
-  const PspCheck before = checkWithProgress(in, "Checking");
+  const PspCheck before = checkWithProgress(in, path, "Checking");
   if (before.damaged)
     throw ToolError("'" + path + "' is damaged: " + std::to_string(before.damaged) +
                     (before.damaged == 1 ? " block does" : " blocks do") + " not decode; nothing was changed");
@@ -360,7 +365,8 @@ bool repairFile(const std::string& path) {
     if (after.counts.misshapen || after.damaged)
       throw ToolError("the repaired file still holds streams a PSP may not read; nothing was changed");
     std::unique_ptr<ImageSource> a = openImage(back), b = openImage(in);
-    compareImages(*a, *b, "the repaired file", 0, [&](uint64_t done) { progress(in.size() + done * in.size() / std::max<uint64_t>(1, b->size())); });
+    const uint64_t image = std::max<uint64_t>(1, b->size());
+    compareImages(*a, *b, "the repaired file", 0, [&](uint64_t done) { progress(in.size() + done * in.size() / image); });
     out.commit();
     progress.finish();
     std::printf("%s: rewrote %s in zlib's shape; the image and every other block are as they were\n", path.c_str(),
