@@ -257,7 +257,7 @@ TEST(PspSafe, EveryStreamTheConvertersWriteHasZlibsShapeAndGivesItsBlockBack) {
   // PS1 EBOOT blocks: 16 raw sectors each, of an ISO made of the text and of the mixed bytes.
   for (uint32_t seed : {1u, 2u}) {
     std::vector<uint8_t> iso = isoImage(600, 600, seed);
-    if (seed == 1) std::copy_n(text.begin(), 580 * 2048, iso.begin() + 20 * 2048);
+    if (seed == 1) std::copy_n(text.begin(), std::min<size_t>(text.size(), 580 * 2048), iso.begin() + 20 * 2048);
     MemorySource isoSrc(iso.data(), iso.size());
     pbp::DiscImage disc(isoSrc);
     const std::vector<uint8_t> raw = rawImage(iso);
