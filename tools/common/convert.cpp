@@ -4,6 +4,7 @@
 #include "cso.h"
 #include "dax.h"
 #include "pspcheck.h"
+#include "identity.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,14 +27,17 @@ const char kDaxUsage[] =
 
 const char kMoreCiso[] = "       ciso [OPTIONS] LEVEL IN OUT\n"
                          "       ciso [OPTIONS] LEVEL IN... -O FOLDER\n"
+                         "       ciso --info [--json] IN...\n"
                          "       ciso --check FILE...\n"
                          "       ciso --repair FILE...";
 const char kMoreDax[] = "       dax [OPTIONS] -lLEVEL|-d IN OUT\n"
-                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER";
+                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER\n"
+                        "       dax --info [--json] IN...";
 
 const char kOptions[] =
     "\n"
-    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which.\n"
+    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which;\n"
+    "--info also reads raw 2352-byte images and CUE sheets.\n"
     "\n"
     "options:\n"
     "  -f, --format FORMAT    write FORMAT: cso (CSO version 1), cso2 (CSO version 2, deflate or\n"
@@ -52,6 +56,9 @@ const char kOptions[] =
     "      --repair FILE...   (ciso) rewrite only the deflate streams not in zlib's shape, keep\n"
     "                         every other block as it is, and replace each file safely\n"
     "  -O, --output-dir DIR   convert each IN into DIR, named after it with the format's extension\n"
+    "      --info             convert nothing: show each IN's format, sizes and the game it\n"
+    "                         holds (PARAM.SFO's DISC_ID, TITLE, PSP_SYSTEM_VER, REGION, artwork)\n"
+    "      --json             with --info: one JSON array, an object per IN\n"
     "  -h, --help             show this text\n"
     "      --version          show the version\n"
     "\n"
@@ -173,6 +180,10 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
       blockGiven = true;
     } else if (name == "--slowest") {
       cl.options.effort.slowest = true;
+    } else if (name == "--info") {
+      cl.info = true;
+    } else if (name == "--json") {
+      cl.json = true;
     } else if (name == "--verify") {
       cl.options.verify = true;
     } else if (tool == Tool::Ciso && (name == "--check" || name == "--repair") && !inlineValue) {
@@ -195,6 +206,15 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
     }
   }
   if (cl.help || cl.version) return cl;
+  if (cl.json && !cl.info) throw UsageError{"--json goes with --info\n" + usage};
+  if (cl.info && cl.mode != CommandLine::Mode::Convert)
+    throw UsageError{"--info does not go with --check or --repair\n" + usage};
+  if (cl.info) {
+    if (words.empty()) throw UsageError{"--info needs a file to describe\n" + usage};
+    for (const std::string& in : words)
+      cl.jobs.emplace_back(in, std::string());
+    return cl;
+  }
 
   if (cl.mode != CommandLine::Mode::Convert) {
     const char* option = cl.mode == CommandLine::Mode::Check ? "--check" : "--repair";
@@ -401,6 +421,12 @@ int runConverter(Tool tool, int argc, char** argv) {
         }
       }
       return status;
+    }
+    if (cl.info) {
+      std::vector<std::string> files;
+      for (const auto& job : cl.jobs)
+        files.push_back(job.first);
+      return printIdentities(name, files, cl.json);
     }
     if (cl.jobs.size() > 1) {
       std::set<std::string> outputs;

@@ -34,6 +34,7 @@ struct CommandLine {
   /// ciso --check / --repair FILE...: what a PSP would not read in each file, or its repair.
   enum class Mode { Convert, Check, Repair } mode = Mode::Convert;
   std::vector<std::string> files;
+  bool info = false, json = false; // describe the inputs (jobs' outputs are empty)
   ConvertOptions options;
   std::vector<std::pair<std::string, std::string>> jobs; // input, output
   std::string folder;                                     // -O, made when missing

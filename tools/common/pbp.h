@@ -6,6 +6,7 @@
 #include "codec.h"
 #include "disc.h"
 #include "io.h"
+#include "sfo.h"
 
 #include <array>
 #include <functional>
@@ -61,12 +62,9 @@ struct Artwork {
 
 std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discId);
 
-struct SfoFields {
-  std::map<std::string, std::string> strings;
-  std::map<std::string, uint32_t> numbers;
-};
+using SfoFields = sfo::Fields;
 /// Throws ToolError for a damaged PARAM.SFO.
-SfoFields parseSfo(const uint8_t* data, size_t size);
+inline SfoFields parseSfo(const uint8_t* data, size_t size) { return sfo::parse(data, size); }
 
 struct DiscToWrite {
   const DiscSource* disc;

@@ -4,6 +4,7 @@
 // (BASE, else BASE.PBP beside the artwork) so that the PSP starts it.
 #include "cli.h"
 #include "cue.h"
+#include "identity.h"
 #include "pbp.h"
 
 #include <algorithm>
@@ -29,7 +30,11 @@ static const char kUsage[] =
     "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
     "  The PSP starts the EBOOT with the boot code of a PS1 EBOOT you own: BASE, or else BASE.PBP in\n"
-    "  the current folder; without one the EBOOT is for PS1 emulators only.";
+    "  the current folder; without one the EBOOT is for PS1 emulators only.\n"
+    "  An empty ID (or \"-\") is the first disc's serial from its SYSTEM.CNF; an empty TITLE (or \"-\")\n"
+    "  is the first disc's volume name, else its ID.\n"
+    "       psx --info [--json] IMAGE...\n"
+    "  shows each disc's serial, volume name and date, and tracks; a playlist shows each of its discs.";
 
 namespace {
 
@@ -145,11 +150,40 @@ std::string describeDisc(const Disc& d) {
   return what;
 }
 
+// psx --info [--json] IMAGE...: playlists stand for their discs.
+int info(const std::vector<std::string>& args) {
+  bool json = false, info = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--info") {
+      info = true;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError{"unknown option '" + a + "'\n" + kUsage};
+    } else if (hasExtension(a, ".m3u") || hasExtension(a, ".m3u8")) {
+      std::vector<std::string> entries;
+      try {
+        entries = parsePlaylist(readTextFile(a));
+      } catch (const ToolError& e) {
+        throw ToolError("'" + a + "': " + e.what());
+      }
+      for (const std::string& entry : entries)
+        files.push_back(findBeside(fs::path(a).parent_path(), entry));
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!info) throw UsageError{std::string("--json goes with --info\n") + kUsage};
+  if (files.empty()) throw UsageError{std::string("--info needs an image to describe\n") + kUsage};
+  return printIdentities("psx", files, json);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
-    // Four words are the described form, whatever they hold; --base BASE goes before them.
+    // --base BASE goes before the four words of the described form.
     std::string basePath;
     if (argc == 7 && std::strcmp(argv[1], "--base") == 0) {
       basePath = argv[2];
@@ -157,9 +191,11 @@ int main(int argc, char** argv) {
       argv += 2;
       argc -= 2;
     }
+    // Otherwise four words that do not start with "--" are the described form, whatever they hold.
+    if (basePath.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
-    const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
+    std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
     if (basePath.empty()) basePath = findStaged("BASE.PBP").string();
     std::unique_ptr<pbp::BootCode> boot;
@@ -171,6 +207,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "psx: warning: level 0 stores every block, and EBOOTs with stored blocks are reported "
                            "not to start on the PSP; level 1 or more makes one that does\n");
     std::vector<Disc> discs = openDiscs(imagePath);
+    // What the first disc says of itself stands in for what the user left out.
+    std::string named;
+    if (id.empty() || id == "-") {
+      id = fit(readDiscId(*discs.front().source), 15, "disc ID");
+      named += id.empty() ? "Game ID: none given, and the first disc's SYSTEM.CNF names none\n"
+                          : "Game ID: " + id + ", read from the first disc's SYSTEM.CNF\n";
+    }
+    if (title.empty() || title == "-") {
+      const std::string volume = readVolumeName(*discs.front().source);
+      title = fit(volume.empty() ? id : volume, 127, "title");
+      named += "Title: \"" + title + "\", " + (volume.empty() ? "the game ID" : "the first disc's volume name") + "\n";
+    }
     for (size_t k = 0; k < discs.size(); ++k) {
       Disc& d = discs[k];
       if (k == 0) {
@@ -221,6 +269,7 @@ int main(int argc, char** argv) {
     uint64_t size = out.position();
     out.commit();
     progress.finish();
+    std::fputs(named.c_str(), stdout);
     if (discs.size() == 1) {
       std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%s)\n", describeSize(size).c_str(), title.c_str(),
                   id.c_str(), imagePath.c_str(), describeDisc(discs.front()).c_str());

@@ -523,6 +523,7 @@ TEST(BaseEboot, AFileThatIsNoPs1EbootWithBootCodeIsRefusedAndNothingWritten) {
   fs::rename(dir / "EBOOT.PBP", dir / "plain.pbp"); // an EBOOT without boot code
   writeFile(dir / "notes.txt", {'h', 'i'});
   writeFile(dir / "odd.pbp", fakeBase(blob("MZ", 400, 4), {}));
+  writeFile(dir / "mine.pbp", fakeBase(blob("\x7F" "ELF", 400, 5), {}));
   const std::pair<const char*, const char*> cases[] = {{"game.iso", "not a PBP file"},
                                                        {"notes.txt", "not a PBP file: shorter than its header"},
                                                        {"plain.pbp", "it holds no boot code"},
@@ -540,11 +541,13 @@ TEST(BaseEboot, AFileThatIsNoPs1EbootWithBootCodeIsRefusedAndNothingWritten) {
   fs::copy_file(dir / "odd.pbp", dir / "BASE.PBP");
   EXPECT_EQ(runTool("psx", {"Game", "SLUS00001", "9", "game.iso"}, dir.path).status, 2);
   EXPECT_FALSE(fs::exists(dir / "EBOOT.PBP"));
-  // Four words are always the described form, even when the first is "--base".
+  // After --base BASE, four words are the described form whatever they hold; level 0 warns.
   fs::remove(dir / "BASE.PBP");
-  ToolRun r = runTool("psx", {"--base", "SLUS00001", "0", "game.iso"}, dir.path);
+  fs::copy_file(dir / "mine.pbp", dir / "--mine.pbp");
+  ToolRun r = runTool("psx", {"--base", "--mine.pbp", "--info", "SLUS00001", "0", "game.iso"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("level 0 stores every block"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("for \"--info\""), std::string::npos) << r.output;
 }
 
 TEST(BaseEboot, AMultiDiscEbootNamesTheGameAndCarriesTheBootCode) {
