@@ -64,6 +64,11 @@ public:
   kivo::ClickLabel *const icon1, *const snd0;
   kivo::ClickLabel* const psxgo;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
+  // Beyond the described group: the base EBOOT whose boot code lets the PSP start what psx makes,
+  // whether an EBOOT made now will start, and what became of the last one.
+  kivo::ClickLabel* const psxbase;
+  QLabel *const psxstart, *const psxresult;
+  kivo::FileDialog openBase;
 
   // Decompress PSX eboots
   QGroupBox* const GroupBox1;
@@ -101,6 +106,9 @@ public:
   void icon1DblClick();
   void snd0DblClick();
   void psxgoClick();
+  void psxbaseClick();
+  /// Says again whether an EBOOT made now starts on a PSP: the base in the tool folder and the level.
+  void showPsxStart();
   void rastlebrowseClick();
   void rastlesavetoClick();
   void rastledoClick();
@@ -110,6 +118,9 @@ public:
   /// Fills the game ID from the PS1 image's SYSTEM.CNF unless the user typed one, and suggests
   /// the label psx takes when none is typed: the disc's volume name.
   void readPsxImage();
+
+protected:
+  void showEvent(QShowEvent* event) override;
 
 private:
   QString autoPrefix_, autoNumber_;  // the ID last filled in from an image
