@@ -1,8 +1,10 @@
-// psx "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1 disc image,
-// a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG, ICON1.PMF,
-// PIC0.PNG, PIC1.PNG, SND0.AT3).
+// psx [--sbi FILE]... "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a
+// PS1 disc image, a CUE or CloneCD sheet or a playlist of discs, and the artwork staged beside it
+// (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's LibCrypt data.
+#include "ccd.h"
 #include "cli.h"
 #include "cue.h"
+#include "libcrypt.h"
 #include "pbp.h"
 
 #include <algorithm>
@@ -17,14 +19,18 @@ using namespace kivo;
 namespace fs = std::filesystem;
 
 static const char kUsage[] =
-    "usage: psx TITLE ID LEVEL IMAGE\n"
+    "usage: psx [--sbi FILE]... TITLE ID LEVEL IMAGE\n"
     "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE, with TITLE and the disc ID,\n"
     "  compressed at LEVEL 0-9 (0: stored); ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in\n"
     "  the current folder go in as well. IMAGE is one of:\n"
     "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
     "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
-    "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
-    "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.";
+    "    a CloneCD sheet (.ccd) with its .img;\n"
+    "    an .m3u playlist of up to 5 discs, each an image or a sheet, for one multi-disc EBOOT.\n"
+    "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
+    "  A disc's LibCrypt data goes in with it: the .sbi file named by --sbi (one for each disc, in\n"
+    "  order), else on the playlist's line after the disc, else the .sbi of the disc's name beside\n"
+    "  it, else the Q subchannel of a CloneCD sheet's .sub.";
 
 namespace {
 
@@ -70,10 +76,13 @@ bool hasExtension(const std::string& path, const char* ext) {
 
 struct Disc {
   std::string path;
-  std::unique_ptr<InputFile> file; // an image; a CUE disc opens its own files
+  std::unique_ptr<InputFile> file; // an image; a sheet's disc opens its own files
   std::unique_ptr<DiscSource> source;
   std::string id;
   bool numbered = false;
+  std::string sbi;                             // named on the command line or in the playlist
+  std::string protectionFrom;                  // the .sbi or .sub read
+  std::vector<libcrypt::Record> protection;
 };
 
 Disc openDisc(const std::string& path) {
@@ -83,6 +92,8 @@ Disc openDisc(const std::string& path) {
     throw ToolError("'" + path + "': a playlist cannot name another playlist");
   if (hasExtension(path, ".cue")) {
     d.source = std::make_unique<CueDisc>(path);
+  } else if (hasExtension(path, ".ccd")) {
+    d.source = std::make_unique<CcdDisc>(path);
   } else {
     d.file = std::make_unique<InputFile>(path);
     d.source = std::make_unique<pbp::DiscImage>(*d.file);
@@ -102,14 +113,57 @@ std::vector<Disc> openDiscs(const std::string& path) {
   } catch (const ToolError& e) {
     throw ToolError("'" + path + "': " + e.what());
   }
-  if (entries.empty()) throw ToolError("'" + path + "' names no disc");
-  if (entries.size() > pbp::kMaxDiscs)
-    throw ToolError("'" + path + "' names " + std::to_string(entries.size()) + " discs; an EBOOT holds at most " +
-                    std::to_string(pbp::kMaxDiscs));
   const fs::path folder = fs::path(path).parent_path();
-  for (const std::string& entry : entries)
+  for (const std::string& entry : entries) {
+    // An .sbi line gives the disc on the line before its LibCrypt data.
+    if (hasExtension(entry, ".sbi")) {
+      if (discs.empty()) throw ToolError("'" + path + "' names '" + entry + "' before any disc");
+      if (!discs.back().sbi.empty())
+        throw ToolError("'" + path + "' names two .sbi files for '" + discs.back().path + "'");
+      discs.back().sbi = findBeside(folder, entry);
+      continue;
+    }
     discs.push_back(openDisc(findBeside(folder, entry)));
+  }
+  if (discs.empty()) throw ToolError("'" + path + "' names no disc");
+  if (discs.size() > pbp::kMaxDiscs)
+    throw ToolError("'" + path + "' names " + std::to_string(discs.size()) + " discs; an EBOOT holds at most " +
+                    std::to_string(pbp::kMaxDiscs));
   return discs;
+}
+
+// Reads the disc's LibCrypt data: the .sbi named for it, else NAME.sbi beside it, else a CloneCD
+// sheet's .sub. Says where it came from, or warns when a disc known to need it has none.
+void readProtection(Disc& d, size_t k, size_t discs) {
+  const libcrypt::DiscShape shape{d.source->sectors(), d.source->tracks()};
+  const std::string which = discs > 1 ? "disc " + std::to_string(k + 1) : "the disc";
+  std::string sbi = d.sbi.empty() ? siblingFile(d.path, ".sbi") : d.sbi;
+  if (!sbi.empty()) {
+    d.protection = libcrypt::readSbiFile(sbi, shape);
+    d.protectionFrom = sbi;
+  } else if (auto* ccd = dynamic_cast<const CcdDisc*>(d.source.get()); ccd && !ccd->subPath().empty()) {
+    auto sub = openRegularFile(ccd->subPath());
+    d.protection = libcrypt::readSub(*sub, ccd->subPath(), shape);
+    d.protectionFrom = ccd->subPath();
+  }
+  if (!d.protectionFrom.empty() && d.protection.empty())
+    std::fprintf(stderr, "psx: warning: '%s' holds no LibCrypt record; %s goes in without protection data\n",
+                 d.protectionFrom.c_str(), which.c_str());
+  libcrypt::Record first;
+  if (size_t n = libcrypt::uncarried(d.protection, shape, &first))
+    std::fprintf(stderr,
+                 "psx: warning: '%s': %zu %s (the first at %s) a control or zero byte of its own, which an EBOOT "
+                 "does not carry; they go in with the disc's own\n",
+                 d.protectionFrom.c_str(), n, n == 1 ? "record has" : "records have",
+                 libcrypt::sectorText(first.lba).c_str());
+  if (d.protectionFrom.empty()) {
+    const std::string serial = readDiscId(*d.source);
+    if (libcrypt::knownProtected(serial))
+      std::fprintf(stderr,
+                   "psx: warning: %s (%s) is known to check LibCrypt protection, and no .sbi came with it: the "
+                   "game may hang on the PSP. Put %s beside it, or name one with --sbi\n",
+                   which.c_str(), serial.c_str(), (fs::path(d.path).stem().string() + ".sbi").c_str());
+  }
 }
 
 // The ID of disc n (from 1) when the disc does not name its own: the number part counted on
@@ -144,11 +198,26 @@ std::string describeDisc(const Disc& d) {
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
+    // Four words are the described form, whatever they hold; options go before them.
+    std::vector<std::string> sbis;
+    while (argc > 5 && std::strcmp(argv[1], "--sbi") == 0) {
+      if (argv[2][0] == '\0') throw UsageError{std::string("--sbi needs a file\n") + kUsage};
+      sbis.push_back(argv[2]);
+      argv += 2;
+      argc -= 2;
+    }
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
     const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
     std::vector<Disc> discs = openDiscs(imagePath);
+    if (sbis.size() > discs.size())
+      throw UsageError{"--sbi names " + std::to_string(sbis.size()) + " files for " + std::to_string(discs.size()) +
+                       (discs.size() == 1 ? " disc\n" : " discs\n") + kUsage};
+    for (size_t k = 0; k < sbis.size(); ++k)
+      discs[k].sbi = sbis[k];
+    for (size_t k = 0; k < discs.size(); ++k)
+      readProtection(discs[k], k, discs.size());
     for (size_t k = 0; k < discs.size(); ++k) {
       Disc& d = discs[k];
       if (k == 0) {
@@ -181,8 +250,8 @@ int main(int argc, char** argv) {
 
     std::vector<pbp::DiscToWrite> parts;
     uint64_t total = 0;
-    for (const Disc& d : discs) {
-      parts.push_back({d.source.get(), d.id});
+    for (Disc& d : discs) {
+      parts.push_back({d.source.get(), d.id, std::move(d.protection)});
       total += uint64_t((d.source->sectors() + pbp::kBlockSectors - 1) / pbp::kBlockSectors) * pbp::kBlockBytes;
     }
     // Never written over one of the files it reads, whatever name reaches it.
@@ -191,6 +260,8 @@ int main(int argc, char** argv) {
       read.push_back(d.path);
       if (auto* cue = dynamic_cast<const CueDisc*>(d.source.get()))
         read.insert(read.end(), cue->filePaths().begin(), cue->filePaths().end());
+      if (auto* ccd = dynamic_cast<const CcdDisc*>(d.source.get())) read.push_back(ccd->imagePath());
+      if (!d.protectionFrom.empty()) read.push_back(d.protectionFrom);
     }
     OutputFile out("EBOOT.PBP", read);
     ProgressLine progress("Compressing", total);
@@ -212,6 +283,14 @@ int main(int argc, char** argv) {
     if (first.tracks().size() > 1)
       std::printf("The first disc has audio tracks: rastle extracts its data track only; psxdisc extract\n"
                   "gives back every track as BIN/CUE.\n");
+    for (size_t k = 0; k < discs.size(); ++k) {
+      const std::vector<libcrypt::Record>& records = parts[k].protection;
+      if (discs[k].protectionFrom.empty() || records.empty()) continue;
+      std::printf("LibCrypt data%s: %zu %s from %s, summary word 0x%04X\n",
+                  discs.size() > 1 ? (" of disc " + std::to_string(k + 1)).c_str() : "", records.size(),
+                  records.size() == 1 ? "sector" : "sectors", discs[k].protectionFrom.c_str(),
+                  unsigned(libcrypt::summaryWord(records)));
+    }
     std::printf("Artwork: %s\n", found.empty() ? "none" : found.c_str());
     std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
                 "files can run it as it is; to make it bootable on a PSP, process it with your own\n"
