@@ -2,6 +2,7 @@
 // table a PS1 EBOOT carries and the EBOOT around it, with and without protection data.
 #include "ccd.h"
 #include "cdrom.h"
+#include "lcsupport.h"
 #include "libcrypt.h"
 #include "ps1image.h"
 #include "sha1.h"
@@ -16,14 +17,6 @@ using libcrypt::Record;
 
 namespace {
 
-// A record as LibCrypt leaves it: two bits of both times changed.
-Record protectedRecord(const libcrypt::DiscShape& disc, uint32_t lba) {
-  Record r{lba, libcrypt::regularQ(disc, lba)};
-  r.q[5] ^= 0x11;
-  r.q[9] ^= 0x11;
-  return r;
-}
-
 std::vector<uint8_t> sbiOf(const std::vector<Record>& records) {
   return libcrypt::formatSbi(records);
 }
@@ -35,25 +28,6 @@ std::string refusal(const std::vector<uint8_t>& sbi, uint32_t sectors = 0) {
     return e.what();
   }
   return "accepted";
-}
-
-// A CloneCD subchannel: every sector's regular Q with its CRC, P and R to W empty.
-std::vector<uint8_t> subOf(const libcrypt::DiscShape& disc, const std::vector<Record>& changed) {
-  std::vector<uint8_t> sub(size_t(disc.sectors) * libcrypt::kSubSector);
-  for (uint32_t lba = 0; lba < disc.sectors; ++lba) {
-    uint8_t* q = &sub[size_t(lba) * libcrypt::kSubSector + 12];
-    const auto regular = libcrypt::regularQ(disc, lba);
-    std::copy(regular.begin(), regular.end(), q);
-    const uint16_t crc = libcrypt::qCrc(q);
-    q[10] = uint8_t(crc >> 8);
-    q[11] = uint8_t(crc);
-  }
-  for (const Record& r : changed) {
-    uint8_t* q = &sub[size_t(r.lba) * libcrypt::kSubSector + 12];
-    std::copy(r.q.begin(), r.q.end(), q);
-    q[10] ^= 0x80; // the CRC of the unchanged frame, spoiled, as LibCrypt leaves it
-  }
-  return sub;
 }
 
 MemoryDisc rawDisc(uint32_t sectors, uint32_t seed) {
