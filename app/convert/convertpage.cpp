@@ -1,6 +1,7 @@
 #include "convertpage.h"
 
 #include "artwork.h"
+#include "libcryptnote.h"
 #include "rastlejob.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
@@ -93,8 +94,10 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       PSXcomplvl(levelBox("PSXcomplvl", groupPSX)), icon1(picture("icon1", groupPSX, kivo::movieSymbol(48))),
       snd0(picture("snd0", groupPSX, kivo::soundSymbol(48))),
       psxgo(link("psxgo", QStringLiteral("Make EBOOT.PBP!"), groupPSX)),
+      psxlibcrypt(make<QLabel>("psxlibcrypt", groupPSX)),
       openX(services.dialogs, DialogKind::Open, QStringLiteral("Open PSX image"),
-            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|Playlists of discs|*.m3u"), QStringLiteral(".ISO")),
+            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u"),
+            QStringLiteral(".ISO")),
       openPNG(services.dialogs, DialogKind::Open, QStringLiteral("Open a PNG image..."),
               QStringLiteral("PNG images|*.PNG"), QStringLiteral(".PNG")),
       openICON0(services.dialogs, DialogKind::Open, QStringLiteral("Open a PNG image..."),
@@ -207,6 +210,11 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   PSXcomplvl->setGeometry(286, row + 78, 54, 22);
   PSXcomplvl->setAccessibleName(QStringLiteral("Compression level"));
   psxgo->setGeometry(10, row + 108, 140, 20);
+  psxlibcrypt->setGeometry(154, row + 102, 256, 32);
+  psxlibcrypt->setWordWrap(true);
+  psxlibcrypt->setAccessibleName(QStringLiteral("LibCrypt data"));
+  psxlibcrypt->hide();
+  connect(PSXoutput, &QLineEdit::textChanged, this, &TFrame1::showPsxLibCrypt);
 
   // Decompress PSX eboots
   GroupBox1->setGeometry(8, 306, 345, 166);
@@ -370,6 +378,20 @@ void TFrame1::psxgoClick() {
     kivo::makeEboot(services().runner, {PSXtitle->text(), PSXid1->currentText(), PSXid2->text(),
                                         PSXcomplvl->currentText(), PSXoutput->text(), psxeboot->text()});
   });
+}
+
+void TFrame1::showPsxLibCrypt() {
+  // psx runs in the tool folder: a relative name means a file there.
+  const QString text = PSXoutput->text().trimmed();
+  const QString tools = QDir(kivo::currentFolder()).filePath(QStringLiteral("bin"));
+  const QString path = text.isEmpty() ? QString() : QDir(tools).absoluteFilePath(text);
+  const kivo::LibCryptNote note = path.isEmpty() ? kivo::LibCryptNote{} : kivo::libCryptNote(path);
+  psxlibcrypt->setText(note.text);
+  psxlibcrypt->setToolTip(note.details);
+  QPalette pal = psxlibcrypt->palette();
+  pal.setColor(QPalette::WindowText, note.warning ? QColor(0xB0, 0x10, 0x10) : palette().color(QPalette::WindowText));
+  psxlibcrypt->setPalette(pal);
+  psxlibcrypt->setVisible(!note.text.isEmpty());
 }
 
 void TFrame1::rastlebrowseClick() {

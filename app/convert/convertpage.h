@@ -59,6 +59,8 @@ public:
   QComboBox* const PSXcomplvl;
   kivo::ClickLabel *const icon1, *const snd0;
   kivo::ClickLabel* const psxgo;
+  // Beside "Make EBOOT.PBP!": the LibCrypt data that goes along with the disc, or a warning.
+  QLabel* const psxlibcrypt;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
 
   // Decompress PSX eboots
@@ -97,6 +99,10 @@ public:
   void rastlebrowseClick();
   void rastlesavetoClick();
   void rastledoClick();
+
+  /// Says what LibCrypt data psx will take along with the disc in PSXoutput, or warns of a disc
+  /// known to check LibCrypt that comes without it.
+  void showPsxLibCrypt();
 
 private:
   void pickPicture(kivo::FileDialog& dialog, kivo::ClickLabel* preview, kivo::Artwork artwork);
