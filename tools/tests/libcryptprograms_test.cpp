@@ -50,6 +50,11 @@ TEST(LibCryptPrograms, SbiBesideTheSheetRoundTrips) {
   EXPECT_EQ(readFile(dir / "out" / "Back.sbi"), gameSbi());
   EXPECT_EQ(readFile(dir / "out" / "Back.bin"), data);
 
+  // rastle, which knows one disc image and its index, reads the disc as before.
+  r = runTool("rastle", {"-o", "r.iso", "EBOOT.PBP"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "r.iso"), data);
+
   // What came back makes the same EBOOT again.
   const auto eboot = readFile(dir / "EBOOT.PBP");
   r = runTool("psx", {"Game", "SLES02080", "9", "out/Back.cue"}, dir.path);
