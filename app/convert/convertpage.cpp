@@ -1,6 +1,7 @@
 #include "convertpage.h"
 
 #include "artwork.h"
+#include "gameidentity.h"
 #include "libcryptnote.h"
 #include "rastlejob.h"
 #include "shell/folderguard.h"
@@ -77,6 +78,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
             QStringLiteral("*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX")),
       save1(services.dialogs, DialogKind::Save, QStringLiteral("Save your UMD image to..."),
             QStringLiteral("*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX")),
+      umdicon(make<QLabel>("umdicon", groupUMD)), umdgame(make<QLabel>("umdgame", groupUMD)),
       groupPSX(make<QGroupBox>("groupPSX", this, QStringLiteral(" PSX images "))),
       bgline2(make<QLabel>("bgline2", groupPSX)),
       PIC1(picture("PIC1", groupPSX, kivo::defaultBackground({400, 227}))),
@@ -155,6 +157,15 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   outputlabel->setBuddy(destination);
   browse1->setGeometry(280, 158, 60, 20);
   convert->setGeometry(12, 186, 100, 20);
+  umdicon->setGeometry(118, 183, 45, 25);  // ICON0's shape, 144 x 80
+  umdicon->setScaledContents(true);
+  umdicon->setAccessibleName(QStringLiteral("Game icon (ICON0)"));
+  umdgame->setGeometry(168, 186, 172, 20);
+  umdgame->setAccessibleName(QStringLiteral("Game in the input image"));
+  umdicon->hide();
+  umdgame->hide();
+  connect(source, &QLineEdit::textChanged, this, &TFrame1::showUmdGame);
+  connect(PSXoutput, &QLineEdit::textChanged, this, &TFrame1::readPsxImage);
 
   // PSX images: the previews stack like the PSP screen, the frame around them.
   groupPSX->setGeometry(361, 84, 416, 388);
@@ -297,9 +308,38 @@ void TFrame1::browse1Click() {
 
 void TFrame1::convertClick() {
   handle([&] {
+    const kivo::GameIdentity game = kivo::identifyGame(source->text());
     kivo::runUmdConversion(services().runner, selectedConversion(), source->text(), destination->text(),
-                           complvlbox->currentText());
+                           complvlbox->currentText(), kivo::gameName(game.title, game.id));
   });
+}
+
+void TFrame1::showUmdGame() {
+  const kivo::GameIdentity game = kivo::identifyGame(source->text());
+  // A long title gives way; the ID stays whole.
+  const QFontMetrics metrics = umdgame->fontMetrics();
+  const QString id = kivo::gameName({}, game.id);
+  const int room = umdgame->width() - metrics.horizontalAdvance(QLatin1Char(' ') + id);
+  umdgame->setText(kivo::gameName(metrics.elidedText(game.title, Qt::ElideRight, std::max(room, 0)), game.id));
+  umdgame->setToolTip(game.details);
+  umdgame->setVisible(game.known());
+  umdicon->setPixmap(QPixmap::fromImage(game.icon));
+  umdicon->setToolTip(game.details);
+  umdicon->setVisible(game.known() && !game.icon.isNull());
+  source->setToolTip(game.details);
+}
+
+void TFrame1::readPsxImage() {
+  const kivo::GameIdentity game = kivo::identifyGame(PSXoutput->text());
+  PSXtitle->setPlaceholderText(game.volume.isEmpty() ? game.title : game.volume);
+  if (game.id.isEmpty() || game.psp) return;
+  // An ID the user typed stays; one filled in from an earlier image gives way.
+  const bool typed = !PSXid2->text().isEmpty() &&
+                     (PSXid2->text() != autoNumber_ || PSXid1->currentText() != autoPrefix_);
+  if (typed) return;
+  std::tie(autoPrefix_, autoNumber_) = kivo::splitGameId(game.id);
+  PSXid1->setCurrentText(autoPrefix_);
+  PSXid2->setText(autoNumber_);
 }
 
 void TFrame1::psxbrowseClick() {

@@ -37,6 +37,8 @@ public:
   kivo::ClickLabel* const browse1;
   kivo::ClickLabel* const convert;
   kivo::FileDialog open1, save1;
+  // Beside "Convert!": the icon, title and ID of the game in the input image, when it has one.
+  QLabel *const umdicon, *const umdgame;
 
   // PSX images
   QGroupBox* const groupPSX;
@@ -100,11 +102,17 @@ public:
   void rastlesavetoClick();
   void rastledoClick();
 
+  /// Shows the game the input image holds, or nothing.
+  void showUmdGame();
+  /// Fills the game ID from the PS1 image's SYSTEM.CNF unless the user typed one, and suggests
+  /// the label psx takes when none is typed: the disc's volume name.
+  void readPsxImage();
   /// Says what LibCrypt data psx will take along with the disc in PSXoutput, or warns of a disc
   /// known to check LibCrypt that comes without it.
   void showPsxLibCrypt();
 
 private:
+  QString autoPrefix_, autoNumber_;  // the ID last filled in from an image
   void pickPicture(kivo::FileDialog& dialog, kivo::ClickLabel* preview, kivo::Artwork artwork);
   void pickMedia(kivo::FileDialog& dialog, kivo::Artwork artwork);
 };

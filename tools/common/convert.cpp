@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "cso.h"
 #include "dax.h"
+#include "identity.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,13 +25,16 @@ const char kDaxUsage[] =
     "       dax -d IN OUT        decompress the DAX file IN into the ISO image OUT";
 
 const char kMoreCiso[] = "       ciso [OPTIONS] LEVEL IN OUT\n"
-                         "       ciso [OPTIONS] LEVEL IN... -O FOLDER";
+                         "       ciso [OPTIONS] LEVEL IN... -O FOLDER\n"
+                         "       ciso --info [--json] IN...";
 const char kMoreDax[] = "       dax [OPTIONS] -lLEVEL|-d IN OUT\n"
-                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER";
+                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER\n"
+                        "       dax --info [--json] IN...";
 
 const char kOptions[] =
     "\n"
-    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which.\n"
+    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which;\n"
+    "--info also reads raw 2352-byte images and CUE sheets.\n"
     "\n"
     "options:\n"
     "  -f, --format FORMAT    write FORMAT: cso (CSO version 1), cso2 (CSO version 2, deflate or\n"
@@ -43,6 +47,9 @@ const char kOptions[] =
     "      --verify           read the written file back and compare it with IN before it\n"
     "                         replaces OUT\n"
     "  -O, --output-dir DIR   convert each IN into DIR, named after it with the format's extension\n"
+    "      --info             convert nothing: show each IN's format, sizes and the game it\n"
+    "                         holds (PARAM.SFO's DISC_ID, TITLE, PSP_SYSTEM_VER, REGION, artwork)\n"
+    "      --json             with --info: one JSON array, an object per IN\n"
     "  -h, --help             show this text\n"
     "      --version          show the version\n"
     "\n"
@@ -164,6 +171,10 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
       blockGiven = true;
     } else if (name == "--slowest") {
       cl.options.effort.slowest = true;
+    } else if (name == "--info") {
+      cl.info = true;
+    } else if (name == "--json") {
+      cl.json = true;
     } else if (name == "--verify") {
       cl.options.verify = true;
     } else if (name == "-O" || name == "--output-dir") {
@@ -181,6 +192,13 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
     }
   }
   if (cl.help || cl.version) return cl;
+  if (cl.json && !cl.info) throw UsageError{"--json goes with --info\n" + usage};
+  if (cl.info) {
+    if (words.empty()) throw UsageError{"--info needs a file to describe\n" + usage};
+    for (const std::string& in : words)
+      cl.jobs.emplace_back(in, std::string());
+    return cl;
+  }
 
   if (tool == Tool::Ciso) {
     if (words.empty()) throw UsageError{"missing LEVEL IN OUT\n" + usage};
@@ -290,6 +308,12 @@ int runConverter(Tool tool, int argc, char** argv) {
     if (cl.version) {
       std::printf("%s (Kivo Workbench) %s\n", name, KIVO_VERSION);
       return 0;
+    }
+    if (cl.info) {
+      std::vector<std::string> files;
+      for (const auto& job : cl.jobs)
+        files.push_back(job.first);
+      return printIdentities(name, files, cl.json);
     }
     if (cl.jobs.size() > 1) {
       std::set<std::string> outputs;

@@ -31,6 +31,7 @@ enum class Tool { Ciso, Dax };
 /// A parsed command line: one job per input.
 struct CommandLine {
   bool help = false, version = false;
+  bool info = false, json = false; // describe the inputs (jobs' outputs are empty)
   ConvertOptions options;
   std::vector<std::pair<std::string, std::string>> jobs; // input, output
   std::string folder;                                     // -O, made when missing

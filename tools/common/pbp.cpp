@@ -54,15 +54,8 @@ void DiscImage::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
                           first + i);
 }
 
-// PARAM.SFO: a header, one index entry per key (sorted), a key table and a data table.
 std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discId) {
-  struct Entry {
-    const char* key;
-    bool number;
-    std::string text;
-    uint32_t value, room;
-  };
-  const Entry entries[] = {
+  return sfo::build({
       {"BOOTABLE", true, "", 1, 4},
       {"CATEGORY", false, "ME", 0, 4},
       {"DISC_ID", false, discId, 0, 16},
@@ -72,75 +65,7 @@ std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discI
       {"PSP_SYSTEM_VER", false, "3.01", 0, 8},
       {"REGION", true, "", 0x8000, 4},
       {"TITLE", false, title, 0, 128},
-  };
-  const uint32_t count = sizeof entries / sizeof entries[0];
-  std::string keys;
-  uint32_t dataSize = 0;
-  for (const Entry& e : entries) {
-    keys += e.key;
-    keys += '\0';
-    dataSize += e.room;
-  }
-  keys.resize(alignUp(keys.size(), 4), '\0');
-  const uint32_t keyStart = 20 + 16 * count, dataStart = keyStart + uint32_t(keys.size());
-  std::vector<uint8_t> sfo(dataStart + dataSize);
-  std::memcpy(sfo.data(), "\0PSF", 4);
-  putLe32(&sfo[4], 0x0101);
-  putLe32(&sfo[8], keyStart);
-  putLe32(&sfo[12], dataStart);
-  putLe32(&sfo[16], count);
-  std::memcpy(&sfo[keyStart], keys.data(), keys.size());
-  uint32_t keyAt = 0, dataAt = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const Entry& e = entries[i];
-    uint8_t* ix = &sfo[20 + 16 * i];
-    putLe16(ix, uint16_t(keyAt));
-    uint8_t* d = &sfo[dataStart + dataAt];
-    if (e.number) {
-      putLe16(ix + 2, 0x0404);
-      putLe32(ix + 4, 4);
-      putLe32(d, e.value);
-    } else {
-      // The caller cuts texts to fit; the terminating zero always stays.
-      uint32_t n = uint32_t(std::min<size_t>(e.text.size(), e.room - 1));
-      putLe16(ix + 2, 0x0204);
-      putLe32(ix + 4, n + 1);
-      std::memcpy(d, e.text.data(), n);
-    }
-    putLe32(ix + 8, e.room);
-    putLe32(ix + 12, dataAt);
-    keyAt += uint32_t(std::strlen(e.key)) + 1;
-    dataAt += e.room;
-  }
-  return sfo;
-}
-
-SfoFields parseSfo(const uint8_t* data, size_t size) {
-  auto bad = [](const char* why) { return ToolError(std::string("damaged PARAM.SFO: ") + why); };
-  if (size < 20 || std::memcmp(data, "\0PSF", 4) != 0) throw bad("no PSF signature");
-  const uint64_t keyStart = getLe32(data + 8), dataStart = getLe32(data + 12), count = getLe32(data + 16);
-  if (20 + count * 16 > size || keyStart > size || dataStart > size) throw bad("tables outside the file");
-  SfoFields sfo;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* ix = data + 20 + i * 16;
-    uint64_t keyAt = keyStart + getLe16(ix);
-    uint32_t fmt = getLe16(ix + 2), len = getLe32(ix + 4);
-    uint64_t at = dataStart + getLe32(ix + 12);
-    if (keyAt >= size || at > size || len > size - at) throw bad("entry outside the file");
-    const void* end = std::memchr(data + keyAt, 0, size - keyAt);
-    if (!end) throw bad("unterminated key");
-    std::string key(reinterpret_cast<const char*>(data + keyAt),
-                    static_cast<const uint8_t*>(end) - (data + keyAt));
-    if (fmt == 0x0404) {
-      if (len != 4) throw bad("number of the wrong size");
-      sfo.numbers[key] = getLe32(data + at);
-    } else {
-      std::string text(reinterpret_cast<const char*>(data + at), len);
-      text.resize(std::strlen(text.c_str()));
-      sfo.strings[key] = text;
-    }
-  }
-  return sfo;
+  });
 }
 
 namespace {

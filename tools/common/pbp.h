@@ -7,6 +7,7 @@
 #include "disc.h"
 #include "io.h"
 #include "libcrypt.h"
+#include "sfo.h"
 
 #include <array>
 #include <functional>
@@ -58,12 +59,9 @@ struct Artwork {
 
 std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discId);
 
-struct SfoFields {
-  std::map<std::string, std::string> strings;
-  std::map<std::string, uint32_t> numbers;
-};
+using SfoFields = sfo::Fields;
 /// Throws ToolError for a damaged PARAM.SFO.
-SfoFields parseSfo(const uint8_t* data, size_t size);
+inline SfoFields parseSfo(const uint8_t* data, size_t size) { return sfo::parse(data, size); }
 
 struct DiscToWrite {
   const DiscSource* disc;

@@ -2,6 +2,7 @@
 
 #include "cdrom.h"
 #include "cli.h"
+#include "identity.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -94,6 +95,63 @@ bool readSector(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t lba, 
 
 TrackMode dataMode(const uint8_t* raw) {
   return cdrom::hasSync(raw) && raw[15] == 1 ? TrackMode::Mode1 : TrackMode::Mode2;
+}
+
+// The disc image's sectors as a disc, for reading its file system: the last block decoded is
+// kept, since a folder's sectors lie in one block or two.
+class StoredDisc : public DiscSource {
+public:
+  StoredDisc(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t sectors)
+      : src_(src), disc_(disc), sectors_(sectors) {}
+  uint32_t sectors() const override { return sectors_; }
+  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override {
+    for (uint32_t lba = first; lba < first + count; ++lba, out += cdrom::kRawSector) {
+      const size_t i = lba / kBlockSectors, off = size_t(lba % kBlockSectors) * cdrom::kRawSector;
+      if (i != cached_) {
+        cached_ = SIZE_MAX;
+        const pbp::IndexEntry* e = i < disc_.blocks.size() ? &disc_.blocks[i] : nullptr;
+        const uint64_t at = e ? disc_.dataStart() + e->offset : 0;
+        if (!e || at > src_.size() || src_.size() - at < e->length) throw unreadable(lba);
+        std::vector<uint8_t> stored(std::min<uint32_t>(e->length, 2 * kBlockBytes));
+        src_.readAt(at, stored.data(), stored.size());
+        block_.resize(kBlockBytes);
+        if (pbp::decodeBlock(inflater_, *e, stored.data(), block_.data(), length_) == BlockFault::Inflate)
+          throw unreadable(lba);
+        cached_ = i;
+      }
+      if (length_ < off + cdrom::kRawSector) throw unreadable(lba);
+      std::memcpy(out, &block_[off], cdrom::kRawSector);
+    }
+  }
+
+private:
+  static ToolError unreadable(uint32_t lba) {
+    return ToolError("sector " + std::to_string(lba) + " of the disc image cannot be read");
+  }
+  const ByteSource& src_;
+  const pbp::PsarDisc& disc_;
+  uint32_t sectors_;
+  mutable Inflater inflater_;
+  mutable std::vector<uint8_t> block_;
+  mutable size_t cached_ = SIZE_MAX, length_ = 0;
+};
+
+// The serial and volume of a disc image, as info shows them.
+std::string identityLines(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t sectors) {
+  const StoredDisc stored(src, disc, sectors);
+  DiscIdentity id;
+  try {
+    readIdentity(*iso::sectorsOf(stored), id);
+  } catch (const ToolError& e) {
+    return "  Volume:   none (" + iso::printable(e.what()) + ")\n";
+  }
+  std::string out = "  Serial:   " + (id.serial.empty() ? std::string("none in SYSTEM.CNF") : id.serial + " (SYSTEM.CNF)") + "\n";
+  out += "  Volume:   " + (id.volume.name.empty() ? std::string("(no name)") : iso::printable(id.volume.name));
+  if (!id.volume.created.empty()) out += ", created " + id.volume.created;
+  out += "\n";
+  for (const std::string& p : id.problems)
+    out += "  Problem:  " + iso::printable(p) + "\n";
+  return out;
 }
 
 libcrypt::DiscShape shapeOf(const DiscPlan& plan) {
@@ -341,6 +399,7 @@ std::string describeEboot(const ByteSource& src) {
     std::snprintf(line, sizeof line, "  Size:     %u sectors, %s, from %s\n", plan.sectors,
                   describeSize(uint64_t(plan.sectors) * cdrom::kRawSector).c_str(), plan.sizeFrom);
     out += line;
+    out += identityLines(src, disc, plan.sectors);
     if (!disc.tocValid) out += "  Contents: no usable table of contents (" + disc.tocProblem + ")\n";
     size_t stored = 0, hashed = 0;
     for (const pbp::IndexEntry& e : disc.blocks) {

@@ -4,6 +4,7 @@
 #include "ccd.h"
 #include "cli.h"
 #include "cue.h"
+#include "identity.h"
 #include "libcrypt.h"
 #include "pbp.h"
 
@@ -28,9 +29,13 @@ static const char kUsage[] =
     "    a CloneCD sheet (.ccd) with its .img;\n"
     "    an .m3u playlist of up to 5 discs, each an image or a sheet, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
+    "  An empty ID (or \"-\") is the first disc's serial from its SYSTEM.CNF; an empty TITLE (or \"-\")\n"
+    "  is the first disc's volume name, else its ID.\n"
     "  A disc's LibCrypt data goes in with it: the .sbi file named by --sbi (one for each disc, in\n"
     "  order), else on the playlist's line after the disc, else the .sbi of the disc's name beside\n"
-    "  it, else the Q subchannel of a CloneCD sheet's .sub.";
+    "  it, else the Q subchannel of a CloneCD sheet's .sub.\n"
+    "       psx --info [--json] IMAGE...\n"
+    "  shows each disc's serial, volume name and date, and tracks; a playlist shows each of its discs.";
 
 namespace {
 
@@ -194,11 +199,41 @@ std::string describeDisc(const Disc& d) {
   return what;
 }
 
+// psx --info [--json] IMAGE...: playlists stand for their discs.
+int info(const std::vector<std::string>& args) {
+  bool json = false, info = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--info") {
+      info = true;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError{"unknown option '" + a + "'\n" + kUsage};
+    } else if (hasExtension(a, ".m3u") || hasExtension(a, ".m3u8")) {
+      std::vector<std::string> entries;
+      try {
+        entries = parsePlaylist(readTextFile(a));
+      } catch (const ToolError& e) {
+        throw ToolError("'" + a + "': " + e.what());
+      }
+      for (const std::string& entry : entries)
+        if (!hasExtension(entry, ".sbi")) files.push_back(findBeside(fs::path(a).parent_path(), entry));
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!info) throw UsageError{std::string("--json goes with --info\n") + kUsage};
+  if (files.empty()) throw UsageError{std::string("--info needs an image to describe\n") + kUsage};
+  return printIdentities("psx", files, json);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
-    // Four words are the described form, whatever they hold; options go before them.
+    // Four words that do not start with "--" are the described form, whatever they hold; options
+    // go before them.
     std::vector<std::string> sbis;
     while (argc > 5 && std::strcmp(argv[1], "--sbi") == 0) {
       if (argv[2][0] == '\0') throw UsageError{std::string("--sbi needs a file\n") + kUsage};
@@ -206,9 +241,10 @@ int main(int argc, char** argv) {
       argv += 2;
       argc -= 2;
     }
+    if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
-    const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
+    std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
     std::vector<Disc> discs = openDiscs(imagePath);
     if (sbis.size() > discs.size())
@@ -218,6 +254,18 @@ int main(int argc, char** argv) {
       discs[k].sbi = sbis[k];
     for (size_t k = 0; k < discs.size(); ++k)
       readProtection(discs[k], k, discs.size());
+    // What the first disc says of itself stands in for what the user left out.
+    std::string named;
+    if (id.empty() || id == "-") {
+      id = fit(readDiscId(*discs.front().source), 15, "disc ID");
+      named += id.empty() ? "Game ID: none given, and the first disc's SYSTEM.CNF names none\n"
+                          : "Game ID: " + id + ", read from the first disc's SYSTEM.CNF\n";
+    }
+    if (title.empty() || title == "-") {
+      const std::string volume = readVolumeName(*discs.front().source);
+      title = fit(volume.empty() ? id : volume, 127, "title");
+      named += "Title: \"" + title + "\", " + (volume.empty() ? "the game ID" : "the first disc's volume name") + "\n";
+    }
     for (size_t k = 0; k < discs.size(); ++k) {
       Disc& d = discs[k];
       if (k == 0) {
@@ -269,6 +317,7 @@ int main(int argc, char** argv) {
     uint64_t size = out.position();
     out.commit();
     progress.finish();
+    std::fputs(named.c_str(), stdout);
     if (discs.size() == 1) {
       std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%s)\n", describeSize(size).c_str(), title.c_str(),
                   id.c_str(), imagePath.c_str(), describeDisc(discs.front()).c_str());

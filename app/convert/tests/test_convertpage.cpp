@@ -3,12 +3,16 @@
 #include "shell/platform.h"
 #include "shell/tests/kit/fakes.h"
 
+#include "sfo.h"
+
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -31,6 +35,37 @@ QColor centre(const QLabel* picture) {
 
 QStringList toolFiles(const TempProgramFolder& program) {
   return QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+}
+
+// A disc image that genisoimage makes from the files given, under their paths in it.
+QString discImage(const TempProgramFolder& program, const QString& name, const QString& volume,
+                  const QMap<QString, QByteArray>& files) {
+  const QString root = program.filePath(name + ".files");
+  for (auto it = files.begin(); it != files.end(); ++it) program.write(name + ".files/" + it.key(), it.value());
+  const int status = QProcess::execute("genisoimage", {"-quiet", "-V", volume, "-o", program.filePath(name), root});
+  if (status != 0) qFatal("genisoimage failed");
+  return program.filePath(name);
+}
+
+QByteArray pspSfo(const std::string& title, const std::string& id) {
+  const std::vector<uint8_t> b = sfo::build({{"DISC_ID", false, id, 0, 16},
+                                             {"PSP_SYSTEM_VER", false, "3.71", 0, 8},
+                                             {"TITLE", false, title, 0, 128}});
+  return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
+}
+
+QByteArray pngBytes(QColor colour) {
+  QImage image(144, 80, QImage::Format_RGB32);
+  image.fill(colour);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+QByteArray systemCnf(const char* boot) {
+  return QByteArray("BOOT = cdrom:\\") + boot + ";1\r\nTCB = 4\r\n";
 }
 
 // A PS1 data track as a 2048-byte ISO: a volume, a root folder and SYSTEM.CNF booting bootFile.
@@ -484,7 +519,8 @@ private slots:
     // The build itself asks nothing and runs the described command line.
     page.psxgoClick();
     QCOMPARE(fakes.runner.commandLines().last(),
-             QString(R"(psx.exe "" "SCUS" "9" "%1")").arg(program.filePath("games/set.m3u")));
+             QString(R"(psx.exe "" "%1" "9" "%2")")
+                 .arg(page.PSXid1->currentText() + page.PSXid2->text(), program.filePath("games/set.m3u")));
     QVERIFY(fakes.messages.boxes.empty());
   }
 
@@ -642,6 +678,84 @@ private slots:
       QCOMPARE(s.currentFolder, program.filePath("bin"));
     }
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  // The game an image holds shows beside "Convert!" and names the job; the command line is the
+  // same as ever.
+  void umdImageShowsItsGame() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QVERIFY(page.umdgame->isHidden() && page.umdicon->isHidden());
+    const QString iso = discImage(program, "game (1).iso", "UMD",
+                                  {{"PSP_GAME/PARAM.SFO", pspSfo("Lumines\xE2\x84\xA2 Puzzle", "ULUS10046")},
+                                   {"PSP_GAME/ICON0.PNG", pngBytes(Qt::red)}});
+    page.source->setText(iso);
+    QVERIFY(!page.umdgame->isHidden() && !page.umdicon->isHidden());
+    QVERIFY2(page.umdgame->text().startsWith(QString::fromUtf8("Lumines\xE2\x84\xA2")) &&
+                 page.umdgame->text().endsWith(" [ULUS10046]"),
+             qPrintable(page.umdgame->text()));
+    QVERIFY(page.umdgame->fontMetrics().horizontalAdvance(page.umdgame->text()) <= page.umdgame->width());
+    QCOMPARE(centre(page.umdicon), QColor(Qt::red));
+    QVERIFY2(page.source->toolTip().contains("Needs system software 3.71"), qPrintable(page.source->toolTip()));
+    QCOMPARE(page.umdgame->toolTip(), page.source->toolTip());
+
+    page.destination->setText(program.filePath("game.cso"));
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+    QCOMPARE(fakes.runner.commandLines(),
+             QStringList{QString(R"("bin/ciso.exe" 9 "%1" "%2")").arg(iso, program.filePath("game.cso"))});
+    QCOMPARE(fakes.runner.lastEntry().title, QString::fromUtf8("ISO to CSO - Lumines\xE2\x84\xA2 Puzzle [ULUS10046]"));
+
+    // A two-step conversion names the game in both steps; a file without a game names none.
+    page.csodax->click();
+    page.convertClick();
+    const auto& entries = fakes.runner.activity.entries();
+    QCOMPARE(entries[entries.size() - 2].title, QString::fromUtf8("CSO to DAX - Lumines\xE2\x84\xA2 Puzzle [ULUS10046], step 1 of 2"));
+    QCOMPARE(entries.back().title, QString::fromUtf8("CSO to DAX - Lumines\xE2\x84\xA2 Puzzle [ULUS10046], step 2 of 2"));
+    page.isocso->click();
+    page.source->setText(program.write("notes.iso", QByteArray(40000, 'x')));
+    QVERIFY(page.umdgame->isHidden() && page.umdicon->isHidden());
+    QVERIFY(page.source->toolTip().isEmpty());
+    page.convertClick();
+    QCOMPARE(fakes.runner.lastEntry().title, QString("ISO to CSO"));
+    page.source->setText("<no file selected>");
+    QVERIFY(page.umdgame->isHidden());
+  }
+
+  void ps1ImageFillsTheIdOnlyWhenEmpty() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    const QString crash = discImage(program, "disc2.bin", "CRASH", {{"SYSTEM.CNF", systemCnf("SLUS_005.94")}});
+    const QString spyro = discImage(program, "spyro.iso", "SPYRO", {{"SYSTEM.CNF", systemCnf("SCES_012.34")}});
+
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText(), QString("SLUS"));
+    QCOMPARE(page.PSXid2->text(), QString("00594"));
+    QVERIFY(page.PSXtitle->text().isEmpty());  // only suggested: psx takes the volume name itself
+    QCOMPARE(page.PSXtitle->placeholderText(), QString("CRASH"));
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.commandLines().back(), QString(R"(psx.exe "" "SLUS00594" "9" "%1")").arg(crash));
+
+    // An ID filled in from one image gives way to the next image's...
+    page.PSXoutput->setText(spyro);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCES01234"));
+    QCOMPARE(page.PSXtitle->placeholderText(), QString("SPYRO"));
+    // ...one the user typed stays, in either box.
+    page.PSXid2->setText("94163");
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCES94163"));
+    page.PSXid2->setText("01234");
+    page.PSXid1->setCurrentText("SCUS");
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCUS01234"));
+    // A file that is no disc, or none at all, changes nothing but the suggestion.
+    page.PSXid2->clear();
+    page.PSXid1->setCurrentText("SCUS");
+    page.PSXoutput->setText(program.write("notes.iso", QByteArray(40000, 'x')));
+    page.PSXoutput->setText("/nowhere/crash.iso");
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCUS"));
+    QVERIFY(page.PSXtitle->placeholderText().isEmpty());
   }
 
   void linkLabelsPressWithoutDrift() {
