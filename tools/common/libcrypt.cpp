@@ -146,13 +146,17 @@ std::vector<Record> readSbiFile(const std::string& path, const DiscShape& disc) 
 }
 
 std::vector<Record> readSub(const ByteSource& sub, const std::string& name, const DiscShape& disc) {
-  const uint64_t size = sub.size();
+  const uint64_t size = sub.size(), whole = size / kSubSector;
   if (size % kSubSector != 0)
-    throw ToolError("'" + name + "' is no CloneCD subchannel file: its size is not a whole number of " +
-                    std::to_string(kSubSector) + "-byte sectors");
-  if (disc.sectors && size / kSubSector != disc.sectors)
-    throw ToolError("'" + name + "' holds the subchannel of " + std::to_string(size / kSubSector) +
-                    " sectors, but the image has " + std::to_string(disc.sectors) + "; it belongs to another image");
+    throw ToolError("'" + name + "': the subchannel of " + sectorText(uint32_t(std::min<uint64_t>(whole, UINT32_MAX))) +
+                    " is cut short: it has " + std::to_string(size % kSubSector) + " of its " +
+                    std::to_string(kSubSector) + " bytes");
+  if (disc.sectors && whole > disc.sectors)
+    throw ToolError("'" + name + "': from " + sectorText(disc.sectors) + " on, its subchannel lies outside the disc of " +
+                    std::to_string(disc.sectors) + " sectors; it belongs to another image");
+  if (disc.sectors && whole < disc.sectors)
+    throw ToolError("'" + name + "' ends after the subchannel of " + std::to_string(whole) + " sectors, before the " +
+                    std::to_string(disc.sectors) + " of the disc; it belongs to another image");
   const uint32_t sectors = uint32_t(std::min<uint64_t>(size / kSubSector, UINT32_MAX));
   std::vector<Record> out;
   constexpr uint32_t kChunk = 4096;

@@ -60,8 +60,9 @@ std::vector<uint8_t> formatSbi(const std::vector<Record>& records);
 std::vector<Record> readSbiFile(const std::string& path, const DiscShape& disc);
 
 /// The records a CloneCD .sub gives: each sector whose Q frame is a position (ADR 1) and either
-/// fails its CRC or differs from the sector's regular Q. Throws ToolError naming `name` when its
-/// size does not match the disc, or the sector from which on there are more than kMaxRecords.
+/// fails its CRC or differs from the sector's regular Q. Throws ToolError naming `name` and the
+/// sector for a sector cut short, sectors outside the disc or missing, or the sector from which
+/// on there are more than kMaxRecords.
 std::vector<Record> readSub(const ByteSource& sub, const std::string& name, const DiscShape& disc);
 
 /// The 16-bit key LibCrypt reads from the disc: bit 15 down to bit 0 are set when one of the

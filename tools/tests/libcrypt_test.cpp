@@ -164,7 +164,10 @@ TEST(LibCrypt, CloneCdSubchannelGivesTheSameRecordsAsTheSbi) {
   EXPECT_EQ(libcrypt::parseSbi(sbi.data(), sbi.size(), "Game.sbi", disc), read);
 
   // A subchannel of another size belongs to another image.
-  MemorySource shorter(sub.data(), sub.size() - libcrypt::kSubSector), odd(sub.data(), sub.size() - 1);
+  auto longer = sub;
+  longer.resize(sub.size() + 2 * libcrypt::kSubSector);
+  MemorySource shorter(sub.data(), sub.size() - libcrypt::kSubSector), odd(sub.data(), sub.size() - 1),
+      more(longer.data(), longer.size());
   auto message = [&](const ByteSource& s) {
     try {
       libcrypt::readSub(s, "Game.sub", disc);
@@ -173,9 +176,11 @@ TEST(LibCrypt, CloneCdSubchannelGivesTheSameRecordsAsTheSbi) {
     }
     return std::string("accepted");
   };
-  EXPECT_EQ(message(shorter), "'Game.sub' holds the subchannel of 1199 sectors, but the image has 1200; it belongs to "
-                              "another image");
-  EXPECT_EQ(message(odd), "'Game.sub' is no CloneCD subchannel file: its size is not a whole number of 96-byte sectors");
+  EXPECT_EQ(message(shorter), "'Game.sub' ends after the subchannel of 1199 sectors, before the 1200 of the disc; it "
+                              "belongs to another image");
+  EXPECT_EQ(message(odd), "'Game.sub': the subchannel of sector 1199 (00:17:74) is cut short: it has 95 of its 96 bytes");
+  EXPECT_EQ(message(more), "'Game.sub': from sector 1200 (00:18:00) on, its subchannel lies outside the disc of 1200 "
+                           "sectors; it belongs to another image");
   // Every sector's Q off its position (the sheet's tracks do not fit the .sub): no protection data.
   const libcrypt::DiscShape shifted{1200, {{1, TrackMode::Mode2, 0, 10, 1200}}};
   EXPECT_NE(message(src).find("accepted"), std::string::npos);

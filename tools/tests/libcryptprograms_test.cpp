@@ -95,7 +95,7 @@ TEST(LibCryptPrograms, CloneCdSetGivesTheRecordsOfTheSbi) {
   writeFile(dir / "Game.sub", subOf({299, {}}, {}));
   r = runTool("psx", {"Game", "SLES02080", "1", "Game.ccd"}, dir.path);
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(has(r, "Game.sub' holds the subchannel of 299 sectors, but the image has 300")) << r.output;
+  EXPECT_TRUE(has(r, "Game.sub' ends after the subchannel of 299 sectors, before the 300 of the disc")) << r.output;
   writeFile(dir / "Game.sbi", gameSbi());
   r = runTool("psx", {"Game", "SLES02080", "1", "Game.ccd"}, dir.path);
   EXPECT_EQ(r.status, 0) << r.output;
