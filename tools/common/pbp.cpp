@@ -420,7 +420,8 @@ std::vector<PsarDisc> Reader::discs() const {
     // Other converters put the LibCrypt table into the index right after the last block's entry:
     // what lies from there on is no block.
     uint32_t indexEntries = kMaxBlocks;
-    if (d.protectionOffset >= kIndexOffset && d.protectionOffset < kDataOffset)
+    if (d.protectionOffset >= kIndexOffset && d.protectionOffset < kDataOffset &&
+        d.protectionCount <= libcrypt::kMaxRecords + 2)
       indexEntries = (d.protectionOffset - kIndexOffset) / kIndexEntry;
     for (uint32_t k = 0; k < indexEntries; ++k) {
       const uint8_t* e = &head[kIndexOffset + size_t(k) * kIndexEntry];
