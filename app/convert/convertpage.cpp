@@ -108,6 +108,10 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
               QStringLiteral("AT3 media files|*.AT3")),
       openPMF(services.dialogs, DialogKind::Open, QStringLiteral("Open a PMF movie..."),
               QStringLiteral("PMF movies|*.PMF")),
+      psxbase(link("psxbase", QStringLiteral("Base..."), groupPSX)), psxstart(make<QLabel>("psxstart", groupPSX)),
+      psxresult(make<QLabel>("psxresult", groupPSX)),
+      openBase(services.dialogs, DialogKind::Open, QStringLiteral("Open a PS1 EBOOT you own..."),
+               QStringLiteral("PS1 EBOOTs|*.PBP"), QStringLiteral(".PBP")),
       GroupBox1(make<QGroupBox>("GroupBox1", this, QStringLiteral(" Decompress PSX eboots"))),
       Label1(label("Label1", QStringLiteral("EBOOT.PBP:"), GroupBox1)), rastlepbp(edit("rastlepbp", QString(), GroupBox1)),
       rastlebrowse(link("rastlebrowse", QStringLiteral("Browse..."), GroupBox1)),
@@ -221,8 +225,17 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   PSXcomplvl->setGeometry(286, row + 78, 54, 22);
   PSXcomplvl->setAccessibleName(QStringLiteral("Compression level"));
   psxgo->setGeometry(10, row + 108, 140, 20);
-  psxlibcrypt->setGeometry(154, row + 102, 256, 32);
-  psxlibcrypt->setWordWrap(true);
+  psxbase->setGeometry(348, row + 80, 60, 20);
+  psxbase->setAccessibleName(QStringLiteral("Base EBOOT (BASE.PBP)"));
+  psxbase->setToolTip(QStringLiteral("Pick a PS1 EBOOT you own: its boot code lets the PSP start the EBOOTs made "
+                                     "here. It is kept in the tool folder as BASE.PBP."));
+  psxstart->setGeometry(156, row + 100, 252, 16);
+  psxresult->setGeometry(156, row + 117, 252, 16);
+  psxresult->setAccessibleName(QStringLiteral("Last EBOOT made"));
+  showPsxStart();
+  // Under "Make EBOOT.PBP!", beside the lines above: the disc's LibCrypt data, in short.
+  psxgo->move(10, row + 98);
+  psxlibcrypt->setGeometry(10, row + 117, 142, 16);
   psxlibcrypt->setAccessibleName(QStringLiteral("LibCrypt data"));
   psxlibcrypt->hide();
   connect(PSXoutput, &QLineEdit::textChanged, this, &TFrame1::showPsxLibCrypt);
@@ -244,6 +257,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       {convert, &TFrame1::convertClick},         {browse1, &TFrame1::browse1Click},
       {browse2, &TFrame1::browse2Click},         {psxbrowse, &TFrame1::psxbrowseClick},
       {psxebootbrowse, &TFrame1::psxebootbrowseClick}, {psxgo, &TFrame1::psxgoClick},
+      {psxbase, &TFrame1::psxbaseClick},
       {rastlebrowse, &TFrame1::rastlebrowseClick}, {rastlesaveto, &TFrame1::rastlesavetoClick},
       {rastledo, &TFrame1::rastledoClick}};
   for (const auto& [l, handler] : links) {
@@ -264,6 +278,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   for (const auto& [r, handler] : radios) connect(r, &QRadioButton::clicked, this, handler);
 
   connect(psxcompbox, &QCheckBox::clicked, this, &TFrame1::psxcompboxClick);
+  connect(PSXcomplvl, &QComboBox::currentTextChanged, this, &TFrame1::showPsxStart);
   connect(ICON0, &ClickLabel::doubleClicked, this, &TFrame1::ICON0DblClick);
   connect(PIC0, &ClickLabel::doubleClicked, this, &TFrame1::PIC0DblClick);
   connect(PIC1, &ClickLabel::doubleClicked, this, &TFrame1::PIC1DblClick);
@@ -415,9 +430,43 @@ void TFrame1::snd0DblClick() { pickMedia(openAT3, kivo::Artwork::Snd0); }
 
 void TFrame1::psxgoClick() {
   handle([&] {
-    kivo::makeEboot(services().runner, {PSXtitle->text(), PSXid1->currentText(), PSXid2->text(),
-                                        PSXcomplvl->currentText(), PSXoutput->text(), psxeboot->text()});
+    const QString result = kivo::makeEboot(services().runner, {PSXtitle->text(), PSXid1->currentText(), PSXid2->text(),
+                                                               PSXcomplvl->currentText(), PSXoutput->text(),
+                                                               psxeboot->text()});
+    // Paths are long: the label shows their end, the tooltip all of it.
+    psxresult->setText(psxresult->fontMetrics().elidedText(result, Qt::ElideMiddle, psxresult->width()));
+    psxresult->setToolTip(result);
+    showPsxStart();
   });
+}
+
+void TFrame1::psxbaseClick() {
+  handle([&] {
+    const QString program = kivo::currentFolder();
+    {
+      kivo::CurrentFolderGuard back;
+      if (!openBase.execute()) return;
+    }
+    kivo::stageBaseEboot(program, QFileInfo(openBase.fileName()).absoluteFilePath());
+    showPsxStart();
+  });
+}
+
+void TFrame1::showPsxStart() {
+  const kivo::BaseEboot base = kivo::findBaseEboot(QDir::current().filePath(QStringLiteral("bin")));
+  const QString level = PSXcomplvl->currentText();
+  psxstart->setText(kivo::startsOnPspText(base, level));
+  psxstart->setToolTip(!base.problem.isEmpty() ? base.path + QStringLiteral(": ") + base.problem
+                       : base.serves()      ? base.path
+                                            : QStringLiteral("Pick a PS1 EBOOT you own with Base..."));
+  QPalette pal = psxstart->palette();
+  pal.setColor(QPalette::WindowText, base.serves() && level != QLatin1String("0") ? QColor(0, 110, 40) : QColor(170, 30, 30));
+  psxstart->setPalette(pal);
+}
+
+void TFrame1::showEvent(QShowEvent* event) {
+  kivo::Page::showEvent(event);
+  showPsxStart();  // the tool folder may have changed while the page was hidden
 }
 
 void TFrame1::showPsxLibCrypt() {
@@ -426,10 +475,11 @@ void TFrame1::showPsxLibCrypt() {
   const QString tools = QDir(kivo::currentFolder()).filePath(QStringLiteral("bin"));
   const QString path = text.isEmpty() ? QString() : QDir(tools).absoluteFilePath(text);
   const kivo::LibCryptNote note = path.isEmpty() ? kivo::LibCryptNote{} : kivo::libCryptNote(path);
-  psxlibcrypt->setText(note.text);
+  psxlibcrypt->setText(psxlibcrypt->fontMetrics().elidedText(note.text, Qt::ElideRight, psxlibcrypt->width()));
   psxlibcrypt->setToolTip(note.details);
+  psxlibcrypt->setAccessibleDescription(note.details);
   QPalette pal = psxlibcrypt->palette();
-  pal.setColor(QPalette::WindowText, note.warning ? QColor(0xB0, 0x10, 0x10) : palette().color(QPalette::WindowText));
+  pal.setColor(QPalette::WindowText, note.warning ? QColor(170, 30, 30) : QColor(0, 110, 40));
   psxlibcrypt->setPalette(pal);
   psxlibcrypt->setVisible(!note.text.isEmpty());
 }

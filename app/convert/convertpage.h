@@ -64,6 +64,11 @@ public:
   // Beside "Make EBOOT.PBP!": the LibCrypt data that goes along with the disc, or a warning.
   QLabel* const psxlibcrypt;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
+  // Beyond the described group: the base EBOOT whose boot code lets the PSP start what psx makes,
+  // whether an EBOOT made now will start, and what became of the last one.
+  kivo::ClickLabel* const psxbase;
+  QLabel *const psxstart, *const psxresult;
+  kivo::FileDialog openBase;
 
   // Decompress PSX eboots
   QGroupBox* const GroupBox1;
@@ -98,6 +103,9 @@ public:
   void icon1DblClick();
   void snd0DblClick();
   void psxgoClick();
+  void psxbaseClick();
+  /// Says again whether an EBOOT made now starts on a PSP: the base in the tool folder and the level.
+  void showPsxStart();
   void rastlebrowseClick();
   void rastlesavetoClick();
   void rastledoClick();
@@ -110,6 +118,9 @@ public:
   /// Says what LibCrypt data psx will take along with the disc in PSXoutput, or warns of a disc
   /// known to check LibCrypt that comes without it.
   void showPsxLibCrypt();
+
+protected:
+  void showEvent(QShowEvent* event) override;
 
 private:
   QString autoPrefix_, autoNumber_;  // the ID last filled in from an image

@@ -121,27 +121,39 @@ LibCryptNote libCryptNote(const QString& path) {
                         QString::fromStdString(fs::path(d.path).stem().string() + ".sbi"));
     }
   }
-  note.details = lines.join(QLatin1Char('\n'));
   const bool several = discs.size() > 1;
-  const QString hang = QStringLiteral(": the game may hang on the PSP.");
+  QString sentence;
   if (!unusable.isEmpty()) {
     note.warning = true;
-    note.text = QStringLiteral("%1 is not well formed: psx will refuse it.").arg(bad.front());
+    note.text = several ? QStringLiteral("Unusable .sbi for disc %1").arg(unusable.front()) : QStringLiteral("Unusable .sbi");
+    sentence = QStringLiteral("%1 is not well formed: psx will refuse it.").arg(bad.front());
   } else if (!missing.isEmpty()) {
     note.warning = true;
-    if (!several)
-      note.text = QStringLiteral("No .sbi for LibCrypt disc %1").arg(serials.front()) + hang;
-    else if (missing.size() == 1)
-      note.text = QStringLiteral("No .sbi for LibCrypt disc %1 (%2)").arg(missing.front()).arg(serials.front()) + hang;
-    else
-      note.text = QStringLiteral("No .sbi for LibCrypt discs %1").arg(discList(missing)) + hang;
+    const QString hang = QStringLiteral(": the game may hang on the PSP.");
+    if (!several) {
+      note.text = QStringLiteral("No .sbi: LibCrypt disc");
+      sentence = QStringLiteral("No .sbi for LibCrypt disc %1").arg(serials.front()) + hang;
+    } else {
+      note.text = QStringLiteral("No .sbi for %1 %2")
+                      .arg(missing.size() == 1 ? QStringLiteral("disc") : QStringLiteral("discs"), discList(missing));
+      sentence = QStringLiteral("No .sbi for LibCrypt %1 %2")
+                     .arg(missing.size() == 1 ? QStringLiteral("disc") : QStringLiteral("discs"), discList(missing)) +
+                 hang;
+    }
   } else if (!carried.isEmpty()) {
-    if (!several)
-      note.text = QStringLiteral("LibCrypt data from %1 will be included.").arg(name(discs.front().source));
-    else
-      note.text = QStringLiteral("LibCrypt data of %1 %2 will be included.")
-                      .arg(carried.size() == 1 ? QStringLiteral("disc") : QStringLiteral("discs"), discList(carried));
+    // The line under the link is short; which file or disc is in the sentence.
+    if (!several) {
+      note.text = QStringLiteral("LibCrypt data included");
+      sentence = QStringLiteral("LibCrypt data from %1 will be included.").arg(name(discs.front().source));
+    } else {
+      const QString which = (carried.size() == 1 ? QStringLiteral("disc ") : QStringLiteral("discs ")) + discList(carried);
+      note.text = carried.size() == int(discs.size()) ? QStringLiteral("LibCrypt data included")
+                                                      : QStringLiteral("LibCrypt data: ") + which;
+      sentence = QStringLiteral("LibCrypt data of %1 will be included.").arg(which);
+    }
   }
+  if (!sentence.isEmpty()) lines.prepend(sentence);
+  note.details = lines.join(QLatin1Char('\n'));
   return note;
 }
 

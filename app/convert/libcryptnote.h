@@ -8,8 +8,8 @@
 namespace kivo {
 
 struct LibCryptNote {
-  QString text;      ///< one or two short lines; empty when there is nothing to say
-  QString details;   ///< for the tooltip: each disc and where its data comes from
+  QString text;      ///< a few words for one short line; empty when there is nothing to say
+  QString details;   ///< the whole sentence, then each disc and where its data comes from
   bool warning = false;
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 namespace kivo::pbp {
 
@@ -80,24 +81,29 @@ bool fromBcd(uint8_t b, unsigned& v) {
   return true;
 }
 
+// The disc ID in its "_SCUS_12345" form.
+std::string storedDiscId(const std::string& discId) {
+  return discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
+}
+
+
 // What a disc's LibCrypt table adds after its blocks, at most.
 uint64_t protectionBytes(const DiscToWrite& d) {
   return d.protection.empty() ? 0 : 16 + (d.protection.size() + 2) * libcrypt::kTableRecord;
 }
 
 // One disc image at the sink's position: header, table of contents, index and blocks, then its
-// LibCrypt table when it has one.
+// LibCrypt table when it has one, then the section the header's end-of-data offset points at,
+// when there is one to carry.
 // Returns its index, which a multi-disc image also shows to readers of a single image.
 std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, unsigned threads,
-                               const Progress& progress) {
+                               const Progress& progress, const std::vector<uint8_t>& after) {
   const DiscSource& disc = *d.disc;
   const uint64_t base = out.position();
   const uint32_t blocks = (disc.sectors() + kBlockSectors - 1) / kBlockSectors;
   std::vector<uint8_t> head(kDataOffset);
   std::memcpy(head.data(), kPsarMagic, 12);
-  // The disc ID in its "_SCUS_12345" form.
-  const std::string& discId = d.id;
-  std::string id = discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
+  const std::string id = storedDiscId(d.id);
   std::memcpy(&head[0x400], id.data(), std::min<size_t>(id.size(), 15));
   buildToc(disc.tracks(), disc.sectors(), &head[kTocOffset]);
   if (!d.protection.empty()) putLe16(&head[libcrypt::kSummaryOffset], libcrypt::summaryWord(d.protection));
@@ -145,6 +151,7 @@ std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, u
     out.writeAt(base + libcrypt::kTableOffset, where, sizeof where);
     dataEnd = out.position() - base;
   }
+  out.write(after.data(), after.size());
   uint8_t end[4];
   putLe32(end, uint32_t(dataEnd));
   out.writeAt(base + 12, end, 4);
@@ -268,8 +275,67 @@ BlockFault decodeBlock(Inflater& inflater, const IndexEntry& entry, const uint8_
   return BlockFault::None;
 }
 
+std::string describeBootModule(const uint8_t* head, size_t n) {
+  if (n >= 4 && std::memcmp(head, "~PSP", 4) == 0) return "an encrypted PSP module";
+  if (n >= 4 && std::memcmp(head, "\x7F" "ELF", 4) == 0) return "an ELF module";
+  return {};
+}
+
+BootCode readBootCode(const ByteSource& base, const std::string& name) {
+  auto refuse = [&](const std::string& why) {
+    return ToolError("'" + name + "' is not a PS1 EBOOT to take boot code from: " + why);
+  };
+  std::unique_ptr<Reader> reader;
+  try {
+    reader = std::make_unique<Reader>(base);
+  } catch (const ToolError& e) {
+    throw refuse(e.what());
+  }
+  const uint64_t psar = reader->sectionOffset(DataPsar), fileSize = base.size();
+  char magic[16] = {};
+  base.readAt(psar, magic, size_t(std::min<uint64_t>(sizeof magic, fileSize - psar)));
+  const bool multi = std::memcmp(magic, kTitleMagic, 16) == 0;
+  if (!multi && std::memcmp(magic, kPsarMagic, 12) != 0) throw refuse("its DATA.PSAR holds no PS1 disc image");
+  if (reader->sectionSize(DataPsp) > kMaxBootPart) throw refuse("its DATA.PSP is larger than 32 MiB");
+  BootCode boot;
+  boot.dataPsp = reader->section(DataPsp);
+  if (describeBootModule(boot.dataPsp.data(), boot.dataPsp.size()).empty()) {
+    // An EBOOT made without a base has nothing there but the zeros that align DATA.PSAR.
+    const bool empty = std::all_of(boot.dataPsp.begin(), boot.dataPsp.end(), [](uint8_t b) { return b == 0; });
+    throw refuse(empty ? "it holds no boot code (its DATA.PSP is empty)" : "its DATA.PSP is no PSP module");
+  }
+
+  // The boot picture section: where the first disc image's header says its block data ends.
+  uint64_t disc = psar, end = fileSize;
+  if (multi) {
+    uint8_t table[4 * kMaxDiscs] = {};
+    if (fileSize - psar >= kDiscTable + sizeof table) base.readAt(psar + kDiscTable, table, sizeof table);
+    disc = psar + getLe32(table);
+    for (uint32_t k = 1; k < kMaxDiscs; ++k)
+      if (uint32_t next = getLe32(table + 4 * k); psar + next > disc) end = std::min<uint64_t>(end, psar + next);
+  }
+  uint8_t head[16];
+  if (disc <= fileSize && fileSize - disc >= sizeof head) {
+    base.readAt(disc, head, sizeof head);
+    const uint64_t at = disc + getLe32(head + 12);
+    char tag[8];
+    if (std::memcmp(head, kPsarMagic, 12) == 0 && at < end && end - at >= sizeof tag) {
+      base.readAt(at, tag, sizeof tag);
+      if (std::memcmp(tag, "STARTDAT", sizeof tag) == 0) {
+        if (end - at > kMaxBootPart) throw refuse("its boot picture section is larger than 32 MiB");
+        boot.startDat.resize(size_t(end - at));
+        base.readAt(at, boot.startDat.data(), boot.startDat.size());
+      }
+    }
+  }
+  return boot;
+}
+
 void write(const std::vector<DiscToWrite>& discs, const std::string& title, const Artwork& art, int level,
-           ByteSink& out, unsigned threads, const Progress& progress) {
+           ByteSink& out, unsigned threads, const Progress& progress, const BootCode* boot) {
+  static const std::vector<uint8_t> none;
+  const std::vector<uint8_t>& dataPsp = boot ? boot->dataPsp : none;
+  const std::vector<uint8_t>& startDat = boot ? boot->startDat : none;
   if (discs.empty() || discs.size() > kMaxDiscs)
     throw ToolError("an EBOOT holds 1 to " + std::to_string(kMaxDiscs) + " discs");
   uint64_t worst = 0; // every block stored
@@ -285,6 +351,7 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     worst += kDataOffset + uint64_t((sectors + kBlockSectors - 1) / kBlockSectors) * kBlockBytes + kDiscAlign +
              protectionBytes(discs[i]);
   }
+  worst += startDat.size();
   const std::vector<uint8_t> sfo = buildSfo(title, discs.front().id);
   const std::vector<uint8_t>* parts[] = {&sfo, &art.icon0, &art.icon1, &art.pic0, &art.pic1, &art.snd0};
   uint64_t offsets[kSections];
@@ -293,14 +360,17 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     offsets[s] = at;
     at += parts[s]->size();
   }
-  offsets[DataPsp] = at; // no PSP boot code: that is the signed part only its owner can add
+  // The boot code is the signed part only its owner can add: without a base there is none.
+  offsets[DataPsp] = at;
+  at += dataPsp.size();
   const uint64_t psar = alignUp(at, 16);
   offsets[DataPsar] = psar;
   const bool multi = discs.size() > 1;
   const uint64_t firstBase = psar + (multi ? kFirstDisc : 0);
   const uint32_t firstBlocks = (discs.front().disc->sectors() + kBlockSectors - 1) / kBlockSectors;
   // Readers form positions in signed 32-bit arithmetic, and the disc table holds 32-bit offsets.
-  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes + protectionBytes(discs.front()) > 0x7FFFFFFF)
+  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes + protectionBytes(discs.front()) + startDat.size() >
+      0x7FFFFFFF)
     throw ToolError("the EBOOT would pass 2 GiB; the artwork or the image is too large");
   if (multi && psar + kFirstDisc + worst > 0xFFFFFFFF)
     throw ToolError("the EBOOT could pass 4 GiB; the discs are too large to go together");
@@ -313,15 +383,18 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
   out.write(header, sizeof header);
   for (auto* p : parts)
     out.write(p->data(), p->size());
+  out.write(dataPsp.data(), dataPsp.size());
   const std::vector<uint8_t> pad(size_t(psar - at));
   out.write(pad.data(), pad.size());
   if (!multi) {
-    writeDisc(discs.front(), level, out, threads, progress);
+    writeDisc(discs.front(), level, out, threads, progress, startDat);
     return;
   }
 
   std::vector<uint8_t> titleHead(kFirstDisc);
   std::memcpy(titleHead.data(), kTitleMagic, 16);
+  const std::string gameId = storedDiscId(discs.front().id);
+  std::memcpy(&titleHead[kTitleGameId], gameId.data(), std::min<size_t>(gameId.size(), 15));
   out.write(titleHead.data(), titleHead.size());
   uint64_t done = 0;
   uint8_t table[4 * kMaxDiscs] = {};
@@ -332,10 +405,13 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     out.write(gap.data(), gap.size());
     putLe32(table + 4 * i, uint32_t(out.position() - base - psar));
     const uint64_t before = done;
-    std::vector<uint8_t> index = writeDisc(discs[i], level, out, threads, [&](uint64_t d) {
-      done = before + d;
-      if (progress) progress(done);
-    });
+    std::vector<uint8_t> index = writeDisc(
+        discs[i], level, out, threads,
+        [&](uint64_t d) {
+          done = before + d;
+          if (progress) progress(done);
+        },
+        i == 0 ? startDat : none);
     if (i == 0) {
       // A reader that knows one disc image only takes the index at +0x4000 of DATA.PSAR, with
       // blocks counted from its +1 MiB: the first disc's index, moved by where that disc lies.

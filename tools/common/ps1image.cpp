@@ -3,6 +3,7 @@
 #include "cdrom.h"
 #include "cli.h"
 #include "identity.h"
+#include "pspcheck.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,12 +44,14 @@ std::string blockName(const pbp::PsarDisc& disc, size_t i) {
          hex(disc.dataStart() + disc.blocks[i].offset) + ")";
 }
 
-// Reads and decodes the disc's blocks in index order.
+// Reads and decodes the disc's blocks in index order; stored, when given, sees each block's bytes
+// as the file holds them.
 void forEachBlock(const ByteSource& src, const pbp::PsarDisc& disc,
                   const std::function<void(size_t, BlockFault, const uint8_t*, size_t)>& use,
-                  const StoredProgress& progress) {
+                  const StoredProgress& progress,
+                  const std::function<void(size_t, const uint8_t*, size_t)>& stored = {}) {
   Inflater inflater;
-  std::vector<uint8_t> stored, block(kBlockBytes);
+  std::vector<uint8_t> bytes, block(kBlockBytes);
   const uint64_t size = src.size();
   uint64_t done = 0;
   for (size_t i = 0; i < disc.blocks.size(); ++i) {
@@ -58,12 +61,13 @@ void forEachBlock(const ByteSource& src, const pbp::PsarDisc& disc,
       use(i, BlockFault::PastEnd, nullptr, 0);
       continue;
     }
-    stored.resize(std::min<uint32_t>(e.length, 2 * kBlockBytes));
-    src.readAt(at, stored.data(), stored.size());
+    bytes.resize(std::min<uint32_t>(e.length, 2 * kBlockBytes));
+    src.readAt(at, bytes.data(), bytes.size());
+    if (stored) stored(i, bytes.data(), bytes.size());
     size_t n = 0;
-    const BlockFault fault = pbp::decodeBlock(inflater, e, stored.data(), block.data(), n);
+    const BlockFault fault = pbp::decodeBlock(inflater, e, bytes.data(), block.data(), n);
     use(i, fault, block.data(), n);
-    done += stored.size();
+    done += bytes.size();
     if (progress) progress(done);
   }
 }
@@ -309,6 +313,8 @@ size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::f
     fault(p);
 
   size_t t = 0;
+  StreamCounts shapes;
+  size_t firstMisshapen = 0;
   forEachBlock(
       src, disc,
       [&](size_t i, BlockFault bf, const uint8_t* p, size_t n) {
@@ -344,7 +350,19 @@ size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::f
                   ": " + cdrom::describe(sf));
         }
       },
-      progress);
+      progress,
+      [&](size_t i, const uint8_t* stored, size_t n) {
+        // The PSP inflates the blocks itself, and is not known to read other shapes than zlib's.
+        if (disc.blocks[i].length == kBlockBytes) return;
+        const uint64_t before = shapes.misshapen;
+        shapes.add(inspectDeflate(stored, n));
+        if (shapes.misshapen > before && before == 0) firstMisshapen = i;
+      });
+  if (shapes.misshapen) {
+    faults += shapes.misshapen - 1;
+    fault("deflated blocks: " + shapes.describe() + ", which the PSP may not read (the first: " +
+          blockName(disc, firstMisshapen) + ")");
+  }
   return faults;
 }
 
@@ -389,7 +407,12 @@ std::string describeEboot(const ByteSource& src) {
   std::vector<uint8_t> head(size_t(std::min<uint64_t>(boot, 4096)));
   src.readAt(reader.sectionOffset(pbp::DataPsp), head.data(), head.size());
   const bool code = std::any_of(head.begin(), head.end(), [](uint8_t b) { return b != 0; });
-  out += "Boot code:  " + (code ? "DATA.PSP, " + describeSize(boot) : std::string("none")) + "\n";
+  const std::string module = pbp::describeBootModule(head.data(), head.size());
+  out += "Boot code:  " +
+         (!code              ? std::string("none: PS1 emulators run it, the PSP does not start it")
+          : module.empty() ? "DATA.PSP, " + describeSize(boot) + ", which is no PSP module"
+                           : "DATA.PSP, " + describeSize(boot) + ", " + module + ": custom firmware starts it") +
+         "\n";
   const std::vector<pbp::PsarDisc> discs = reader.discs();
   out += "Discs:      " + std::to_string(discs.size()) + (reader.multiDisc() ? " (multi-disc image)" : "") + "\n";
   for (size_t d = 0; d < discs.size(); ++d) {

@@ -1,6 +1,8 @@
-// psx [--sbi FILE]... "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a
-// PS1 disc image, a CUE or CloneCD sheet or a playlist of discs, and the artwork staged beside it
-// (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's LibCrypt data.
+// psx [--base BASE] [--sbi FILE]... "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current
+// folder from a PS1 disc image, a CUE or CloneCD sheet or a playlist of discs, and the artwork
+// staged beside it (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's
+// LibCrypt data and the boot code of a base EBOOT the user owns (BASE, else BASE.PBP beside the
+// artwork) so that the PSP starts it.
 #include "ccd.h"
 #include "cli.h"
 #include "cue.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <strings.h>
 
@@ -20,7 +23,7 @@ using namespace kivo;
 namespace fs = std::filesystem;
 
 static const char kUsage[] =
-    "usage: psx [--sbi FILE]... TITLE ID LEVEL IMAGE\n"
+    "usage: psx [--base BASE] [--sbi FILE]... TITLE ID LEVEL IMAGE\n"
     "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE, with TITLE and the disc ID,\n"
     "  compressed at LEVEL 0-9 (0: stored); ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in\n"
     "  the current folder go in as well. IMAGE is one of:\n"
@@ -29,6 +32,8 @@ static const char kUsage[] =
     "    a CloneCD sheet (.ccd) with its .img;\n"
     "    an .m3u playlist of up to 5 discs, each an image or a sheet, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
+    "  The PSP starts the EBOOT with the boot code of a PS1 EBOOT you own: BASE, or else BASE.PBP in\n"
+    "  the current folder; without one the EBOOT is for PS1 emulators only.\n"
     "  An empty ID (or \"-\") is the first disc's serial from its SYSTEM.CNF; an empty TITLE (or \"-\")\n"
     "  is the first disc's volume name, else its ID.\n"
     "  A disc's LibCrypt data goes in with it: the .sbi file named by --sbi (one for each disc, in\n"
@@ -232,20 +237,33 @@ int info(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
-    // Four words that do not start with "--" are the described form, whatever they hold; options
-    // go before them.
+    // --base BASE and --sbi FILE go before the four words of the described form.
+    std::string basePath;
     std::vector<std::string> sbis;
-    while (argc > 5 && std::strcmp(argv[1], "--sbi") == 0) {
-      if (argv[2][0] == '\0') throw UsageError{std::string("--sbi needs a file\n") + kUsage};
-      sbis.push_back(argv[2]);
+    while (argc > 5 && (std::strcmp(argv[1], "--base") == 0 || std::strcmp(argv[1], "--sbi") == 0)) {
+      const bool base = std::strcmp(argv[1], "--base") == 0;
+      if (argv[2][0] == '\0') throw UsageError{std::string(base ? "--base" : "--sbi") + " needs a file\n" + kUsage};
+      if (base && !basePath.empty()) throw UsageError{std::string("--base is given twice\n") + kUsage};
+      (base ? basePath : sbis.emplace_back()) = argv[2];
       argv += 2;
       argc -= 2;
     }
-    if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return info(std::vector<std::string>(argv + 1, argv + argc));
+    // Otherwise four words that do not start with "--" are the described form, whatever they hold.
+    if (basePath.empty() && sbis.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0)
+      return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
     std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
+    if (basePath.empty()) basePath = findStaged("BASE.PBP").string();
+    std::unique_ptr<pbp::BootCode> boot;
+    if (!basePath.empty()) {
+      InputFile base(basePath);
+      boot = std::make_unique<pbp::BootCode>(pbp::readBootCode(base, basePath));
+    }
+    if (level == 0)
+      std::fprintf(stderr, "psx: warning: level 0 stores every block, and EBOOTs with stored blocks are reported "
+                           "not to start on the PSP; level 1 or more makes one that does\n");
     std::vector<Disc> discs = openDiscs(imagePath);
     if (sbis.size() > discs.size())
       throw UsageError{"--sbi names " + std::to_string(sbis.size()) + " files for " + std::to_string(discs.size()) +
@@ -304,6 +322,7 @@ int main(int argc, char** argv) {
     }
     // Never written over one of the files it reads, whatever name reaches it.
     std::vector<std::string> read{imagePath};
+    if (boot) read.push_back(basePath);
     for (const Disc& d : discs) {
       read.push_back(d.path);
       if (auto* cue = dynamic_cast<const CueDisc*>(d.source.get()))
@@ -313,7 +332,7 @@ int main(int argc, char** argv) {
     }
     OutputFile out("EBOOT.PBP", read);
     ProgressLine progress("Compressing", total);
-    pbp::write(parts, title, art, level, out, 0, std::ref(progress));
+    pbp::write(parts, title, art, level, out, 0, std::ref(progress), boot.get());
     uint64_t size = out.position();
     out.commit();
     progress.finish();
@@ -341,9 +360,16 @@ int main(int argc, char** argv) {
                   unsigned(libcrypt::summaryWord(records)));
     }
     std::printf("Artwork: %s\n", found.empty() ? "none" : found.c_str());
-    std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
-                "files can run it as it is; to make it bootable on a PSP, process it with your own\n"
-                "signed tool.\n");
+    if (boot) {
+      std::printf("Boot code: DATA.PSP (%s) from %s%s; custom firmware starts this EBOOT on the PSP.\n",
+                  describeSize(boot->dataPsp.size()).c_str(), basePath.c_str(),
+                  boot->startDat.empty() ? "" : ", with its boot picture");
+    } else {
+      std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
+                  "files can run it as it is; for the PSP to start it, make it again with the boot code of\n"
+                  "a PS1 EBOOT you own (psx --base, or BASE.PBP in this folder), or process it with your\n"
+                  "own signed tool.\n");
+    }
     return 0;
   });
 }

@@ -24,8 +24,9 @@ static const char kUsage[] =
     "           without extension (default: the title, beside the EBOOT); --split writes one BIN\n"
     "           per track; a disc's LibCrypt data goes beside its sheet as an .sbi file\n"
     "  verify   checks that every block decodes and matches its checksum, that the data sectors'\n"
-    "           EDC/ECC are right, that the sizes agree with the table of contents and that LibCrypt\n"
-    "           data is well formed";
+    "           EDC/ECC are right, that the sizes agree with the table of contents, that every\n"
+    "           deflated block has zlib's shape, the only one the PSP is known to read, and that\n"
+    "           LibCrypt data is well formed";
 
 namespace {
 

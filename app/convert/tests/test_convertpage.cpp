@@ -37,6 +37,19 @@ QStringList toolFiles(const TempProgramFolder& program) {
   return QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
 }
 
+// A PS1 EBOOT as the user's own would be, reduced to what psx looks at: the PBP header, a DATA.PSP
+// that starts like a PSP module, and a DATA.PSAR that starts like a disc image.
+QByteArray baseEboot(const QByteArray& module) {
+  QByteArray file(40, 0);
+  file.replace(0, 4, QByteArray("\0PBP", 4));
+  const int psp = 40, psar = psp + module.size();
+  for (int s = 0; s < 8; ++s) {
+    const int at = s < 6 ? psp : s == 6 ? psp : psar;
+    for (int b = 0; b < 4; ++b) file[8 + 4 * s + b] = char(at >> (8 * b));
+  }
+  return file + module + QByteArray("PSISOIMG0000") + QByteArray(64, 0);
+}
+
 // A disc image that genisoimage makes from the files given, under their paths in it.
 QString discImage(const TempProgramFolder& program, const QString& name, const QString& volume,
                   const QMap<QString, QByteArray>& files) {
@@ -468,28 +481,39 @@ private slots:
     TFrame1 page(fakes.services);
     QVERIFY(page.psxlibcrypt->isHidden());
     QVERIFY(!page.psxlibcrypt->accessibleName().isEmpty());
+    // The short line under the link (cut at the label's width in a wide font), whole sentences
+    // in the tooltip.
+    const auto line = [&] { return page.psxlibcrypt->text(); };
+    const auto shown = [&](const char* text) {
+      return page.psxlibcrypt->fontMetrics().elidedText(QString(text), Qt::ElideRight, page.psxlibcrypt->width());
+    };
+    const auto sentence = [&] { return page.psxlibcrypt->toolTip().section(QLatin1Char('\n'), 0, 0); };
+    const QColor red(170, 30, 30), green(0, 110, 40);
 
     // A disc known to check LibCrypt, without its data: a warning, in red, before the build.
     program.write("games/medievil.iso", ps1Iso("SCES_003.11"));
     page.PSXoutput->setText(program.filePath("games/medievil.iso"));
     QVERIFY(!page.psxlibcrypt->isHidden());
-    QCOMPARE(page.psxlibcrypt->text(),
-             QString("No .sbi for LibCrypt disc SCES00311: the game may hang on the PSP."));
-    QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), QColor(0xB0, 0x10, 0x10));
-    QVERIFY(page.psxlibcrypt->toolTip().contains("medievil.sbi"));
+    QCOMPARE(line(), shown("No .sbi: LibCrypt disc"));
+    QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc SCES00311: the game may hang on the PSP."));
+    QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), red);
+    QVERIFY(page.psxlibcrypt->toolTip().contains("no medievil.sbi lies beside it"));
+    QCOMPARE(page.psxlibcrypt->accessibleDescription(), page.psxlibcrypt->toolTip());
 
     // With its .sbi beside it (any letter case): the group says it goes in.
     program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0", 4));
-    page.PSXoutput->setText(program.filePath("games/medievil.ISO"));  // psx finds it in any case too
+    page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
     page.PSXoutput->setText(program.filePath("games/medievil.iso"));
-    QCOMPARE(page.psxlibcrypt->text(), QString("LibCrypt data from MEDIEVIL.SBI will be included."));
-    QVERIFY(page.psxlibcrypt->palette().color(QPalette::WindowText) != QColor(0xB0, 0x10, 0x10));
+    QCOMPARE(line(), shown("LibCrypt data included"));
+    QCOMPARE(sentence(), QString("LibCrypt data from MEDIEVIL.SBI will be included."));
+    QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), green);
 
     // An .sbi psx would refuse is named before the build, its reason in the tooltip.
     program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0\x00\x02\x00\x07", 8));
     page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
     page.PSXoutput->setText(program.filePath("games/medievil.iso"));
-    QCOMPARE(page.psxlibcrypt->text(), QString("MEDIEVIL.SBI is not well formed: psx will refuse it."));
+    QCOMPARE(line(), shown("Unusable .sbi"));
+    QCOMPARE(sentence(), QString("MEDIEVIL.SBI is not well formed: psx will refuse it."));
     QVERIFY2(page.psxlibcrypt->toolTip().contains("record 1 (at byte 4), sector 0 (00:02:00), is of type 7"),
              qPrintable(page.psxlibcrypt->toolTip()));
     program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0", 4));
@@ -500,7 +524,8 @@ private slots:
     QVERIFY(page.psxlibcrypt->isHidden());
     program.write("bin/other.sbi", QByteArray("SBI\0", 4));
     page.PSXoutput->setText("other.iso ");
-    QCOMPARE(page.psxlibcrypt->text(), QString("LibCrypt data from other.sbi will be included."));
+    QCOMPARE(line(), shown("LibCrypt data included"));
+    QVERIFY(page.psxlibcrypt->toolTip().startsWith("LibCrypt data from other.sbi will be included."));
 
     // A playlist: each disc on its own, the .sbi line after a disc counted to it.
     program.write("games/d2.iso", ps1Iso("SCES_020.04"));
@@ -508,13 +533,15 @@ private slots:
     program.write("games/lc/d2.sbi", QByteArray("SBI\0", 4));
     program.write("games/set.m3u", "medievil.iso\nd2.iso\nlc/d2.sbi\nd3.iso\n");
     page.PSXoutput->setText(program.filePath("games/set.m3u"));
-    QCOMPARE(page.psxlibcrypt->text(),
-             QString("No .sbi for LibCrypt disc 3 (SCES02005): the game may hang on the PSP."));
+    QCOMPARE(line(), shown("No .sbi for disc 3"));
+    QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc 3: the game may hang on the PSP."));
     QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 2: LibCrypt data from"));
+    QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt"));
     program.write("games/d3.sbi", QByteArray("SBI\0", 4));
     page.PSXoutput->setText(program.filePath("games/set.m3u "));
     page.PSXoutput->setText(program.filePath("games/set.m3u"));
-    QCOMPARE(page.psxlibcrypt->text(), QString("LibCrypt data of discs 1, 2 and 3 will be included."));
+    QCOMPARE(line(), shown("LibCrypt data included"));
+    QCOMPARE(sentence(), QString("LibCrypt data of discs 1, 2 and 3 will be included."));
 
     // The build itself asks nothing and runs the described command line.
     page.psxgoClick();
@@ -649,6 +676,81 @@ private slots:
     QCOMPARE(fakes.messages.errors(), (QStringList{"File not found", "File not found"}));
     QCOMPARE(fakes.runner.starts.size(), size_t(1));
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void theBaseEbootDecidesWhetherTheEbootStartsOnAPsp() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QCOMPARE(page.psxbase->text(), QString("Base..."));
+    QCOMPARE(page.psxstart->text(), QString("No base EBOOT: won't start on a PSP"));
+    QCOMPARE(page.psxresult->text(), QString());
+
+    // The user picks a PS1 EBOOT of their own: it is kept in the tool folder as BASE.PBP.
+    const QByteArray mine = baseEboot(QByteArray("\x7F" "ELF", 4) + QByteArray(300, 'x'));
+    fakes.dialogs.answers = {program.write("own/GAME/EBOOT.PBP", mine)};
+    QTest::mouseClick(page.psxbase, Qt::LeftButton);
+    QCOMPARE(fakes.dialogs.fileRequests.back().title, QString("Open a PS1 EBOOT you own..."));
+    QCOMPARE(program.read("bin/BASE.PBP"), mine);
+    QCOMPARE(page.psxstart->text(), QString("Starts on a PSP (boot code: BASE.PBP)"));
+    QCOMPARE(QDir::currentPath(), program.path());
+    // Level 0 is reported not to start; the warning goes when compression is on again.
+    page.psxcompbox->click();
+    QCOMPARE(page.psxstart->text(), QString("Level 0: reported not to start on a PSP"));
+    page.psxcompbox->click();
+    QCOMPARE(page.psxstart->text(), QString("Starts on a PSP (boot code: BASE.PBP)"));
+
+    // A file that is no PS1 EBOOT with boot code is refused and the kept one stays.
+    const QByteArray plain = baseEboot(QByteArray(16, 0));
+    fakes.dialogs.answers = {program.write("own/plain.pbp", plain), program.write("own/notes.txt", "hello")};
+    page.psxbaseClick();
+    page.psxbaseClick();
+    QCOMPARE(fakes.messages.errors(),
+             (QStringList{QString("'%1' is not a PS1 EBOOT to take boot code from: it holds no boot code (its DATA.PSP "
+                                  "is empty)")
+                              .arg(program.filePath("own/plain.pbp")),
+                          QString("'%1' is not a PS1 EBOOT to take boot code from: not a PBP file: shorter than its "
+                                  "header")
+                              .arg(program.filePath("own/notes.txt"))}));
+    QCOMPARE(program.read("bin/BASE.PBP"), mine);
+    // A cancelled pick changes nothing.
+    fakes.dialogs.answers = {std::nullopt};
+    page.psxbaseClick();
+    QCOMPARE(fakes.messages.errors().size(), 2);
+
+    // A BASE.PBP put there by hand, under any letter case, counts as psx counts it; one psx would
+    // refuse is named on the page before the build.
+    QVERIFY(QFile::remove(program.filePath("bin/BASE.PBP")));
+    program.write("bin/base.pbp", plain);
+    page.showPsxStart();
+    QCOMPARE(page.psxstart->text(), QString("base.pbp is unusable: psx will refuse it"));
+    QVERIFY(page.psxstart->toolTip().endsWith("it holds no boot code (its DATA.PSP is empty)"));
+  }
+
+  void thePageSaysWhereTheEbootWent() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QDir().mkpath(program.filePath("out/CRASH"));
+    page.PSXoutput->setText("/g/crash.iso");
+    page.psxeboot->setText(program.filePath("out/CRASH"));
+    // psx fails: nothing was made, and the page says so.
+    fakes.runner.exitCode = 2;
+    page.psxgoClick();
+    QCOMPARE(page.psxresult->toolTip(), QString("No EBOOT.PBP was made: Tool activity says why."));
+    fakes.runner.exitCode = 0;
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "eboot"); };
+    page.psxgoClick();
+    const QString made = "Made " + program.filePath("out/CRASH/EBOOT.PBP");
+    QCOMPARE(page.psxresult->toolTip(), made);
+    QCOMPARE(page.psxresult->text(), page.psxresult->fontMetrics().elidedText(made, Qt::ElideMiddle,
+                                                                               page.psxresult->width()));
+    // A second build finds the first one there: the new EBOOT.PBP stays in the tool folder.
+    page.psxgoClick();
+    QCOMPARE(page.psxresult->toolTip(),
+             QString("%1 already exists; the new EBOOT.PBP stays in the tool folder as %2.")
+                 .arg(program.filePath("out/CRASH/EBOOT.PBP"), program.filePath("bin/EBOOT.PBP")));
+    QCOMPARE(fakes.runner.lastEntry().failure, page.psxresult->toolTip());
   }
 
   void makeIso() {
