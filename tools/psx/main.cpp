@@ -39,6 +39,8 @@ static const char kUsage[] =
     "  A disc's LibCrypt data goes in with it: the .sbi file named by --sbi (one for each disc, in\n"
     "  order), else on the playlist's line after the disc, else the .sbi of the disc's name beside\n"
     "  it, else the Q subchannel of a CloneCD sheet's .sub.\n"
+    "  Options are read only while more than four words remain: four words are always\n"
+    "  TITLE ID LEVEL IMAGE, whatever they start with.\n"
     "       psx --info [--json] IMAGE...\n"
     "  shows each disc's serial, volume name and date, and tracks; a playlist shows each of its discs.";
 
@@ -204,6 +206,10 @@ std::string describeDisc(const Disc& d) {
   return what;
 }
 
+bool isLevel(const char* text) {
+  return text[0] >= '0' && text[0] <= '9' && text[1] == '\0';
+}
+
 // psx --info [--json] IMAGE...: playlists stand for their discs.
 int info(const std::vector<std::string>& args) {
   bool json = false, info = false;
@@ -237,7 +243,9 @@ int info(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
-    // --base BASE and --sbi FILE go before the four words of the described form.
+    // --base BASE and --sbi FILE go before the four words of the described form, and are read
+    // only while more than four words remain: the four words are never options, whatever the
+    // title typed on the Convert page starts with.
     std::string basePath;
     std::vector<std::string> sbis;
     while (argc > 5 && (std::strcmp(argv[1], "--base") == 0 || std::strcmp(argv[1], "--sbi") == 0)) {
@@ -248,8 +256,10 @@ int main(int argc, char** argv) {
       argv += 2;
       argc -= 2;
     }
-    // Otherwise four words that do not start with "--" are the described form, whatever they hold.
-    if (basePath.empty() && sbis.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0)
+    // Other options (--info) take any other count of words; four words are --info only when
+    // they cannot be the described form, their LEVEL being none.
+    const bool options = basePath.empty() && sbis.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
+    if (options && (argc != 5 || (std::strcmp(argv[1], "--info") == 0 && !isLevel(argv[3]))))
       return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);

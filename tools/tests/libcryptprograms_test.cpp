@@ -166,3 +166,29 @@ TEST(LibCryptPrograms, MalformedSbiStopsTheEbootNamingFileAndRecord) {
   EXPECT_FALSE(fs::exists(dir / "EBOOT.PBP"));
   EXPECT_FALSE(hasPartFiles(dir.path));
 }
+
+TEST(PsxWords, FourWordsAreTheDescribedFormWhateverTheTitle) {
+  TempDir dir;
+  writeFile(dir / "Game.bin", rawImage(gameIso(300, "SLES_020.80", 1)));
+  writeFile(dir / "Game.sbi", gameSbi());
+  // Titles as typed on the Convert page, options by their look.
+  for (const char* title : {"--x", "--sbi", "--base", "--info"}) {
+    ToolRun r = runTool("psx", {title, "SLES02080", "1", "Game.bin"}, dir.path);
+    ASSERT_EQ(r.status, 0) << title << "\n" << r.output;
+    EXPECT_TRUE(has(r, std::string("for \"") + title + "\" [SLES02080]")) << r.output;
+    r = runTool("psxdisc", {"info", "EBOOT.PBP"}, dir.path);
+    EXPECT_TRUE(has(r, std::string("Title:      ") + title + "\n")) << r.output;
+    EXPECT_TRUE(has(r, "  LibCrypt: 3 sectors")) << r.output;
+  }
+  // With more than four words the options come first; what is left is the described form.
+  ToolRun r = runTool("psx", {"--sbi", "Game.sbi", "--sbi", "SLES02080", "1", "Game.bin"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(has(r, "for \"--sbi\" [SLES02080]")) << r.output;
+  // --info with four words whose third is no level, and with any other count, describes.
+  r = runTool("psx", {"--info", "--json", "Game.bin", "Game.bin"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(has(r, "SLES02080")) << r.output;
+  r = runTool("psx", {"--x", "SLES02080", "1", "Game.bin", "more"}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "unknown option '--x'")) << r.output;
+}
