@@ -2,8 +2,8 @@
 // everything psxdisc does with them (describe, plan, verify, extract). A multi-disc EBOOT is some
 // megabytes, so the input is a list of edits to a built-in one, 4 bytes each: the region (PBP
 // head, disc table, each disc's header with its table of contents, each disc's index, the block
-// data, the first disc's LibCrypt table), a 16-bit offset into it and the byte to put there. An input starting with 'T' is a table
-// of contents as it stands.
+// data, the first disc's LibCrypt table), a 16-bit offset into it and the byte to put there. An
+// input starting with 'T' is a table of contents as it stands.
 #include "cdrom.h"
 #include "ps1image.h"
 #include "seeds.h"
