@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 struct Disc {
   std::string path, sbi, source, serial, problem;
   libcrypt::DiscShape shape;
+  bool empty = false;  // an .sbi without a record: psx takes the disc without protection data
 };
 
 bool endsWith(const std::string& path, const char* ext) {
@@ -100,7 +101,7 @@ LibCryptNote libCryptNote(const QString& path) {
     // psx refuses an .sbi that is not well formed: say so before the build rather than after it.
     if (endsWith(d.source, ".sbi") && d.shape.sectors) {
       try {
-        libcrypt::readSbiFile(d.source, d.shape);
+        d.empty = libcrypt::readSbiFile(d.source, d.shape).empty();
       } catch (const ToolError& e) {
         d.problem = e.what();
       }
@@ -110,15 +111,17 @@ LibCryptNote libCryptNote(const QString& path) {
       unusable << int(k + 1);
       bad << name(d.source);
       lines << QString::fromStdString(d.problem);
-    } else if (!d.source.empty()) {
+    } else if (!d.source.empty() && !d.empty) {
       carried << int(k + 1);
       lines << QStringLiteral("%1: LibCrypt data from %2").arg(which, QString::fromStdString(d.source));
     } else if (libcrypt::knownProtected(d.serial)) {
       missing << int(k + 1);
       serials << QString::fromStdString(d.serial);
-      lines << QStringLiteral("%1 (%2) checks LibCrypt, and no %3 lies beside it")
-                   .arg(which, QString::fromStdString(d.serial),
-                        QString::fromStdString(fs::path(d.path).stem().string() + ".sbi"));
+      lines << (d.empty ? QStringLiteral("%1 (%2) checks LibCrypt, and %3 holds no record")
+                            .arg(which, QString::fromStdString(d.serial), name(d.source))
+                        : QStringLiteral("%1 (%2) checks LibCrypt, and no %3 lies beside it")
+                            .arg(which, QString::fromStdString(d.serial),
+                                 QString::fromStdString(fs::path(d.path).stem().string() + ".sbi")));
     }
   }
   const bool several = discs.size() > 1;

@@ -489,6 +489,8 @@ private slots:
     };
     const auto sentence = [&] { return page.psxlibcrypt->toolTip().section(QLatin1Char('\n'), 0, 0); };
     const QColor red(170, 30, 30), green(0, 110, 40);
+    // One record: sector 0's times, changed.
+    const QByteArray sbi = QByteArray("SBI\0\x00\x02\x00\x01\x41\x01\x01\x00\x00\x01\x00\x00\x02\x01", 18);
 
     // A disc known to check LibCrypt, without its data: a warning, in red, before the build.
     program.write("games/medievil.iso", ps1Iso("SCES_003.11"));
@@ -501,7 +503,7 @@ private slots:
     QCOMPARE(page.psxlibcrypt->accessibleDescription(), page.psxlibcrypt->toolTip());
 
     // With its .sbi beside it (any letter case): the group says it goes in.
-    program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0", 4));
+    program.write("games/MEDIEVIL.SBI", sbi);
     page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
     page.PSXoutput->setText(program.filePath("games/medievil.iso"));
     QCOMPARE(line(), shown("LibCrypt data included"));
@@ -516,13 +518,13 @@ private slots:
     QCOMPARE(sentence(), QString("MEDIEVIL.SBI is not well formed: psx will refuse it."));
     QVERIFY2(page.psxlibcrypt->toolTip().contains("record 1 (at byte 4), sector 0 (00:02:00), is of type 7"),
              qPrintable(page.psxlibcrypt->toolTip()));
-    program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0", 4));
+    program.write("games/MEDIEVIL.SBI", sbi);
 
     // A disc of no concern: nothing shown. A relative name is a file of the tool folder, as for psx.
     program.write("bin/other.iso", ps1Iso("SLUS_005.94"));
     page.PSXoutput->setText("other.iso");
     QVERIFY(page.psxlibcrypt->isHidden());
-    program.write("bin/other.sbi", QByteArray("SBI\0", 4));
+    program.write("bin/other.sbi", sbi);
     page.PSXoutput->setText("other.iso ");
     QCOMPARE(line(), shown("LibCrypt data included"));
     QVERIFY(page.psxlibcrypt->toolTip().startsWith("LibCrypt data from other.sbi will be included."));
@@ -530,14 +532,20 @@ private slots:
     // A playlist: each disc on its own, the .sbi line after a disc counted to it.
     program.write("games/d2.iso", ps1Iso("SCES_020.04"));
     program.write("games/d3.iso", ps1Iso("SCES_020.05"));
-    program.write("games/lc/d2.sbi", QByteArray("SBI\0", 4));
+    program.write("games/lc/d2.sbi", sbi);
     program.write("games/set.m3u", "medievil.iso\nd2.iso\nlc/d2.sbi\nd3.iso\n");
     page.PSXoutput->setText(program.filePath("games/set.m3u"));
     QCOMPARE(line(), shown("No .sbi for disc 3"));
     QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc 3: the game may hang on the PSP."));
     QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 2: LibCrypt data from"));
     QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt"));
+    // An .sbi without a record, which psx takes as no data, is no better.
     program.write("games/d3.sbi", QByteArray("SBI\0", 4));
+    page.PSXoutput->setText(program.filePath("games/set.m3u "));
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
+    QCOMPARE(line(), shown("No .sbi for disc 3"));
+    QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt, and d3.sbi holds no record"));
+    program.write("games/d3.sbi", sbi);
     page.PSXoutput->setText(program.filePath("games/set.m3u "));
     page.PSXoutput->setText(program.filePath("games/set.m3u"));
     QCOMPARE(line(), shown("LibCrypt data included"));
