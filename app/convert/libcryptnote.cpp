@@ -128,7 +128,7 @@ LibCryptNote libCryptNote(const QString& path) {
   QString sentence;
   if (!unusable.isEmpty()) {
     note.warning = true;
-    note.text = several ? QStringLiteral("Unusable .sbi for disc %1").arg(unusable.front()) : QStringLiteral("Unusable .sbi");
+    note.text = several ? QStringLiteral("Unusable .sbi: disc %1").arg(unusable.front()) : QStringLiteral("Unusable .sbi");
     sentence = QStringLiteral("%1 is not well formed: psx will refuse it.").arg(bad.front());
   } else if (!missing.isEmpty()) {
     note.warning = true;
@@ -146,12 +146,12 @@ LibCryptNote libCryptNote(const QString& path) {
   } else if (!carried.isEmpty()) {
     // The line under the link is short; which file or disc is in the sentence.
     if (!several) {
-      note.text = QStringLiteral("LibCrypt data included");
+      note.text = QStringLiteral("With LibCrypt data");
       sentence = QStringLiteral("LibCrypt data from %1 will be included.").arg(name(discs.front().source));
     } else {
       const QString which = (carried.size() == 1 ? QStringLiteral("disc ") : QStringLiteral("discs ")) + discList(carried);
-      note.text = carried.size() == int(discs.size()) ? QStringLiteral("LibCrypt data included")
-                                                      : QStringLiteral("LibCrypt data: ") + which;
+      note.text = carried.size() == int(discs.size()) ? QStringLiteral("With LibCrypt data")
+                                                      : QStringLiteral("LibCrypt: ") + which;
       sentence = QStringLiteral("LibCrypt data of %1 will be included.").arg(which);
     }
   }

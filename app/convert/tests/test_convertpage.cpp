@@ -506,7 +506,7 @@ private slots:
     program.write("games/MEDIEVIL.SBI", sbi);
     page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
     page.PSXoutput->setText(program.filePath("games/medievil.iso"));
-    QCOMPARE(line(), shown("LibCrypt data included"));
+    QCOMPARE(line(), shown("With LibCrypt data"));
     QCOMPARE(sentence(), QString("LibCrypt data from MEDIEVIL.SBI will be included."));
     QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), green);
 
@@ -526,7 +526,7 @@ private slots:
     QVERIFY(page.psxlibcrypt->isHidden());
     program.write("bin/other.sbi", sbi);
     page.PSXoutput->setText("other.iso ");
-    QCOMPARE(line(), shown("LibCrypt data included"));
+    QCOMPARE(line(), shown("With LibCrypt data"));
     QVERIFY(page.psxlibcrypt->toolTip().startsWith("LibCrypt data from other.sbi will be included."));
 
     // A playlist: each disc on its own, the .sbi line after a disc counted to it.
@@ -539,6 +539,13 @@ private slots:
     QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc 3: the game may hang on the PSP."));
     QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 2: LibCrypt data from"));
     QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt"));
+    // Only some discs with data, none missing: those discs are named.
+    program.write("games/plain.iso", ps1Iso("SLUS_005.94"));
+    program.write("games/part.m3u", "plain.iso\nd2.iso\nlc/d2.sbi\n");
+    page.PSXoutput->setText(program.filePath("games/part.m3u"));
+    QCOMPARE(line(), shown("LibCrypt: disc 2"));
+    QCOMPARE(sentence(), QString("LibCrypt data of disc 2 will be included."));
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
     // An .sbi without a record, which psx takes as no data, is no better.
     program.write("games/d3.sbi", QByteArray("SBI\0", 4));
     page.PSXoutput->setText(program.filePath("games/set.m3u "));
@@ -548,7 +555,7 @@ private slots:
     program.write("games/d3.sbi", sbi);
     page.PSXoutput->setText(program.filePath("games/set.m3u "));
     page.PSXoutput->setText(program.filePath("games/set.m3u"));
-    QCOMPARE(line(), shown("LibCrypt data included"));
+    QCOMPARE(line(), shown("With LibCrypt data"));
     QCOMPARE(sentence(), QString("LibCrypt data of discs 1, 2 and 3 will be included."));
 
     // The build itself asks nothing and runs the described command line.
