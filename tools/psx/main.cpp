@@ -143,6 +143,7 @@ std::string describeDisc(const Disc& d) {
 } // namespace
 
 int main(int argc, char** argv) {
+  if (const int answered = answerHelpOrVersion("psx", argc, argv, kUsage); answered >= 0) return answered;
   return runTool("psx", [&] {
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
