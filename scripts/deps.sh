@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config git dpkg-dev
   zlib1g-dev libdeflate-dev liblz4-dev libzopfli-dev libssl-dev libgtest-dev libgmock-dev
-  qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 libfontconfig-dev libxcb1-dev
+  libfreetype-dev qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 libfontconfig-dev libxcb1-dev
   gstreamer1.0-plugins-good gstreamer1.0-plugins-base
-  xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra trayer openbox
+  xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 trayer openbox
   # The desktop tests: real X input, a private session bus, and the launchers of file types.
   xdotool dbus-daemon desktop-file-utils shared-mime-info libglib2.0-bin file
   imagemagick sox lame
