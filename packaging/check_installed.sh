@@ -35,11 +35,14 @@ fi
 installed=1
 apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >/dev/null
 dpkg-query -L kivo >"$work/files"
-for command in kivo rastle ciso dax psx psxdisc pgf; do
+for command in kivo rastle ciso dax psx psxdisc pgf kivo-usb kivo-net; do
   [[ "$(command -v "$command")" == /usr/bin/$command ]] || fail "$command is not on PATH"
   [[ -f /usr/share/man/man1/$command.1.gz ]] || fail "no manual page for $command"
 done
 [[ -d /usr/lib/kivo/bin && -f /usr/lib/kivo/etc/snd.mp3 && -d /usr/lib/kivo/gfx ]] || fail "program folder"
+[[ -f /usr/lib/udev/rules.d/60-kivo-psp.rules ]] || fail "no udev rule for the PSP"
+kivo-usb --version | grep -q "Kivo Workbench" || fail "kivo-usb does not run"
+kivo-net --version | grep -q "Kivo Workbench" || fail "kivo-net does not run"
 
 echo "== the installed tools convert a test image"
 cd "$work"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build pkg-config git dpkg-dev
-  zlib1g-dev libdeflate-dev liblz4-dev libzopfli-dev libssl-dev libgtest-dev libgmock-dev
+  zlib1g-dev libdeflate-dev liblz4-dev libzopfli-dev libssl-dev libgtest-dev libgmock-dev libusb-1.0-0-dev
   libfreetype-dev qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 libfontconfig-dev libxcb1-dev
   gstreamer1.0-plugins-good gstreamer1.0-plugins-base
   xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 trayer openbox
