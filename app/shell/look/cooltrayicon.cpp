@@ -151,7 +151,7 @@ private:
   }
   static QWidget* classicIconWindow() {
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0 && w->isVisible()) return w;
+      if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0) return w;
     return nullptr;
   }
   // Where the tray really shows the icon: asked of the display, as the tray has made the icon's
