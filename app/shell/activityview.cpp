@@ -224,7 +224,7 @@ void JobPanel::refresh() {
 
 ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
     : QWidget(parent, Qt::Tool), heading(named(new QLabel(QStringLiteral("Tool activity"), this), "heading")),
-      banner(named(new QLabel(this), "banner")), clear(linkButton("clearFinished", QStringLiteral("Clear finished"), this)),
+      banner(named(new ElidedLabel(this), "banner")), clear(linkButton("clearFinished", QStringLiteral("Clear finished"), this)),
       activity_(activity), scroll_(named(new QScrollArea(this), "jobs")), list_(new QWidget),
       rows_(new QVBoxLayout(list_)),
       empty_(named(new QLabel(QStringLiteral("No tool has been started yet."), list_), "empty")),
@@ -239,7 +239,8 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   setFont(pixelFont(QStringLiteral("Verdana"), 13));
   heading->setFont(pixelFont(QStringLiteral("Verdana"), 16, true));
   colour(heading, kTitleBlue);
-  banner->setWordWrap(true);
+  // One line: the failed job's panel below holds the whole message, and a banner that wrapped
+  // would grow the view past the room it was given.
   banner->setTextFormat(Qt::PlainText);
   colour(banner, kFailedRed);
   banner->hide();
@@ -256,6 +257,8 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->viewport()->setAutoFillBackground(false);
   scroll_->setAccessibleName(QStringLiteral("Started tools"));
+  // The list scrolls: in a view made small to fit beside the window it may be short.
+  scroll_->setMinimumSize(0, 60);
 
   auto* top = new QHBoxLayout;
   top->addWidget(heading, 1);
@@ -320,6 +323,7 @@ void ActivityView::updateBanner() {
   const JobEntry* last = activity_.entry(lastEnded_);
   if (last && last->state == JobState::Failed) {
     banner->setText(QStringLiteral("%1 failed: %2").arg(last->title, last->failure));
+    banner->setToolTip(banner->text());
     banner->show();
   } else {
     banner->hide();
@@ -401,8 +405,8 @@ void ActivityView::place() {
                              ? QMargins(4, 28, 4, 4)
                              : frameMargins_;
   const QSize grow(frame.left() + frame.right(), frame.top() + frame.bottom());
-  const QRect at =
-      placeBeside(owner->frameGeometry(), preferred_ + grow, minimumSize() + grow, screen->availableGeometry());
+  const QSize least = minimumSize().expandedTo(minimumSizeHint());
+  const QRect at = placeBeside(owner->frameGeometry(), preferred_ + grow, least + grow, screen->availableGeometry());
   resize(at.size() - grow);
   move(at.topLeft());
 }
@@ -412,23 +416,26 @@ void ActivityView::showQuietly() {
     placedWithRealFrame_ = !frameMargins_.isNull() || QGuiApplication::platformName() != QLatin1String("xcb");
     place();
     show();
+    // The window manager's frame is known a moment after the view is mapped.
+    if (!placedWithRealFrame_) QTimer::singleShot(300, this, &ActivityView::adoptFrame);
   }
   raise();
 }
 
+void ActivityView::adoptFrame() {
+  const QRect outer = frameGeometry(), inner = geometry();
+  if (!isVisible() || outer == inner) return;
+  frameMargins_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+  if (placedWithRealFrame_) return;
+  placedWithRealFrame_ = true;
+  place();
+}
+
 bool ActivityView::event(QEvent* event) {
   const bool handled = QWidget::event(event);
-  if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && isVisible()) {
-    const QRect outer = frameGeometry(), inner = geometry();
-    if (outer != inner) {
-      frameMargins_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                               outer.bottom() - inner.bottom());
-      if (!placedWithRealFrame_) {
-        placedWithRealFrame_ = true;
-        QTimer::singleShot(0, this, &ActivityView::place);
-      }
-    }
-  }
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && isVisible())
+    QTimer::singleShot(0, this, &ActivityView::adoptFrame);
   return handled;
 }
 

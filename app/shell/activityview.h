@@ -81,6 +81,7 @@ private:
   void tick();
   void updateBanner();
   void place();
+  void adoptFrame();
 
   ToolActivity& activity_;
   QSize preferred_{440, 250};

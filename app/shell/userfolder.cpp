@@ -113,11 +113,12 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
       continue;
     }
     if (isEditable(entry)) {
-      // A link left by an older Kivo still points at the installed file: the user could not save it.
-      const bool linkToInstalled =
-          present.isSymLink() && QFileInfo(present.symLinkTarget()).canonicalFilePath() == installed.canonicalFilePath();
+      // A link left by an older Kivo points at an installed file, which the user cannot save.
+      const QFileInfo linked(present.symLinkTarget());
+      const bool unsaveable = present.isSymLink() && (linked.canonicalFilePath() == installed.canonicalFilePath() ||
+                                                      !linked.isWritable());
       if (present.exists() && !present.isSymLink()) continue;
-      if (present.isSymLink() && !linkToInstalled && !isDangling(present)) continue;
+      if (present.isSymLink() && !unsaveable && !isDangling(present)) continue;
       if (!QFileInfo(present.absolutePath()).isDir()) continue;
       if (!copyTo(installed.absoluteFilePath(), path, why)) complete = false;
       continue;

@@ -128,7 +128,7 @@ private slots:
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::qWait(300);
     TempProgramFolder program;
-    runner.startAndForget(QStringLiteral("\"bin\\missing.exe\""), kivo::SW_SHOWNORMAL);
+    runner.startAndForget(QStringLiteral("\"bin\\usbkey.exe\""), kivo::SW_SHOWNORMAL);
     QTRY_VERIFY(host->view->isVisible());
     QTest::qWait(800);  // the window manager frames and places it
     const QRect view = host->view->frameGeometry(), main = w.frameGeometry();
