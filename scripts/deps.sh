@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 trayer openbox
   # The desktop tests: real X input, a private session bus, and the launchers of file types.
   xdotool dbus-daemon desktop-file-utils shared-mime-info libglib2.0-bin file
-  imagemagick sox lame
+  imagemagick sox lame genisoimage
 )
 # Sanitizer and fuzzing runs use clang's runtime; the package is checked with lintian.
 if [[ "${1:-}" == "--ci" ]]; then

@@ -33,12 +33,13 @@ QString title(UmdConversion conversion) {
 }  // namespace
 
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, const QString& destination,
-                              const QString& level) {
+                              const QString& level, const QString& game) {
   const QString compress = QStringLiteral("-l") + level;
   const QString decompress = QStringLiteral("-d");
-  const ToolJob whole{title(conversion), {source}, destination};
-  const ToolJob first{title(conversion) + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
-  const ToolJob second{title(conversion) + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
+  const QString named = title(conversion) + (game.isEmpty() ? QString() : QStringLiteral(" - ") + game);
+  const ToolJob whole{named, {source}, destination};
+  const ToolJob first{named + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
+  const ToolJob second{named + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
   switch (conversion) {
   case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false, whole}};
   case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false, whole}};
@@ -58,8 +59,8 @@ bool umdUsesLevel(UmdConversion conversion) {
 }
 
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
-                      const QString& destination, const QString& level) {
-  const std::vector<UmdStep> steps = umdSteps(conversion, source, destination, level);
+                      const QString& destination, const QString& level, const QString& game) {
+  const std::vector<UmdStep> steps = umdSteps(conversion, source, destination, level, game);
   // A first step that fails must not leave the second step an older conversion's image to
   // pack under the new name.
   if (steps.size() > 1) deleteFile(kTempImage);
