@@ -41,8 +41,11 @@ extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
     putLe32(&toc[at + 16], children);
     return at;
   };
-  putLe32(&toc[0x10], uint32_t(entry(1, 1, rco::kNone, 1, 0)));
-  putLe32(&toc[0x24], uint32_t(entry(0, 4, rco::kNone, 2, 0)));
+  // entry() grows the vector, so take each offset before pointing into it.
+  const size_t root = entry(1, 1, rco::kNone, 1, 0);
+  putLe32(&toc[0x10], uint32_t(root));
+  const size_t images = entry(0, 4, rco::kNone, 2, 0);
+  putLe32(&toc[0x24], uint32_t(images));
   const std::vector<uint8_t> pixels(40, 7);
   const std::vector<uint8_t> packed = rco::zlibPack(pixels);
   const size_t a = entry(1, 4, 0, 0, 16), b = entry(1, 4, 4, 0, 12);
