@@ -13,12 +13,19 @@ const ToolPurpose kTools[] = {
     {"psx", "the PS1 EBOOT maker", "makes a PSP EBOOT.PBP from a PS1 disc image"},
     {"rastle", "the EBOOT extractor", "turns a PS1 EBOOT.PBP back into a disc image"},
     {"psxdisc", "the PS1 disc tool", "gives back every disc and track of a PS1 EBOOT as BIN/CUE"},
-    {"pgf", "the PSP font builder", "builds a PSP font from a TrueType font"},
-    {"doit.cmd", "the top-menu builder's script", "builds the top-menu plug-in from 1.bmp to 6.bmp"},
-    {"usb", "the USB host", "lets the PSP reach the PC's files over USB"},
-    {"net", "the network host", "lets the PSP reach the PC's files over the network"},
-    {"usbkey", "the USB keyboard redirector", "lets you control the PSP with the PC's keyboard over USB"},
-    {"netkey", "the network keyboard redirector", "lets you control the PSP with the PC's keyboard over the network"},
+    {"pgf", "the PSP font builder", "turns a TrueType or OpenType font into the PSP's Latin font ltn0.pgf"},
+    {"doit.cmd", "the top-menu builder's script",
+     "starts the doit program beside it, which builds topmenu_plugin.rco from 1.bmp to 6.bmp"},
+    {"doit", "the top-menu builder",
+     "builds topmenu_plugin.rco from 1.bmp to 6.bmp and the PSP's own copy of that file"},
+    {"usb", "the USB host", "serves a folder of the PC to a PSP attached by USB, as its host0:"},
+    {"net", "the network host", "serves a folder of the PC to PSPs on the network, as their host0:"},
+    {"usbkey", "the USB keyboard redirector", "passes the PC's keyboard to IRshell on a PSP attached by USB",
+     "USB keyboard redirect: passes the PC's keyboard to IRshell on a PSP attached by USB. There is no Linux "
+     "version of it."},
+    {"netkey", "the network keyboard redirector", "passes the PC's keyboard to IRshell on a PSP over the network",
+     "Network keyboard redirect: passes the PC's keyboard to IRshell on a PSP over the network. There is no Linux "
+     "version of it."},
 };
 
 QString fileNameOf(const QString& program) {
@@ -46,11 +53,12 @@ QString missingToolMessage(const QString& program, const QString& folder) {
   const QString name = fileNameOf(program);
   const QString where = QDir::toNativeSeparators(QDir::cleanPath(folder));
   const ToolPurpose* t = toolPurpose(program);
+  if (t && t->unavailable) return QStringLiteral("Kivo cannot start %1. %2").arg(name, QLatin1String(t->unavailable));
   if (isWindowsScript(name)) {
     const QString whose = t ? QStringLiteral(", %1,").arg(QLatin1String(t->what)) : QString();
     return QStringLiteral("%1%2 is a Windows script, and it is not in the tool folder %3. Here Kivo runs a shell "
-                          "script of that name from that folder instead.")
-        .arg(name, whose, where);
+                          "script of that name from that folder instead%4.")
+        .arg(name, whose, where, t ? QStringLiteral("; it %1").arg(QLatin1String(t->purpose)) : QString());
   }
   QString bare = name;
   if (bare.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) bare.chop(4);

@@ -11,6 +11,9 @@ struct ToolPurpose {
   const char* program;  ///< the name as the command lines give it, without ".exe" (lower case)
   const char* what;     ///< what it is: "the CSO converter"
   const char* purpose;  ///< what it is for, as the end of a sentence: "converts ISO images to CSO"
+  /// For a program Kivo has no Linux version of: the whole word on it, said instead of where to
+  /// put the program (nullptr for the others).
+  const char* unavailable = nullptr;
 };
 
 /// The row for a program named as in a command line ("bin\usb.exe", "psx.exe", "doit.cmd"),

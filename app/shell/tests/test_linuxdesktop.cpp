@@ -74,16 +74,33 @@ private slots:
     const QString tools = QDir(program.path()).filePath("bin");
     QCOMPARE(r.last().failure,
              QStringLiteral("Kivo cannot start usb.exe, the USB host: it is not in the tool folder %1. Put the "
-                            "program there as usb (or usb.exe); it lets the PSP reach the PC's files over USB.")
+                            "program there as usb (or usb.exe); it serves a folder of the PC to a PSP attached by "
+                            "USB, as its host0:.")
                  .arg(tools));
     QCOMPARE(r.host->view->panel(r.last().id)->messages->text(), r.last().failure);
+    // The keyboard redirectors have no Linux version: nothing to put anywhere.
+    QTest::mouseClick(r.w.Frame3->keybnet, Qt::LeftButton);
+    QTRY_VERIFY(r.last().finished());
+    QCOMPARE(r.last().failure, QStringLiteral("Kivo cannot start netkey.exe. Network keyboard redirect: passes the "
+                                              "PC's keyboard to IRshell on a PSP over the network. There is no Linux "
+                                              "version of it."));
+    r.runner.startAndForget(QStringLiteral("bin\\usbkey.exe"), SW_SHOWMINIMIZED);
+    QTRY_VERIFY(r.last().finished());
+    QVERIFY(r.last().failure.endsWith(QStringLiteral(
+        "USB keyboard redirect: passes the PC's keyboard to IRshell on a PSP attached by USB. There is no Linux "
+        "version of it.")));
     // A Windows script gets a plain word of its own.
     QVERIFY(QDir::setCurrent(tools));
     r.runner.runAndWait(QStringLiteral("doit.cmd"), SW_SHOWMINIMIZED);
     QCOMPARE(r.last().failure, QStringLiteral("doit.cmd, the top-menu builder's script, is a Windows script, and it "
                                               "is not in the tool folder %1. Here Kivo runs a shell script of that "
-                                              "name from that folder instead.")
+                                              "name from that folder instead; it starts the doit program beside "
+                                              "it, which builds topmenu_plugin.rco from 1.bmp to 6.bmp.")
                                    .arg(tools));
+    r.runner.runAndWait(QStringLiteral("bin\\pgf.exe a.ttf ltn0.pgf"), SW_SHOWMINIMIZED);
+    QVERIFY(r.last().failure.endsWith(QStringLiteral(
+        "Put the program there as pgf (or pgf.exe); it turns a TrueType or OpenType font into the PSP's Latin font "
+        "ltn0.pgf.")));
   }
 
   // A failure is told by the view beside a window in sight, by a notification only while Kivo is
@@ -195,6 +212,7 @@ private slots:
     QCOMPARE(page->mvsh->toPlainText(), QString("ms0:/seplugins/a.prx\n"));
     QCOMPARE(page->file1->count(), 1);
     QVERIFY(page->install->isEnabled() && page->radioVSH->isEnabled());
+    QCOMPARE(page->lerror->text(), QString());  // "not found" on the way, not once it loaded
 
     // The registry group's drive box lists the flash partition (registry/) and the stick.
     w.LabelLinkClick();
