@@ -83,7 +83,8 @@ if command -v update-mime-database >/dev/null; then
 fi
 
 echo "== opening a CSO as a normal user: Kivo opens it, nothing is converted"
-# As a file manager would: gio and xdg-open (xdg-utils) each look up the default application.
+# As a file manager would: gio, xdg-open (xdg-utils) and, where installed, KDE's kioclient5 each
+# look up the default application.
 user=kivo-check-$$
 useradd -m "$user"
 trap 'userdel -r "$user" >/dev/null 2>&1 || true; cleanup' EXIT
@@ -100,6 +101,13 @@ runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$h
     done
     KIVO_REPORT_FIRST_PAINT=1 timeout 60 gio open "$HOME/images/game.cso" || exit 1
     KIVO_REPORT_FIRST_PAINT=1 timeout 60 xdg-open "$HOME/images/game.cso" >/dev/null 2>&1
+    # KDE ranks by its own rules: where its launcher is installed, it must open Kivo too.
+    if command -v kioclient5 >/dev/null; then
+      first=$(ktraderclient5 --mimetype application/x-compressed-iso 2>/dev/null | grep -m1 "^DesktopEntryPath")
+      echo "$first" | grep -q "/kivo-image.desktop" || { echo "KDE: $first"; exit 1; }
+      KIVO_REPORT_FIRST_PAINT=1 timeout 60 kioclient5 exec "$HOME/images/game.cso" 2>/dev/null |
+        grep -q "^first-paint " || { echo "kioclient5 did not open Kivo"; exit 1; }
+    fi
     sleep 5
   ' || fail "opening a CSO as $user"
 [[ "$(ls "$home/images")" == game.cso ]] || fail "opening game.cso left: $(ls "$home/images")"
