@@ -1,5 +1,7 @@
 #include "userfolder.h"
 
+#include "safefile.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -40,6 +43,29 @@ bool linkTo(const QString& target, const QString& path, QString* why) {
       std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0)
     return true;
   *why = QStringLiteral("cannot link %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+  QFile::remove(fresh);
+  return false;
+}
+
+// Files a user opens in an editor: each user gets a copy of their own, which a link to the
+// installed (root's) file could never be.
+bool isEditable(const QString& entry) {
+  for (const char* name : kEditableFiles)
+    if (entry == QLatin1String(name)) return true;
+  return false;
+}
+
+// Puts a copy of the installed file at path: written beside it and renamed over whatever link
+// stood there, so the path never goes missing.
+bool copyTo(const QString& installed, const QString& path, QString* why) {
+  const QString fresh = QStringLiteral("%1.kivo-copy-%2").arg(path).arg(::getpid());
+  QFile::remove(fresh);
+  QString error;
+  if (copyFileSafely(installed, fresh, false, &error) &&
+      std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0)
+    return true;
+  *why = error.isEmpty() ? QStringLiteral("cannot copy %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))
+                         : error;
   QFile::remove(fresh);
   return false;
 }
@@ -84,6 +110,17 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
         *why = QStringLiteral("cannot create %1").arg(path);
         complete = false;
       }
+      continue;
+    }
+    if (isEditable(entry)) {
+      // A link left by an older Kivo points at an installed file, which the user cannot save.
+      const QFileInfo linked(present.symLinkTarget());
+      const bool unsaveable = present.isSymLink() && (linked.canonicalFilePath() == installed.canonicalFilePath() ||
+                                                      !linked.isWritable());
+      if (present.exists() && !present.isSymLink()) continue;
+      if (present.isSymLink() && !unsaveable && !isDangling(present)) continue;
+      if (!QFileInfo(present.absolutePath()).isDir()) continue;
+      if (!copyTo(installed.absoluteFilePath(), path, why)) complete = false;
       continue;
     }
     // What the user put there (a real file, a link of their own) stays theirs.
