@@ -218,7 +218,7 @@ int run(const std::vector<std::string>& argv, std::FILE* out) {
   if (in < 0) return fail(out, "ERROR: Couldn't open '%s' for reading\n", inv.input, reasonFor(problem));
 
   OutputFile file;
-  problem = file.open(inv.output, inStat, programFolder());
+  problem = file.open(inv.output, inStat);
   if (problem != OpenProblem::None) {
     close(in);
     return fail(out, "ERROR: Couldn't open '%s' for writing\n", inv.output, reasonFor(problem));

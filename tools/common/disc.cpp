@@ -110,12 +110,7 @@ DiscLayout layoutCue(const CueSheet& sheet, const std::vector<uint64_t>& fileSiz
   return disc;
 }
 
-std::unique_ptr<InputFile> openRegularFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::make_unique<InputFile>(path); // names the error
-  if (!S_ISREG(st.st_mode)) throw ToolError("cannot read '" + path + "': it is not a regular file");
-  return std::make_unique<InputFile>(path);
-}
+std::unique_ptr<InputFile> openRegularFile(const std::string& path) { return std::make_unique<InputFile>(path, false); }
 
 std::string readTextFile(const std::string& path, size_t limit) {
   auto in = openRegularFile(path);
