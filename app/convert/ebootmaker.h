@@ -14,7 +14,8 @@ enum class Artwork { Icon0, Pic0, Pic1, Icon1, Snd0 };
 QString stagedName(Artwork artwork);
 
 /// Copies the user's file into the tool folder under its staged name, replacing an older one.
-/// Fails silently, as every copy of the maker does.
+/// Fails silently, as every copy of the maker does; throws Failure when another Kivo working
+/// from the same folder has artwork of its own staged there.
 bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& file);
 
 struct EbootRequest {
@@ -39,7 +40,8 @@ void enterToolFolder();
 
 /// Runs psx in the tool folder, moves its EBOOT.PBP to the output folder (never over an existing
 /// one), copies the key file beside it and removes the staged artwork. The current folder is the
-/// same afterwards, however it ends.
+/// same afterwards, however it ends. Throws Failure, starting nothing, while another Kivo working
+/// from the same folder has artwork staged.
 void makeEboot(ToolRunner& runner, const EbootRequest& request);
 
 /// A folder as the chooser hands it back: no trailing separator, except for a root.
