@@ -247,6 +247,17 @@ TEST_F(Program, AnImageThatCannotBeReplacedSafelyIsLeftAlone) {
   fs::permissions(locked, fs::perms(0755));
 }
 
+TEST_F(Program, NamesAWildcardMatchedAreNeverOptions) {
+  writeFile(dir / "-o", Bytes(3, 'x'));
+  writeFile(dir / "notes.txt", Bytes(20, 'n'));
+  putEboot("x.pbp");
+  Result r = run({"*"}); // the files "-o", "notes.txt" and "x.pbp": three inputs, the last counts
+  EXPECT_EQ(r.out, "Extracting iso (94080 bytes) from 'x.pbp' to 'x.iso'...\n");
+  EXPECT_EQ(readFile(dir / "notes.txt"), Bytes(20, 'n'));
+  EXPECT_EQ(readFile(dir / "x.iso"), smallDisc());
+  EXPECT_EQ(readFile(dir / "-o"), Bytes(3, 'x'));
+}
+
 TEST_F(Program, NamesOfUpTo255BytesAreWritten) {
   putEboot("EBOOT.PBP");
   for (size_t length : {244, 250, 255}) {
