@@ -35,11 +35,14 @@ fi
 installed=1
 apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >/dev/null
 dpkg-query -L kivo >"$work/files"
-for command in kivo rastle ciso dax psx psxdisc; do
+for command in kivo rastle ciso dax psx psxdisc pgf kivo-usb kivo-net; do
   [[ "$(command -v "$command")" == /usr/bin/$command ]] || fail "$command is not on PATH"
   [[ -f /usr/share/man/man1/$command.1.gz ]] || fail "no manual page for $command"
 done
 [[ -d /usr/lib/kivo/bin && -f /usr/lib/kivo/etc/snd.mp3 && -d /usr/lib/kivo/gfx ]] || fail "program folder"
+[[ -f /usr/lib/udev/rules.d/60-kivo-psp.rules ]] || fail "no udev rule for the PSP"
+kivo-usb --version | grep -q "Kivo Workbench" || fail "kivo-usb does not run"
+kivo-net --version | grep -q "Kivo Workbench" || fail "kivo-net does not run"
 
 echo "== the installed tools convert a test image"
 cd "$work"
@@ -58,6 +61,10 @@ grep -q "^Extracting iso ($((600 * 2352)) bytes) from 'EBOOT.PBP' to 'EBOOT.iso'
 [[ $(stat -c %s EBOOT.iso) -eq $((600 * 2352)) ]] || fail "rastle wrote $(stat -c %s EBOOT.iso) bytes"
 psxdisc verify EBOOT.PBP >/dev/null || fail "psxdisc finds the EBOOT damaged"
 psxdisc extract -o disc EBOOT.PBP >/dev/null && cmp disc.bin EBOOT.iso || fail "psxdisc's image differs from rastle's"
+pgf -r 20-7E /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ltn0.pgf >/dev/null || fail "pgf could not convert a font"
+pgf --info ltn0.pgf | grep -q "^Characters: 95$" || fail "pgf's font does not read back"
+[[ -x /usr/lib/kivo/bin/doit && -f /usr/lib/kivo/bin/doit.cmd && -f /usr/share/man/man1/kivo-doit.1.gz ]] ||
+  fail "the top-menu builder"
 
 echo "== Open With actions"
 command -v desktop-file-validate >/dev/null && desktop-file-validate /usr/share/applications/kivo-*.desktop

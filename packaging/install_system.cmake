@@ -8,6 +8,10 @@ foreach(command IN LISTS KIVO_PATH_COMMANDS)
   file(CREATE_LINK "../${KIVO_INSTALL_DIR}/bin/${command}" "${root}/bin/${command}" SYMBOLIC)
   message(STATUS "Installing: ${root}/bin/${command}")
 endforeach()
+foreach(command IN LISTS KIVO_HOST_COMMANDS)
+  file(CREATE_LINK "../${KIVO_INSTALL_DIR}/bin/${command}" "${root}/bin/kivo-${command}" SYMBOLIC)
+  message(STATUS "Installing: ${root}/bin/kivo-${command}")
+endforeach()
 
 # The entries quote the folder in their Exec lines; characters that would need escaping there
 # are refused rather than written wrong.

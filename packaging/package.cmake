@@ -30,7 +30,7 @@ set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR})
 # Kivo loads the module only when it can, and works without it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(kivo_programs "$<TARGET_FILE:kivo>")
-foreach(tool IN LISTS KIVO_PATH_COMMANDS)
+foreach(tool IN LISTS KIVO_PATH_COMMANDS KIVO_TOOL_PROGRAMS KIVO_HOST_COMMANDS)
   list(APPEND kivo_programs "$<TARGET_FILE:${tool}>")
 endforeach()
 # The song module is loaded at run time, so no scan of kivo sees Qt Multimedia; the About song is

@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build pkg-config git dpkg-dev
-  zlib1g-dev libdeflate-dev liblz4-dev libzopfli-dev libssl-dev libgtest-dev libgmock-dev
-  qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 libfontconfig-dev libxcb1-dev
+  zlib1g-dev libdeflate-dev liblz4-dev libzopfli-dev libssl-dev libgtest-dev libgmock-dev libusb-1.0-0-dev
+  libfreetype-dev qt6-base-dev qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libqt6svg6 libfontconfig-dev libxcb1-dev
   gstreamer1.0-plugins-good gstreamer1.0-plugins-base
-  xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra trayer openbox
-  imagemagick sox lame
+  xvfb xauth x11-utils xdg-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 trayer openbox
+  imagemagick sox lame genisoimage
 )
 # Sanitizer and fuzzing runs use clang's runtime; the package is checked with lintian and
 # desktop-file-validate.

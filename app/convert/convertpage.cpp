@@ -1,6 +1,7 @@
 #include "convertpage.h"
 
 #include "artwork.h"
+#include "gameidentity.h"
 #include "rastlejob.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
@@ -76,6 +77,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
             QStringLiteral("*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX")),
       save1(services.dialogs, DialogKind::Save, QStringLiteral("Save your UMD image to..."),
             QStringLiteral("*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX")),
+      umdicon(make<QLabel>("umdicon", groupUMD)), umdgame(make<QLabel>("umdgame", groupUMD)),
       groupPSX(make<QGroupBox>("groupPSX", this, QStringLiteral(" PSX images "))),
       bgline2(make<QLabel>("bgline2", groupPSX)),
       PIC1(picture("PIC1", groupPSX, kivo::defaultBackground({400, 227}))),
@@ -103,6 +105,10 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
               QStringLiteral("AT3 media files|*.AT3")),
       openPMF(services.dialogs, DialogKind::Open, QStringLiteral("Open a PMF movie..."),
               QStringLiteral("PMF movies|*.PMF")),
+      psxbase(link("psxbase", QStringLiteral("Base..."), groupPSX)), psxstart(make<QLabel>("psxstart", groupPSX)),
+      psxresult(make<QLabel>("psxresult", groupPSX)),
+      openBase(services.dialogs, DialogKind::Open, QStringLiteral("Open a PS1 EBOOT you own..."),
+               QStringLiteral("PS1 EBOOTs|*.PBP"), QStringLiteral(".PBP")),
       GroupBox1(make<QGroupBox>("GroupBox1", this, QStringLiteral(" Decompress PSX eboots"))),
       Label1(label("Label1", QStringLiteral("EBOOT.PBP:"), GroupBox1)), rastlepbp(edit("rastlepbp", QString(), GroupBox1)),
       rastlebrowse(link("rastlebrowse", QStringLiteral("Browse..."), GroupBox1)),
@@ -152,6 +158,15 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   outputlabel->setBuddy(destination);
   browse1->setGeometry(280, 158, 60, 20);
   convert->setGeometry(12, 186, 100, 20);
+  umdicon->setGeometry(118, 183, 45, 25);  // ICON0's shape, 144 x 80
+  umdicon->setScaledContents(true);
+  umdicon->setAccessibleName(QStringLiteral("Game icon (ICON0)"));
+  umdgame->setGeometry(168, 186, 172, 20);
+  umdgame->setAccessibleName(QStringLiteral("Game in the input image"));
+  umdicon->hide();
+  umdgame->hide();
+  connect(source, &QLineEdit::textChanged, this, &TFrame1::showUmdGame);
+  connect(PSXoutput, &QLineEdit::textChanged, this, &TFrame1::readPsxImage);
 
   // PSX images: the previews stack like the PSP screen, the frame around them.
   groupPSX->setGeometry(361, 84, 416, 388);
@@ -207,6 +222,14 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   PSXcomplvl->setGeometry(286, row + 78, 54, 22);
   PSXcomplvl->setAccessibleName(QStringLiteral("Compression level"));
   psxgo->setGeometry(10, row + 108, 140, 20);
+  psxbase->setGeometry(348, row + 80, 60, 20);
+  psxbase->setAccessibleName(QStringLiteral("Base EBOOT (BASE.PBP)"));
+  psxbase->setToolTip(QStringLiteral("Pick a PS1 EBOOT you own: its boot code lets the PSP start the EBOOTs made "
+                                     "here. It is kept in the tool folder as BASE.PBP."));
+  psxstart->setGeometry(156, row + 100, 252, 16);
+  psxresult->setGeometry(156, row + 117, 252, 16);
+  psxresult->setAccessibleName(QStringLiteral("Last EBOOT made"));
+  showPsxStart();
 
   // Decompress PSX eboots
   GroupBox1->setGeometry(8, 306, 345, 166);
@@ -225,6 +248,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       {convert, &TFrame1::convertClick},         {browse1, &TFrame1::browse1Click},
       {browse2, &TFrame1::browse2Click},         {psxbrowse, &TFrame1::psxbrowseClick},
       {psxebootbrowse, &TFrame1::psxebootbrowseClick}, {psxgo, &TFrame1::psxgoClick},
+      {psxbase, &TFrame1::psxbaseClick},
       {rastlebrowse, &TFrame1::rastlebrowseClick}, {rastlesaveto, &TFrame1::rastlesavetoClick},
       {rastledo, &TFrame1::rastledoClick}};
   for (const auto& [l, handler] : links) {
@@ -245,6 +269,7 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   for (const auto& [r, handler] : radios) connect(r, &QRadioButton::clicked, this, handler);
 
   connect(psxcompbox, &QCheckBox::clicked, this, &TFrame1::psxcompboxClick);
+  connect(PSXcomplvl, &QComboBox::currentTextChanged, this, &TFrame1::showPsxStart);
   connect(ICON0, &ClickLabel::doubleClicked, this, &TFrame1::ICON0DblClick);
   connect(PIC0, &ClickLabel::doubleClicked, this, &TFrame1::PIC0DblClick);
   connect(PIC1, &ClickLabel::doubleClicked, this, &TFrame1::PIC1DblClick);
@@ -289,9 +314,38 @@ void TFrame1::browse1Click() {
 
 void TFrame1::convertClick() {
   handle([&] {
+    const kivo::GameIdentity game = kivo::identifyGame(source->text());
     kivo::runUmdConversion(services().runner, selectedConversion(), source->text(), destination->text(),
-                           complvlbox->currentText());
+                           complvlbox->currentText(), kivo::gameName(game.title, game.id));
   });
+}
+
+void TFrame1::showUmdGame() {
+  const kivo::GameIdentity game = kivo::identifyGame(source->text());
+  // A long title gives way; the ID stays whole.
+  const QFontMetrics metrics = umdgame->fontMetrics();
+  const QString id = kivo::gameName({}, game.id);
+  const int room = umdgame->width() - metrics.horizontalAdvance(QLatin1Char(' ') + id);
+  umdgame->setText(kivo::gameName(metrics.elidedText(game.title, Qt::ElideRight, std::max(room, 0)), game.id));
+  umdgame->setToolTip(game.details);
+  umdgame->setVisible(game.known());
+  umdicon->setPixmap(QPixmap::fromImage(game.icon));
+  umdicon->setToolTip(game.details);
+  umdicon->setVisible(game.known() && !game.icon.isNull());
+  source->setToolTip(game.details);
+}
+
+void TFrame1::readPsxImage() {
+  const kivo::GameIdentity game = kivo::identifyGame(PSXoutput->text());
+  PSXtitle->setPlaceholderText(game.volume.isEmpty() ? game.title : game.volume);
+  if (game.id.isEmpty() || game.psp) return;
+  // An ID the user typed stays; one filled in from an earlier image gives way.
+  const bool typed = !PSXid2->text().isEmpty() &&
+                     (PSXid2->text() != autoNumber_ || PSXid1->currentText() != autoPrefix_);
+  if (typed) return;
+  std::tie(autoPrefix_, autoNumber_) = kivo::splitGameId(game.id);
+  PSXid1->setCurrentText(autoPrefix_);
+  PSXid2->setText(autoNumber_);
 }
 
 void TFrame1::psxbrowseClick() {
@@ -367,9 +421,43 @@ void TFrame1::snd0DblClick() { pickMedia(openAT3, kivo::Artwork::Snd0); }
 
 void TFrame1::psxgoClick() {
   handle([&] {
-    kivo::makeEboot(services().runner, {PSXtitle->text(), PSXid1->currentText(), PSXid2->text(),
-                                        PSXcomplvl->currentText(), PSXoutput->text(), psxeboot->text()});
+    const QString result = kivo::makeEboot(services().runner, {PSXtitle->text(), PSXid1->currentText(), PSXid2->text(),
+                                                               PSXcomplvl->currentText(), PSXoutput->text(),
+                                                               psxeboot->text()});
+    // Paths are long: the label shows their end, the tooltip all of it.
+    psxresult->setText(psxresult->fontMetrics().elidedText(result, Qt::ElideMiddle, psxresult->width()));
+    psxresult->setToolTip(result);
+    showPsxStart();
   });
+}
+
+void TFrame1::psxbaseClick() {
+  handle([&] {
+    const QString program = kivo::currentFolder();
+    {
+      kivo::CurrentFolderGuard back;
+      if (!openBase.execute()) return;
+    }
+    kivo::stageBaseEboot(program, QFileInfo(openBase.fileName()).absoluteFilePath());
+    showPsxStart();
+  });
+}
+
+void TFrame1::showPsxStart() {
+  const kivo::BaseEboot base = kivo::findBaseEboot(QDir::current().filePath(QStringLiteral("bin")));
+  const QString level = PSXcomplvl->currentText();
+  psxstart->setText(kivo::startsOnPspText(base, level));
+  psxstart->setToolTip(!base.problem.isEmpty() ? base.path + QStringLiteral(": ") + base.problem
+                       : base.serves()      ? base.path
+                                            : QStringLiteral("Pick a PS1 EBOOT you own with Base..."));
+  QPalette pal = psxstart->palette();
+  pal.setColor(QPalette::WindowText, base.serves() && level != QLatin1String("0") ? QColor(0, 110, 40) : QColor(170, 30, 30));
+  psxstart->setPalette(pal);
+}
+
+void TFrame1::showEvent(QShowEvent* event) {
+  kivo::Page::showEvent(event);
+  showPsxStart();  // the tool folder may have changed while the page was hidden
 }
 
 void TFrame1::rastlebrowseClick() {

@@ -37,6 +37,8 @@ public:
   kivo::ClickLabel* const browse1;
   kivo::ClickLabel* const convert;
   kivo::FileDialog open1, save1;
+  // Beside "Convert!": the icon, title and ID of the game in the input image, when it has one.
+  QLabel *const umdicon, *const umdgame;
 
   // PSX images
   QGroupBox* const groupPSX;
@@ -60,6 +62,11 @@ public:
   kivo::ClickLabel *const icon1, *const snd0;
   kivo::ClickLabel* const psxgo;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
+  // Beyond the described group: the base EBOOT whose boot code lets the PSP start what psx makes,
+  // whether an EBOOT made now will start, and what became of the last one.
+  kivo::ClickLabel* const psxbase;
+  QLabel *const psxstart, *const psxresult;
+  kivo::FileDialog openBase;
 
   // Decompress PSX eboots
   QGroupBox* const GroupBox1;
@@ -94,11 +101,24 @@ public:
   void icon1DblClick();
   void snd0DblClick();
   void psxgoClick();
+  void psxbaseClick();
+  /// Says again whether an EBOOT made now starts on a PSP: the base in the tool folder and the level.
+  void showPsxStart();
   void rastlebrowseClick();
   void rastlesavetoClick();
   void rastledoClick();
 
+  /// Shows the game the input image holds, or nothing.
+  void showUmdGame();
+  /// Fills the game ID from the PS1 image's SYSTEM.CNF unless the user typed one, and suggests
+  /// the label psx takes when none is typed: the disc's volume name.
+  void readPsxImage();
+
+protected:
+  void showEvent(QShowEvent* event) override;
+
 private:
+  QString autoPrefix_, autoNumber_;  // the ID last filled in from an image
   void pickPicture(kivo::FileDialog& dialog, kivo::ClickLabel* preview, kivo::Artwork artwork);
   void pickMedia(kivo::FileDialog& dialog, kivo::Artwork artwork);
 };

@@ -4,6 +4,7 @@
 
 #include "shell/services.h"
 
+#include <QIODevice>
 #include <QString>
 
 namespace kivo {
@@ -40,9 +41,31 @@ void enterToolFolder();
 
 /// Runs psx in the tool folder, moves its EBOOT.PBP to the output folder (never over an existing
 /// one), copies the key file beside it and removes the staged artwork. The current folder is the
-/// same afterwards, however it ends. Throws Failure, starting nothing, while another Kivo working
-/// from the same folder has artwork staged.
-void makeEboot(ToolRunner& runner, const EbootRequest& request);
+/// same afterwards, however it ends. Returns what became of the EBOOT, for the page to say:
+/// where it went, or why there is none there. Throws Failure, starting nothing, while another
+/// Kivo working from the same folder has artwork staged.
+QString makeEboot(ToolRunner& runner, const EbootRequest& request);
+
+/// The base EBOOT psx takes the boot code from: BASE.PBP in the tool folder (any letter case).
+struct BaseEboot {
+  QString path;    ///< empty when there is none
+  QString problem; ///< why psx would refuse it; empty when it serves
+  bool serves() const { return !path.isEmpty() && problem.isEmpty(); }
+};
+inline const QString kBaseEboot = QStringLiteral("BASE.PBP");
+BaseEboot findBaseEboot(const QString& toolFolder);
+
+/// Why psx cannot take boot code from the file, as psx says it ("it holds no boot code ..."), or
+/// empty when it can: a PBP whose DATA.PSAR holds a PS1 disc image and whose DATA.PSP is a PSP
+/// module. Reads only the headers.
+QString baseEbootProblem(QIODevice& file);
+
+/// Copies a PS1 EBOOT the user owns into the tool folder as BASE.PBP, replacing an older one
+/// safely; throws Failure saying why when it does not serve, leaving the tool folder as it was.
+void stageBaseEboot(const QString& programFolder, const QString& file);
+
+/// What the page says before a build: whether an EBOOT made now starts on a PSP.
+QString startsOnPspText(const BaseEboot& base, const QString& level);
 
 /// A folder as the chooser hands it back: no trailing separator, except for a root.
 QString chosenFolderText(QString folder);

@@ -38,16 +38,17 @@ QString title(UmdConversion conversion) {
 }  // namespace
 
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, const QString& destination,
-                              const QString& level) {
+                              const QString& level, const QString& game) {
   // The level reaches ciso bare: typed text that is no number would reach it as an option.
   if (umdUsesLevel(conversion) &&
       !std::all_of(level.begin(), level.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
     throw Failure(QStringLiteral("The compression level \"%1\" is not a number.").arg(level));
   const QString compress = QStringLiteral("-l") + level;
   const QString decompress = QStringLiteral("-d");
-  const ToolJob whole{title(conversion), {source}, destination};
-  const ToolJob first{title(conversion) + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
-  const ToolJob second{title(conversion) + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
+  const QString named = title(conversion) + (game.isEmpty() ? QString() : QStringLiteral(" - ") + game);
+  const ToolJob whole{named, {source}, destination};
+  const ToolJob first{named + QStringLiteral(", step 1 of 2"), {source}, kTempImage};
+  const ToolJob second{named + QStringLiteral(", step 2 of 2"), {kTempImage}, destination};
   switch (conversion) {
   case UmdConversion::IsoToCso: return {{ciso(level, source, destination), false, whole}};
   case UmdConversion::IsoToDax: return {{dax(compress, source, destination), false, whole}};
@@ -67,8 +68,8 @@ bool umdUsesLevel(UmdConversion conversion) {
 }
 
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
-                      const QString& destination, const QString& level) {
-  const std::vector<UmdStep> steps = umdSteps(conversion, source, destination, level);
+                      const QString& destination, const QString& level, const QString& game) {
+  const std::vector<UmdStep> steps = umdSteps(conversion, source, destination, level, game);
   // Another Kivo working from the same folder must not swap temp.iso under this conversion.
   std::optional<StagingClaim> claim;
   if (steps.size() > 1) {

@@ -23,9 +23,10 @@ inline const QString kTempImage = QStringLiteral("temp.iso");
 
 /// The tool lines for a conversion. Source, destination and level each reach the tool as one
 /// argument, exactly as typed; throws Failure when one cannot be carried, or when the level of a
-/// conversion that compresses is neither empty nor a number.
+/// conversion that compresses is neither empty nor a number. A game's name, when
+/// given, follows the conversion's in the jobs' titles ("ISO to CSO - <TITLE> [ULUS10041]").
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
-                              const QString& destination, const QString& level);
+                              const QString& destination, const QString& level, const QString& game = {});
 
 /// Whether the conversion compresses, so the level box means something for it.
 bool umdUsesLevel(UmdConversion conversion);
@@ -33,6 +34,6 @@ bool umdUsesLevel(UmdConversion conversion);
 /// Starts the conversion from the current folder (the program folder). A two-step conversion
 /// throws Failure, starting nothing, while another Kivo converts through the same temp.iso.
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
-                      const QString& destination, const QString& level);
+                      const QString& destination, const QString& level, const QString& game = {});
 
 }  // namespace kivo

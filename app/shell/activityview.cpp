@@ -53,6 +53,8 @@ QString progressText(const JobEntry& e, qint64 now) {
   const double elapsed = double((e.finished() ? e.endedMs : now) - e.startedMs) / 1000.0;
   const int percent = e.percent();
   if (percent < 0) {
+    if (!e.status.isEmpty() && !e.finished())
+      return QStringLiteral("%1\nRunning for %2").arg(e.status, describeDuration(elapsed));
     if (e.reportsProgress && e.done > 0)
       return QStringLiteral("%1 so far, running for %2").arg(describeSize(qint64(e.done)), describeDuration(elapsed));
     return QStringLiteral("Running for %1").arg(describeDuration(elapsed));
@@ -83,6 +85,7 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   colour(title, kTitleBlue);
   files->setTextFormat(Qt::PlainText);
   colour(files, kQuietGrey);
+  detail->setWordWrap(true);  // a host's state names its folder, which may be long
   bar->setTextVisible(false);
   bar->setFixedHeight(10);
   bar->setAccessibleName(QStringLiteral("Progress"));

@@ -145,6 +145,12 @@ void ToolActivity::takeLine(JobEntry& e, QString line, Stream stream) {
     if (t - t0 >= 300 && done > d0) e.rate = double(done - d0) * 1000.0 / double(t - t0);
     return;
   }
+  // A host's state replaces the one before instead of piling up as messages.
+  static const QString statusTag = QStringLiteral("KIVO-STATUS ");
+  if (stream == Stream::Err && line.startsWith(statusTag)) {
+    e.status = line.mid(statusTag.size()).left(300);
+    return;
+  }
   if (line.trimmed().isEmpty()) return;
   if (stream == Stream::Err) e.lastError = line;
   e.lines << line;

@@ -41,6 +41,7 @@ struct JobEntry {
   double rate = 0;     ///< bytes a second, 0 while unknown
   QStringList lines;   ///< what the tool printed, oldest first (the last ones only)
   QString lastError;   ///< the last line on standard error
+  QString status;      ///< what a long-running tool (a host) says it is doing now
   QString failure;     ///< why it failed, or what a cancel did
   QString warning;     ///< a success that deserves a look: the tool's warning, or an empty result
   QString result;      ///< the file a successful job left

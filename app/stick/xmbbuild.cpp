@@ -8,6 +8,7 @@
 #include "shell/safefile.h"
 #include "shell/userfolder.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHash>
@@ -39,12 +40,20 @@ QString fromCodePage(const std::string& s) {
 
 }  // namespace
 
+QString missingBaseNote(const QString& toolFolder) {
+  return QStringLiteral("The top menu is built on your PSP's own topmenu_plugin.rco, and there is none in the tool "
+                        "folder.\n\nCopy topmenu_plugin.rco from the folder flash0:/vsh/resource/ of your PSP "
+                        "(custom firmware can show flash0 over USB) into:\n%1\n\nThen click \"Build topmenu "
+                        "plugin!\" again.")
+      .arg(QDir::toNativeSeparators(toolFolder));
+}
+
 QString pgfCommandLine(const QString& fontPath, const QString& outputPath) {
   return QStringLiteral("pgf.exe ") + commandArgument(fontPath) + QLatin1Char(' ') + commandArgument(outputPath);
 }
 
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
-                     ToolRunner& runner) {
+                     ToolRunner& runner, QString* note) {
   // 1.bmp to 6.bmp and the result have fixed names: one build at a time per folder.
   const StagingClaim claim(programFolder, Staging::TopMenu);
   if (!claim.held())
@@ -62,6 +71,9 @@ QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& prog
   // Choosing the result's own place as the target keeps it: no copy onto itself, no delete.
   const bool keepInPlace = sameFile(target, kTopMenuFile);
   const bool built = fileExists(kTopMenuFile);
+  if (!built && note && !runner.lastRunCancelled() &&
+      !fileExists(findIgnoringCase(native(QStringLiteral("bin\\")) + kTopMenuFile)))
+    *note = missingBaseNote(QDir(programFolder).absoluteFilePath(QStringLiteral("bin")));
   // The label never calls a failed copy done (its text stays empty); the job says why.
   const bool saved = keepInPlace || !built || copyFile(kTopMenuFile, target, true);
   if (built && saved) runner.settleLastRun(keepInPlace ? kTopMenuFile : target);

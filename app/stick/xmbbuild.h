@@ -20,6 +20,10 @@ inline const QString kTopMenuMissing =
 inline const QString kFontDone = QStringLiteral("Done. Your font has been outputted.");
 inline const QString kFontMissing = QStringLiteral("Oops! Font was not created. Please check your font for compability!");
 
+/// What the page says when the tool folder lacks the PSP's own topmenu_plugin.rco, which the top
+/// menu is built on (the firmware's file is the user's, never shipped).
+QString missingBaseNote(const QString& toolFolder);
+
 /// pgf.exe "font" "output": each path one argument, exactly as given, even when empty; throws
 /// Failure when one cannot be carried.
 QString pgfCommandLine(const QString& fontPath, const QString& outputPath);
@@ -30,8 +34,9 @@ QString pgfCommandLine(const QString& fontPath, const QString& outputPath);
 /// deletes it. Returns the result text, empty when the built file could not be copied to target;
 /// throws kivo::Failure when a picture cannot be saved, the tool folder cannot be entered or
 /// another Kivo working from the same folder is building a top menu.
+/// When nothing was built because the base file is missing, *note says what to do.
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
-                     ToolRunner& runner);
+                     ToolRunner& runner, QString* note = nullptr);
 
 /// Starts pgf.exe in the tool folder and returns at once; throws kivo::Failure when the tool
 /// folder cannot be entered.

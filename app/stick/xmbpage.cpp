@@ -211,7 +211,9 @@ void TFrame6::buildtopClick() {
     RememberFolder remember(rememberedFolder_);
     saveTopmenu.execute();
     kivo::setCurrentFolder(rememberedFolder_);
-    labeldone->setText(buildTopMenu(icons_, rememberedFolder_, saveTopmenu.fileName(), services().runner));
+    QString note;
+    labeldone->setText(buildTopMenu(icons_, rememberedFolder_, saveTopmenu.fileName(), services().runner, &note));
+    if (!note.isEmpty()) services().messages.showMessage(note);
   });
 }
 

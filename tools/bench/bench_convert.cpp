@@ -6,6 +6,7 @@
 // decompression against a plain zlib inflate pass over the same blocks; ZSO and DAX.
 #include "cso.h"
 #include "dax.h"
+#include "deflateshape.h"
 #include "pipeline.h"
 
 #include <chrono>
@@ -92,16 +93,20 @@ std::vector<uint32_t> blockSizes(const std::vector<uint8_t>& cso) {
   return sizes;
 }
 
-// The whole file's ratio, and the ratio over the blocks zlib compresses at all.
+// The whole file's ratio, the ratio over the blocks zlib compresses at all, and how many deflate
+// streams are not in zlib's shape (there should be none).
 void compareWithZlib(const char* what, const std::vector<uint8_t>& cso, const std::vector<uint32_t>& zlib) {
   auto ours = blockSizes(cso);
   double zTotal = 24 + 4 * (zlib.size() + 1), zPacked = 0, oursPacked = 0;
+  size_t misshapen = 0;
   for (size_t b = 0; b < zlib.size(); ++b) {
     zTotal += zlib[b];
     if (zlib[b] < 2048) zPacked += zlib[b], oursPacked += ours[b];
+    const uint32_t e = getLe32(&cso[24 + 4 * b]);
+    if (!(e & 0x80000000u)) misshapen += !inspectDeflate(&cso[e], ours[b]).zlibShaped();
   }
-  std::printf("%-28s %8.1f MiB  vs zlib-9 CSO %.4f   over the blocks that compress %.4f\n", what,
-              cso.size() / 1048576.0, cso.size() / zTotal, oursPacked / zPacked);
+  std::printf("%-28s %8.1f MiB  vs zlib-9 CSO %.4f   over the blocks that compress %.4f   other shapes %zu\n", what,
+              cso.size() / 1048576.0, cso.size() / zTotal, oursPacked / zPacked, misshapen);
 }
 
 std::vector<uint8_t> write(const std::vector<uint8_t>& image, size_t bytes, Format format, bool slowest,

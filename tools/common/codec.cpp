@@ -1,5 +1,7 @@
 #include "codec.h"
 
+#include "deflateshape.h"
+
 #include <algorithm>
 #include <cstring>
 #include <libdeflate.h>
@@ -28,10 +30,22 @@ size_t DeflateEncoder::bound(size_t n) {
 }
 
 size_t DeflateEncoder::encode(const uint8_t* in, size_t n, uint8_t* out, size_t outCap) {
-  if (wrap_ == Wrap::Zlib) return libdeflate_zlib_compress(c_, in, n, out, outCap);
+  if (wrap_ == Wrap::Zlib) {
+    // The raw stream between the two-byte header and the Adler-32 is kept in zlib's shape.
+    const size_t got = libdeflate_zlib_compress(c_, in, n, out, outCap);
+    if (got < 6) return got;
+    uint8_t adler[4];
+    std::memcpy(adler, out + got - 4, 4);
+    const size_t raw = keepZlibShape(out + 2, got - 6, outCap - 6);
+    if (!raw) throw ToolError("internal error: a zlib stream could not be kept in shape");
+    std::memcpy(out + 2 + raw, adler, 4);
+    return raw + 6;
+  }
   if (level_ == 0 || n < 2) return 0;
   // Room for one byte less than the block: anything that does not fit is not worth keeping.
-  return libdeflate_deflate_compress(c_, in, n, out, std::min(outCap, n - 1));
+  const size_t cap = std::min(outCap, n - 1);
+  const size_t got = libdeflate_deflate_compress(c_, in, n, out, cap);
+  return got ? keepZlibShape(out, got, cap) : 0;
 }
 
 namespace {
@@ -117,7 +131,9 @@ size_t SmallestEncoder::deflate(const uint8_t* in, size_t n, size_t cap) {
     keep(out, size);
     std::free(out);
   }
-  return best;
+  // The stream kept is in zlib's shape, the only one the PSP is known to read: another is
+  // rewritten, which costs a few bits at most, in a few blocks of ten thousand.
+  return best ? keepZlibShape(best_.data(), best, cap) : 0;
 }
 
 // An LZ4 block below cap bytes in trial_, or 0.
@@ -186,12 +202,18 @@ bool Inflater::inflateExact(Wrap wrap, const uint8_t* in, size_t inSize, uint8_t
 }
 
 long Inflater::inflateUpTo(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap) {
+  return inflateUpTo(Wrap::Raw, in, inSize, out, outCap);
+}
+
+long Inflater::inflateUpTo(Wrap wrap, const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap) {
   size_t got = 0;
-  libdeflate_result r = libdeflate_deflate_decompress(d_, in, inSize, out, outCap, &got);
+  libdeflate_result r = wrap == Wrap::Raw ? libdeflate_deflate_decompress(d_, in, inSize, out, outCap, &got)
+                                          : libdeflate_zlib_decompress(d_, in, inSize, out, outCap, &got);
   return r == LIBDEFLATE_SUCCESS ? long(got) : -1;
 }
 
-bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact) {
+bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact, size_t room) {
+  room = std::max(room, n);
   switch (codec) {
   case Codec::Plain:
     if (inLen < n) return false;
@@ -201,15 +223,21 @@ bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, siz
   case Codec::Zlib: {
     // One decompressor per thread: allocating one per block would cost more than most blocks.
     thread_local Inflater inflater;
-    return inflater.inflateExact(codec == Codec::Zlib ? Wrap::Zlib : Wrap::Raw, in, inLen, out, n);
+    const Wrap wrap = codec == Codec::Zlib ? Wrap::Zlib : Wrap::Raw;
+    if (room == n) return inflater.inflateExact(wrap, in, inLen, out, n);
+    const long got = inflater.inflateUpTo(wrap, in, inLen, out, room);
+    return got >= long(n);
   }
-  case Codec::Lz4:
-    if (inLen > size_t(INT32_MAX) || n > size_t(INT32_MAX)) return false;
-    if (exact)
-      return LZ4_decompress_safe(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out), int(inLen),
-                                 int(n)) == int(n);
-    return LZ4_decompress_safe_partial(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out),
-                                       int(inLen), int(n), int(n)) == int(n);
+  case Codec::Lz4: {
+    if (inLen > size_t(INT32_MAX) || room > size_t(INT32_MAX)) return false;
+    const char* src = reinterpret_cast<const char*>(in);
+    char* dst = reinterpret_cast<char*>(out);
+    if (exact) {
+      const int got = LZ4_decompress_safe(src, dst, int(inLen), int(room));
+      return room == n ? got == int(n) : got >= int(n);
+    }
+    return LZ4_decompress_safe_partial(src, dst, int(inLen), int(n), int(room)) >= int(n);
+  }
   }
   return false;
 }

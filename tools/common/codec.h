@@ -79,6 +79,7 @@ public:
   bool inflateExact(Wrap wrap, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
   /// Decodes up to outCap bytes; returns how many came out, or -1 for a damaged stream.
   long inflateUpTo(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap);
+  long inflateUpTo(Wrap wrap, const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap);
 
 private:
   libdeflate_decompressor* d_ = nullptr;
@@ -86,8 +87,10 @@ private:
 
 /// Decodes one block that must yield exactly n bytes; false when it is damaged. exact says that
 /// `in` holds the compressed block and nothing after it (an LZ4 block has no end marker, so
-/// padding after it can only be skipped by stopping at n bytes). Thread-safe.
-bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact = true);
+/// padding after it can only be skipped by stopping at n bytes). With room above n, the block may
+/// yield up to room bytes (out must hold them): a padded last block. Thread-safe.
+bool decodeBlock(Codec codec, const uint8_t* in, size_t inLen, uint8_t* out, size_t n, bool exact = true,
+                 size_t room = 0);
 
 /// Where one block's bytes lie in a container: what is read of it, never more than its
 /// reader can use, so a damaged length cannot drive a large allocation.

@@ -3,6 +3,8 @@
 #include "cli.h"
 #include "cso.h"
 #include "dax.h"
+#include "pspcheck.h"
+#include "identity.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,13 +26,18 @@ const char kDaxUsage[] =
     "       dax -d IN OUT        decompress the DAX file IN into the ISO image OUT";
 
 const char kMoreCiso[] = "       ciso [OPTIONS] LEVEL IN OUT\n"
-                         "       ciso [OPTIONS] LEVEL IN... -O FOLDER";
+                         "       ciso [OPTIONS] LEVEL IN... -O FOLDER\n"
+                         "       ciso --info [--json] IN...\n"
+                         "       ciso --check FILE...\n"
+                         "       ciso --repair FILE...";
 const char kMoreDax[] = "       dax [OPTIONS] -lLEVEL|-d IN OUT\n"
-                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER";
+                        "       dax [OPTIONS] -lLEVEL|-d IN... -O FOLDER\n"
+                        "       dax --info [--json] IN...";
 
 const char kOptions[] =
     "\n"
-    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which.\n"
+    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which;\n"
+    "--info also reads raw 2352-byte images and CUE sheets.\n"
     "\n"
     "options:\n"
     "  -f, --format FORMAT    write FORMAT: cso (CSO version 1), cso2 (CSO version 2, deflate or\n"
@@ -42,7 +49,16 @@ const char kOptions[] =
     "                         times slower than level 9\n"
     "      --verify           read the written file back and compare it with IN before it\n"
     "                         replaces OUT\n"
+    "      --check FILE...    (ciso) report what a PSP would not read in each CSO, ZSO or DAX\n"
+    "                         file: deflate streams not in zlib's shape, damaged blocks, a block\n"
+    "                         size or format the common custom firmware do not read; status 1\n"
+    "                         when anything is found\n"
+    "      --repair FILE...   (ciso) rewrite only the deflate streams not in zlib's shape, keep\n"
+    "                         every other block as it is, and replace each file safely\n"
     "  -O, --output-dir DIR   convert each IN into DIR, named after it with the format's extension\n"
+    "      --info             convert nothing: show each IN's format, sizes and the game it\n"
+    "                         holds (PARAM.SFO's DISC_ID, TITLE, PSP_SYSTEM_VER, REGION, artwork)\n"
+    "      --json             with --info: one JSON array, an object per IN\n"
     "  -h, --help             show this text\n"
     "      --version          show the version\n"
     "\n"
@@ -164,8 +180,17 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
       blockGiven = true;
     } else if (name == "--slowest") {
       cl.options.effort.slowest = true;
+    } else if (name == "--info") {
+      cl.info = true;
+    } else if (name == "--json") {
+      cl.json = true;
     } else if (name == "--verify") {
       cl.options.verify = true;
+    } else if (tool == Tool::Ciso && (name == "--check" || name == "--repair") && !inlineValue) {
+      const auto mode = name == "--check" ? CommandLine::Mode::Check : CommandLine::Mode::Repair;
+      if (cl.mode != CommandLine::Mode::Convert && cl.mode != mode)
+        throw UsageError{"--check and --repair together\n" + usage};
+      cl.mode = mode;
     } else if (name == "-O" || name == "--output-dir") {
       folder = take();
       folderGiven = true;
@@ -181,6 +206,24 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
     }
   }
   if (cl.help || cl.version) return cl;
+  if (cl.json && !cl.info) throw UsageError{"--json goes with --info\n" + usage};
+  if (cl.info && cl.mode != CommandLine::Mode::Convert)
+    throw UsageError{"--info does not go with --check or --repair\n" + usage};
+  if (cl.info) {
+    if (words.empty()) throw UsageError{"--info needs a file to describe\n" + usage};
+    for (const std::string& in : words)
+      cl.jobs.emplace_back(in, std::string());
+    return cl;
+  }
+
+  if (cl.mode != CommandLine::Mode::Convert) {
+    const char* option = cl.mode == CommandLine::Mode::Check ? "--check" : "--repair";
+    if (!formatText.empty() || blockGiven || folderGiven || cl.options.effort.slowest || cl.options.verify)
+      throw UsageError{std::string(option) + " takes files only (and -t)\n" + usage};
+    if (words.empty()) throw UsageError{std::string("missing FILE for ") + option + "\n" + usage};
+    cl.files = words;
+    return cl;
+  }
 
   if (tool == Tool::Ciso) {
     if (words.empty()) throw UsageError{"missing LEVEL IN OUT\n" + usage};
@@ -279,6 +322,81 @@ void convertFile(const std::string& inPath, const std::string& outPath, const Co
   if (options.verify) std::printf("Verified %s: it reads back identical to %s\n", outPath.c_str(), inPath.c_str());
 }
 
+namespace {
+
+void printReport(const std::string& path, const PspCheck& c) {
+  const char* name = path.c_str();
+  if (c.safe()) {
+    std::printf("%s: PSP-safe: %s, %s\n", name, c.what().c_str(),
+                c.counts.streams ? (std::to_string(c.counts.streams) + " deflate streams, all in zlib's shape").c_str()
+                                 : "no deflate streams");
+    return;
+  }
+  std::printf("%s: %s\n", name, c.what().c_str());
+  if (c.counts.misshapen) std::printf("%s: %s\n", name, c.counts.describe().c_str());
+  if (c.damaged)
+    std::printf("%s: %s not decode (the first: block %llu)\n", name,
+                (std::to_string(c.damaged) + (c.damaged == 1 ? " block does" : " blocks do")).c_str(),
+                static_cast<unsigned long long>(c.firstDamaged));
+  for (const std::string& note : c.notes)
+    std::printf("%s: %s\n", name, note.c_str());
+}
+
+PspCheck checkWithProgress(const ByteSource& file, const std::string& path, const char* verb) {
+  ProgressLine progress(verb, file.size());
+  try {
+    PspCheck c = checkForPsp(file, std::ref(progress));
+    progress.finish();
+    return c;
+  } catch (const ToolError& e) {
+    // With several files, the message must say which one.
+    throw ToolError("'" + path + "': " + e.what());
+  }
+}
+
+} // namespace
+
+bool checkFile(const std::string& path) {
+  InputFile in(path);
+  const PspCheck c = checkWithProgress(in, path, "Checking");
+  printReport(path, c);
+  if (c.counts.misshapen && !c.damaged)
+    std::printf("%s: 'ciso --repair' rewrites those streams and keeps everything else\n", path.c_str());
+  return c.safe();
+}
+
+bool repairFile(const std::string& path) {
+  InputFile in(path);
+  const PspCheck before = checkWithProgress(in, path, "Checking");
+  if (before.damaged)
+    throw ToolError("'" + path + "' is damaged: " + std::to_string(before.damaged) +
+                    (before.damaged == 1 ? " block does" : " blocks do") + " not decode; nothing was changed");
+  if (!before.counts.misshapen) {
+    std::printf("%s: nothing to repair: %s\n", path.c_str(),
+                before.counts.streams ? "every deflate stream is in zlib's shape" : "it holds no deflate stream");
+  } else {
+    OutputFile out(path);
+    ProgressLine progress("Repairing", 2 * in.size());
+    const uint64_t rewritten = repairForPsp(in, out, std::ref(progress));
+    out.finishWriting();
+    // The new file must give the same image and hold no stream of another shape before it replaces the old.
+    InputFile back(out.writtenPath());
+    const PspCheck after = checkForPsp(back);
+    if (after.counts.misshapen || after.damaged)
+      throw ToolError("the repaired file still holds streams a PSP may not read; nothing was changed");
+    std::unique_ptr<ImageSource> a = openImage(back), b = openImage(in);
+    const uint64_t image = std::max<uint64_t>(1, b->size());
+    compareImages(*a, *b, "the repaired file", 0, [&](uint64_t done) { progress(in.size() + done * in.size() / image); });
+    out.commit();
+    progress.finish();
+    std::printf("%s: rewrote %s in zlib's shape; the image and every other block are as they were\n", path.c_str(),
+                (std::to_string(rewritten) + (rewritten == 1 ? " deflate stream" : " deflate streams")).c_str());
+  }
+  for (const std::string& note : before.notes)
+    std::printf("%s: %s (convert the file to change that)\n", path.c_str(), note.c_str());
+  return before.notes.empty();
+}
+
 int runConverter(Tool tool, int argc, char** argv) {
   const char* name = toolName(tool);
   return runTool(name, [&] {
@@ -290,6 +408,25 @@ int runConverter(Tool tool, int argc, char** argv) {
     if (cl.version) {
       std::printf("%s (Kivo Workbench) %s\n", name, KIVO_VERSION);
       return 0;
+    }
+    if (cl.mode != CommandLine::Mode::Convert) {
+      // Each file on its own: 1 when something was found in one, 2 when one could not be read.
+      int status = 0;
+      for (const std::string& file : cl.files) {
+        try {
+          const bool safe = cl.mode == CommandLine::Mode::Check ? checkFile(file) : repairFile(file);
+          if (!safe && status == 0) status = 1;
+        } catch (...) {
+          status = reportFailure(name);
+        }
+      }
+      return status;
+    }
+    if (cl.info) {
+      std::vector<std::string> files;
+      for (const auto& job : cl.jobs)
+        files.push_back(job.first);
+      return printIdentities(name, files, cl.json);
     }
     if (cl.jobs.size() > 1) {
       std::set<std::string> outputs;

@@ -31,6 +31,10 @@ enum class Tool { Ciso, Dax };
 /// A parsed command line: one job per input.
 struct CommandLine {
   bool help = false, version = false;
+  /// ciso --check / --repair FILE...: what a PSP would not read in each file, or its repair.
+  enum class Mode { Convert, Check, Repair } mode = Mode::Convert;
+  std::vector<std::string> files;
+  bool info = false, json = false; // describe the inputs (jobs' outputs are empty)
   ConvertOptions options;
   std::vector<std::pair<std::string, std::string>> jobs; // input, output
   std::string folder;                                     // -O, made when missing
@@ -39,6 +43,13 @@ struct CommandLine {
 /// Parses argv (without the program name); throws UsageError. Exactly three arguments that do
 /// not start with "--" are the described form and are taken as they are, whatever they hold.
 CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args);
+
+/// ciso --check: reports on one file; true when it is PSP-safe. Throws ToolError when it cannot
+/// be read as a CSO, ZSO or DAX file.
+bool checkFile(const std::string& path);
+/// ciso --repair: rewrites the file's misshapen deflate streams, replacing it safely; true when it
+/// is PSP-safe afterwards.
+bool repairFile(const std::string& path);
 
 /// main() of ciso and dax.
 int runConverter(Tool tool, int argc, char** argv);

@@ -36,11 +36,12 @@ void write(const ByteSource& src, ByteSink& out, const WriteOptions& options, co
 
   uint64_t pos = dataStart;
   size_t at = 0;
-  const std::vector<uint8_t> padding(blockSize);
   BlockStream s;
-  s.totalBytes = total;
+  // The last block is padded with zeros to a whole one: players that take every block to decode
+  // to the block size read it as well as those that cut the image at its size.
+  s.totalBytes = blocks * blockSize;
   s.blockSize = blockSize;
-  s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
+  s.read = [&src, total](uint64_t off, uint8_t* buf, size_t n) { readPadded(src, total, off, buf, n); };
   const auto allowed = format == Format::Cso1   ? SmallestEncoder::DeflateOnly
                        : format == Format::Zso ? SmallestEncoder::Lz4Only
                                                : SmallestEncoder::DeflateOrLz4;
@@ -48,19 +49,17 @@ void write(const ByteSource& src, ByteSink& out, const WriteOptions& options, co
   s.makeEncoder = [effort, allowed] { return std::make_unique<SmallestEncoder>(effort, allowed); };
   s.put = [&](const uint8_t* data, size_t n, Codec codec) {
     // Version 1 and ZSO flag stored blocks; version 2 flags LZ4 blocks and tells stored ones by
-    // their length, so a short last block is padded to a whole one.
+    // their length, a whole block's worth.
     const bool flag = format == Format::Cso2 ? codec == Codec::Lz4 : codec == Codec::Plain;
     putLe32(&index[at], uint32_t(pos) | (flag ? kPlainFlag : 0));
     at += 4;
     out.write(data, n);
     pos += n;
-    if (format == Format::Cso2 && codec == Codec::Plain && n < blockSize) {
-      out.write(padding.data(), blockSize - n);
-      pos += blockSize - n;
-    }
     if (pos > kPlainFlag - 1) throw tooBig();
   };
-  s.progress = progress;
+  s.progress = [&progress, total](uint64_t done) {
+    if (progress) progress(std::min(done, total));
+  };
   encodeBlocks(s, options.threads);
   putLe32(&index[at], uint32_t(pos));
   out.writeAt(base + kHeaderSize, index.data(), index.size());

@@ -40,10 +40,16 @@ public:
   explicit Reader(const ByteSource& src);
   Format format() const override { return format_; }
   uint64_t imageSize() const { return imageSize_; }
+  unsigned indexShift() const { return align_; }
+  /// Bytes of the file from block i to the next, padding after it included.
+  uint64_t storedLength(uint64_t i) const { return offsetOf(i + 1) - offsetOf(i); }
+  /// The high bit of block i's index entry.
+  bool flagged(uint64_t i) const { return index_[size_t(i)] & kPlainFlag; }
+
+  ToolError damaged(uint64_t i) const override;
 
 protected:
   Block block(uint64_t i) const override;
-  ToolError damaged(uint64_t i) const override;
 
 private:
   uint64_t offsetOf(uint64_t i) const { return uint64_t(index_[size_t(i)] & ~kPlainFlag) << align_; }

@@ -25,9 +25,10 @@ void compress(const ByteSource& src, ByteSink& out, Effort effort, unsigned thre
   uint64_t pos = out.position() - base;
   size_t frame = 0;
   BlockStream s;
-  s.totalBytes = total;
+  // The last frame is padded with zeros to a whole one, as other converters write it.
+  s.totalBytes = frames * kFrameSize;
   s.blockSize = kFrameSize;
-  s.read = [&src](uint64_t off, uint8_t* buf, size_t n) { src.readAt(off, buf, n); };
+  s.read = [&src, total](uint64_t off, uint8_t* buf, size_t n) { readPadded(src, total, off, buf, n); };
   s.makeEncoder = [effort] { return std::make_unique<SmallestEncoder>(effort, SmallestEncoder::ZlibOnly); };
   s.sink = [&](const uint8_t* data, size_t n, bool stored) {
     if (stored || n > 0xFFFF) throw ToolError("internal error: DAX frame not compressed");
@@ -38,7 +39,9 @@ void compress(const ByteSource& src, ByteSink& out, Effort effort, unsigned thre
     out.write(data, n);
     pos += n;
   };
-  s.progress = progress;
+  s.progress = [&progress, total](uint64_t done) {
+    if (progress) progress(std::min(done, total));
+  };
   encodeBlocks(s, threads);
   out.writeAt(base + kHeaderSize, offsets.data(), offsets.size());
   out.writeAt(base + kHeaderSize + offsets.size(), lengths.data(), lengths.size());

@@ -30,9 +30,10 @@ public:
   uint64_t imageSize() const { return imageSize_; }
   uint32_t frameCount() const { return uint32_t(offsets_.size()); }
 
+  ToolError damaged(uint64_t i) const override;
+
 protected:
   Block block(uint64_t i) const override;
-  ToolError damaged(uint64_t i) const override;
 
 private:
   std::vector<uint32_t> offsets_;

@@ -1,6 +1,7 @@
 #include "disc.h"
 
 #include "cdrom.h"
+#include "iso9660.h"
 
 #include <algorithm>
 #include <cctype>
@@ -269,54 +270,17 @@ std::string discIdFromSystemCnf(const std::string& text) {
   return {};
 }
 
-namespace {
-
-// The 2048 user bytes of a data sector, or null when it is none.
-const uint8_t* userData(const uint8_t* raw) {
-  if (!cdrom::hasSync(raw)) return nullptr;
-  if (raw[15] == 1) return raw + 16;
-  if (raw[15] == 2 && !(raw[18] & 0x20)) return raw + 24;
-  return nullptr;
-}
-
-} // namespace
-
 std::string readDiscId(const DiscSource& disc) {
-  const uint32_t total = disc.sectors();
-  if (total <= 16) return {};
-  uint8_t raw[cdrom::kRawSector];
-  disc.readRaw(16, 1, raw);
-  const uint8_t* pvd = userData(raw);
-  if (!pvd || std::memcmp(pvd, "\x01" "CD001", 6) != 0) return {};
-  const uint32_t rootAt = getLe32(pvd + 156 + 2), rootSize = getLe32(pvd + 156 + 10);
-  const uint32_t rootSectors = std::min<uint32_t>((rootSize + 2047) / 2048, 16);
-  for (uint32_t s = 0; s < rootSectors; ++s) {
-    if (rootAt >= total || s >= total - rootAt) break;
-    disc.readRaw(rootAt + s, 1, raw);
-    const uint8_t* dir = userData(raw);
-    if (!dir) break;
-    for (size_t pos = 0; pos + 33 < cdrom::kUserSector;) {
-      const size_t len = dir[pos];
-      if (len < 34 || pos + len > cdrom::kUserSector) break;
-      const size_t nameLen = dir[pos + 32];
-      if (33 + nameLen <= len && !(dir[pos + 25] & 2)) {
-        std::string name(reinterpret_cast<const char*>(dir + pos + 33), nameLen);
-        if (strcasecmp(name.c_str(), "SYSTEM.CNF;1") == 0 || strcasecmp(name.c_str(), "SYSTEM.CNF") == 0) {
-          const uint32_t at = getLe32(dir + pos + 2), size = std::min<uint32_t>(getLe32(dir + pos + 10), 4096);
-          std::string text;
-          for (uint32_t k = 0; k * 2048 < size && at < total && k < total - at; ++k) {
-            disc.readRaw(at + k, 1, raw);
-            const uint8_t* data = userData(raw);
-            if (!data) break;
-            text.append(reinterpret_cast<const char*>(data), std::min<size_t>(2048, size - k * 2048));
-          }
-          return discIdFromSystemCnf(text);
-        }
-      }
-      pos += len;
-    }
+  try {
+    const auto sectors = iso::sectorsOf(disc);
+    const iso::FileSystem fs(*sectors);
+    const auto cnf = fs.find("SYSTEM.CNF");
+    if (!cnf || cnf->folder) return {};
+    const std::vector<uint8_t> text = fs.readStart(*cnf, 4096);
+    return discIdFromSystemCnf(std::string(text.begin(), text.end()));
+  } catch (const ToolError&) {
+    return {};
   }
-  return {};
 }
 
 } // namespace kivo

@@ -47,6 +47,12 @@ uint32_t BlockImage::plainSize(uint64_t i) const {
   return uint32_t(std::min<uint64_t>(blockSize_, imageSize_ - i * blockSize_));
 }
 
+bool BlockImage::decodeStored(uint64_t i, const Block& b, const uint8_t* in, uint8_t* out) const {
+  // Other converters pad the last block to a whole one; what lies past the image is dropped.
+  const uint32_t size = plainSize(i);
+  return decodeBlock(b.codec, in, b.length, out, size, b.exact, size < blockSize_ ? blockSize_ : size);
+}
+
 void BlockImage::readAt(uint64_t off, void* buf, size_t n) const {
   if (off > imageSize_ || n > imageSize_ - off) throw ToolError("read past the end of the image");
   if (n == 0) return;
@@ -63,12 +69,12 @@ void BlockImage::readAt(uint64_t off, void* buf, size_t n) const {
         const Block& b = blocks[i - first];
         const uint64_t at = i * blockSize_;
         const uint32_t size = plainSize(i);
-        // Whole blocks decode straight into the caller's buffer; the ends of the range go
-        // through a block of their own.
-        const bool whole = at >= off && at + size <= off + n;
+        // Whole blocks decode straight into the caller's buffer; the ends of the range, and a
+        // short last block that may decode to a padded whole one, go through a block of their own.
+        const bool whole = at >= off && at + size <= off + n && size == blockSize_;
         if (!whole) partial.resize(blockSize_);
         uint8_t* out = whole ? dst + (at - off) : partial.data();
-        if (!decodeBlock(b.codec, in, b.length, out, size, b.exact)) throw damaged(i);
+        if (!decodeStored(i, b, in, out)) throw damaged(i);
         if (!whole) {
           const uint64_t from = std::max(at, off), to = std::min<uint64_t>(at + size, off + n);
           std::memcpy(dst + (from - off), partial.data() + (from - at), size_t(to - from));
@@ -87,6 +93,12 @@ std::unique_ptr<ImageSource> openImage(const ByteSource& file) {
     return std::make_unique<cso::Reader>(file);
   if (getLe32(magic) == dax::kMagic) return std::make_unique<dax::Reader>(file);
   return std::make_unique<PlainImage>(file);
+}
+
+void readPadded(const ByteSource& src, uint64_t size, uint64_t off, uint8_t* buf, size_t n) {
+  const size_t have = off < size ? size_t(std::min<uint64_t>(n, size - off)) : 0;
+  if (have) src.readAt(off, buf, have);
+  std::memset(buf + have, 0, n - have);
 }
 
 void copyImage(const ByteSource& src, ByteSink& out, unsigned threads, const Progress& progress) {

@@ -39,18 +39,25 @@ public:
   /// ToolError naming the first damaged block.
   void decompress(ByteSink& out, const Progress& progress = {}, unsigned threads = 0) const;
 
-protected:
-  explicit BlockImage(const ByteSource& file) : file_(file) {}
   struct Block {
     uint64_t offset;
     uint32_t length; // what is read: never more than the codec can use
     Codec codec;
     bool exact;      // length is the block's exact size, with no padding after it
   };
-  virtual Block block(uint64_t i) const = 0;
+  /// Where block i is stored in the file, and how.
+  Block storedBlock(uint64_t i) const { return block(i); }
+  /// The image bytes block i holds: the block size, less for a short last block.
+  uint32_t plainSize(uint64_t i) const;
+  /// Decodes block i from its stored bytes into out (room for blockSize() bytes); false when it is
+  /// damaged. A last block that writers padded to a whole block decodes too.
+  bool decodeStored(uint64_t i, const Block& b, const uint8_t* in, uint8_t* out) const;
   /// The error for block i, which does not decode to its size.
   virtual ToolError damaged(uint64_t i) const = 0;
-  uint32_t plainSize(uint64_t i) const;
+
+protected:
+  explicit BlockImage(const ByteSource& file) : file_(file) {}
+  virtual Block block(uint64_t i) const = 0;
 
   const ByteSource& file_;
   uint64_t imageSize_ = 0;
@@ -65,6 +72,9 @@ std::unique_ptr<ImageSource> openImage(const ByteSource& file);
 /// `written` differs from `original` (`what` names the written file in the message).
 void compareImages(const ByteSource& written, const ByteSource& original, const std::string& what,
                    unsigned threads = 0, const Progress& progress = {});
+
+/// Reads n bytes at off of a source of `size` bytes, zeros past its end.
+void readPadded(const ByteSource& src, uint64_t size, uint64_t off, uint8_t* buf, size_t n);
 
 /// Writes all of src to out in order, reading it (and so decoding it) on `threads` threads.
 void copyImage(const ByteSource& src, ByteSink& out, unsigned threads = 0, const Progress& progress = {});

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 namespace kivo::pbp {
 
@@ -54,15 +55,8 @@ void DiscImage::readRaw(uint32_t first, uint32_t count, uint8_t* out) const {
                           first + i);
 }
 
-// PARAM.SFO: a header, one index entry per key (sorted), a key table and a data table.
 std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discId) {
-  struct Entry {
-    const char* key;
-    bool number;
-    std::string text;
-    uint32_t value, room;
-  };
-  const Entry entries[] = {
+  return sfo::build({
       {"BOOTABLE", true, "", 1, 4},
       {"CATEGORY", false, "ME", 0, 4},
       {"DISC_ID", false, discId, 0, 16},
@@ -72,75 +66,7 @@ std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discI
       {"PSP_SYSTEM_VER", false, "3.01", 0, 8},
       {"REGION", true, "", 0x8000, 4},
       {"TITLE", false, title, 0, 128},
-  };
-  const uint32_t count = sizeof entries / sizeof entries[0];
-  std::string keys;
-  uint32_t dataSize = 0;
-  for (const Entry& e : entries) {
-    keys += e.key;
-    keys += '\0';
-    dataSize += e.room;
-  }
-  keys.resize(alignUp(keys.size(), 4), '\0');
-  const uint32_t keyStart = 20 + 16 * count, dataStart = keyStart + uint32_t(keys.size());
-  std::vector<uint8_t> sfo(dataStart + dataSize);
-  std::memcpy(sfo.data(), "\0PSF", 4);
-  putLe32(&sfo[4], 0x0101);
-  putLe32(&sfo[8], keyStart);
-  putLe32(&sfo[12], dataStart);
-  putLe32(&sfo[16], count);
-  std::memcpy(&sfo[keyStart], keys.data(), keys.size());
-  uint32_t keyAt = 0, dataAt = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const Entry& e = entries[i];
-    uint8_t* ix = &sfo[20 + 16 * i];
-    putLe16(ix, uint16_t(keyAt));
-    uint8_t* d = &sfo[dataStart + dataAt];
-    if (e.number) {
-      putLe16(ix + 2, 0x0404);
-      putLe32(ix + 4, 4);
-      putLe32(d, e.value);
-    } else {
-      // The caller cuts texts to fit; the terminating zero always stays.
-      uint32_t n = uint32_t(std::min<size_t>(e.text.size(), e.room - 1));
-      putLe16(ix + 2, 0x0204);
-      putLe32(ix + 4, n + 1);
-      std::memcpy(d, e.text.data(), n);
-    }
-    putLe32(ix + 8, e.room);
-    putLe32(ix + 12, dataAt);
-    keyAt += uint32_t(std::strlen(e.key)) + 1;
-    dataAt += e.room;
-  }
-  return sfo;
-}
-
-SfoFields parseSfo(const uint8_t* data, size_t size) {
-  auto bad = [](const char* why) { return ToolError(std::string("damaged PARAM.SFO: ") + why); };
-  if (size < 20 || std::memcmp(data, "\0PSF", 4) != 0) throw bad("no PSF signature");
-  const uint64_t keyStart = getLe32(data + 8), dataStart = getLe32(data + 12), count = getLe32(data + 16);
-  if (20 + count * 16 > size || keyStart > size || dataStart > size) throw bad("tables outside the file");
-  SfoFields sfo;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* ix = data + 20 + i * 16;
-    uint64_t keyAt = keyStart + getLe16(ix);
-    uint32_t fmt = getLe16(ix + 2), len = getLe32(ix + 4);
-    uint64_t at = dataStart + getLe32(ix + 12);
-    if (keyAt >= size || at > size || len > size - at) throw bad("entry outside the file");
-    const void* end = std::memchr(data + keyAt, 0, size - keyAt);
-    if (!end) throw bad("unterminated key");
-    std::string key(reinterpret_cast<const char*>(data + keyAt),
-                    static_cast<const uint8_t*>(end) - (data + keyAt));
-    if (fmt == 0x0404) {
-      if (len != 4) throw bad("number of the wrong size");
-      sfo.numbers[key] = getLe32(data + at);
-    } else {
-      std::string text(reinterpret_cast<const char*>(data + at), len);
-      text.resize(std::strlen(text.c_str()));
-      sfo.strings[key] = text;
-    }
-  }
-  return sfo;
+  });
 }
 
 namespace {
@@ -155,18 +81,22 @@ bool fromBcd(uint8_t b, unsigned& v) {
   return true;
 }
 
-// One disc image at the sink's position: header, table of contents, index and blocks.
+// The disc ID in its "_SCUS_12345" form.
+std::string storedDiscId(const std::string& discId) {
+  return discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
+}
+
+// One disc image at the sink's position: header, table of contents, index and blocks, then the
+// section the header's end-of-data offset points at, when there is one to carry.
 // Returns its index, which a multi-disc image also shows to readers of a single image.
 std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, unsigned threads,
-                               const Progress& progress) {
+                               const Progress& progress, const std::vector<uint8_t>& after) {
   const DiscSource& disc = *d.disc;
   const uint64_t base = out.position();
   const uint32_t blocks = (disc.sectors() + kBlockSectors - 1) / kBlockSectors;
   std::vector<uint8_t> head(kDataOffset);
   std::memcpy(head.data(), kPsarMagic, 12);
-  // The disc ID in its "_SCUS_12345" form.
-  const std::string& discId = d.id;
-  std::string id = discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
+  const std::string id = storedDiscId(d.id);
   std::memcpy(&head[0x400], id.data(), std::min<size_t>(id.size(), 15));
   buildToc(disc.tracks(), disc.sectors(), &head[kTocOffset]);
   out.write(head.data(), head.size());
@@ -200,6 +130,7 @@ std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, u
   };
   s.progress = progress;
   encodeBlocks(s, threads);
+  out.write(after.data(), after.size());
   uint8_t end[4];
   putLe32(end, uint32_t(kDataOffset + pos));
   out.writeAt(base + 12, end, 4);
@@ -323,8 +254,67 @@ BlockFault decodeBlock(Inflater& inflater, const IndexEntry& entry, const uint8_
   return BlockFault::None;
 }
 
+std::string describeBootModule(const uint8_t* head, size_t n) {
+  if (n >= 4 && std::memcmp(head, "~PSP", 4) == 0) return "an encrypted PSP module";
+  if (n >= 4 && std::memcmp(head, "\x7F" "ELF", 4) == 0) return "an ELF module";
+  return {};
+}
+
+BootCode readBootCode(const ByteSource& base, const std::string& name) {
+  auto refuse = [&](const std::string& why) {
+    return ToolError("'" + name + "' is not a PS1 EBOOT to take boot code from: " + why);
+  };
+  std::unique_ptr<Reader> reader;
+  try {
+    reader = std::make_unique<Reader>(base);
+  } catch (const ToolError& e) {
+    throw refuse(e.what());
+  }
+  const uint64_t psar = reader->sectionOffset(DataPsar), fileSize = base.size();
+  char magic[16] = {};
+  base.readAt(psar, magic, size_t(std::min<uint64_t>(sizeof magic, fileSize - psar)));
+  const bool multi = std::memcmp(magic, kTitleMagic, 16) == 0;
+  if (!multi && std::memcmp(magic, kPsarMagic, 12) != 0) throw refuse("its DATA.PSAR holds no PS1 disc image");
+  if (reader->sectionSize(DataPsp) > kMaxBootPart) throw refuse("its DATA.PSP is larger than 32 MiB");
+  BootCode boot;
+  boot.dataPsp = reader->section(DataPsp);
+  if (describeBootModule(boot.dataPsp.data(), boot.dataPsp.size()).empty()) {
+    // An EBOOT made without a base has nothing there but the zeros that align DATA.PSAR.
+    const bool empty = std::all_of(boot.dataPsp.begin(), boot.dataPsp.end(), [](uint8_t b) { return b == 0; });
+    throw refuse(empty ? "it holds no boot code (its DATA.PSP is empty)" : "its DATA.PSP is no PSP module");
+  }
+
+  // The boot picture section: where the first disc image's header says its block data ends.
+  uint64_t disc = psar, end = fileSize;
+  if (multi) {
+    uint8_t table[4 * kMaxDiscs] = {};
+    if (fileSize - psar >= kDiscTable + sizeof table) base.readAt(psar + kDiscTable, table, sizeof table);
+    disc = psar + getLe32(table);
+    for (uint32_t k = 1; k < kMaxDiscs; ++k)
+      if (uint32_t next = getLe32(table + 4 * k); psar + next > disc) end = std::min<uint64_t>(end, psar + next);
+  }
+  uint8_t head[16];
+  if (disc <= fileSize && fileSize - disc >= sizeof head) {
+    base.readAt(disc, head, sizeof head);
+    const uint64_t at = disc + getLe32(head + 12);
+    char tag[8];
+    if (std::memcmp(head, kPsarMagic, 12) == 0 && at < end && end - at >= sizeof tag) {
+      base.readAt(at, tag, sizeof tag);
+      if (std::memcmp(tag, "STARTDAT", sizeof tag) == 0) {
+        if (end - at > kMaxBootPart) throw refuse("its boot picture section is larger than 32 MiB");
+        boot.startDat.resize(size_t(end - at));
+        base.readAt(at, boot.startDat.data(), boot.startDat.size());
+      }
+    }
+  }
+  return boot;
+}
+
 void write(const std::vector<DiscToWrite>& discs, const std::string& title, const Artwork& art, int level,
-           ByteSink& out, unsigned threads, const Progress& progress) {
+           ByteSink& out, unsigned threads, const Progress& progress, const BootCode* boot) {
+  static const std::vector<uint8_t> none;
+  const std::vector<uint8_t>& dataPsp = boot ? boot->dataPsp : none;
+  const std::vector<uint8_t>& startDat = boot ? boot->startDat : none;
   if (discs.empty() || discs.size() > kMaxDiscs)
     throw ToolError("an EBOOT holds 1 to " + std::to_string(kMaxDiscs) + " discs");
   uint64_t worst = 0; // every block stored
@@ -337,6 +327,7 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
                       " sectors)");
     worst += kDataOffset + uint64_t((sectors + kBlockSectors - 1) / kBlockSectors) * kBlockBytes + kDiscAlign;
   }
+  worst += startDat.size();
   const std::vector<uint8_t> sfo = buildSfo(title, discs.front().id);
   const std::vector<uint8_t>* parts[] = {&sfo, &art.icon0, &art.icon1, &art.pic0, &art.pic1, &art.snd0};
   uint64_t offsets[kSections];
@@ -345,14 +336,16 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     offsets[s] = at;
     at += parts[s]->size();
   }
-  offsets[DataPsp] = at; // no PSP boot code: that is the signed part only its owner can add
+  // The boot code is the signed part only its owner can add: without a base there is none.
+  offsets[DataPsp] = at;
+  at += dataPsp.size();
   const uint64_t psar = alignUp(at, 16);
   offsets[DataPsar] = psar;
   const bool multi = discs.size() > 1;
   const uint64_t firstBase = psar + (multi ? kFirstDisc : 0);
   const uint32_t firstBlocks = (discs.front().disc->sectors() + kBlockSectors - 1) / kBlockSectors;
   // Readers form positions in signed 32-bit arithmetic, and the disc table holds 32-bit offsets.
-  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes > 0x7FFFFFFF)
+  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes + startDat.size() > 0x7FFFFFFF)
     throw ToolError("the EBOOT would pass 2 GiB; the artwork or the image is too large");
   if (multi && psar + kFirstDisc + worst > 0xFFFFFFFF)
     throw ToolError("the EBOOT could pass 4 GiB; the discs are too large to go together");
@@ -365,15 +358,18 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
   out.write(header, sizeof header);
   for (auto* p : parts)
     out.write(p->data(), p->size());
+  out.write(dataPsp.data(), dataPsp.size());
   const std::vector<uint8_t> pad(size_t(psar - at));
   out.write(pad.data(), pad.size());
   if (!multi) {
-    writeDisc(discs.front(), level, out, threads, progress);
+    writeDisc(discs.front(), level, out, threads, progress, startDat);
     return;
   }
 
   std::vector<uint8_t> titleHead(kFirstDisc);
   std::memcpy(titleHead.data(), kTitleMagic, 16);
+  const std::string gameId = storedDiscId(discs.front().id);
+  std::memcpy(&titleHead[kTitleGameId], gameId.data(), std::min<size_t>(gameId.size(), 15));
   out.write(titleHead.data(), titleHead.size());
   uint64_t done = 0;
   uint8_t table[4 * kMaxDiscs] = {};
@@ -384,10 +380,13 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     out.write(gap.data(), gap.size());
     putLe32(table + 4 * i, uint32_t(out.position() - base - psar));
     const uint64_t before = done;
-    std::vector<uint8_t> index = writeDisc(discs[i], level, out, threads, [&](uint64_t d) {
-      done = before + d;
-      if (progress) progress(done);
-    });
+    std::vector<uint8_t> index = writeDisc(
+        discs[i], level, out, threads,
+        [&](uint64_t d) {
+          done = before + d;
+          if (progress) progress(done);
+        },
+        i == 0 ? startDat : none);
     if (i == 0) {
       // A reader that knows one disc image only takes the index at +0x4000 of DATA.PSAR, with
       // blocks counted from its +1 MiB: the first disc's index, moved by where that disc lies.

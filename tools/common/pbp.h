@@ -6,6 +6,7 @@
 #include "codec.h"
 #include "disc.h"
 #include "io.h"
+#include "sfo.h"
 
 #include <array>
 #include <functional>
@@ -29,6 +30,10 @@ constexpr uint32_t kMaxDiscs = 5;
 constexpr uint32_t kDiscTable = 0x200;
 constexpr uint32_t kFirstDisc = 0x100000;
 constexpr uint32_t kDiscAlign = 0x8000;
+/// Where a multi-disc DATA.PSAR names the game, in the "_SCUS_94163" form of its first disc.
+constexpr uint32_t kTitleGameId = 0x264;
+/// Boot code and boot picture beyond this are no boot code a base EBOOT holds.
+constexpr uint32_t kMaxBootPart = 32u << 20;
 
 enum Section { Sfo, Icon0, Icon1, Pic0, Pic1, Snd0, DataPsp, DataPsar, kSections };
 extern const char* const kSectionNames[kSections];
@@ -57,25 +62,39 @@ struct Artwork {
 
 std::vector<uint8_t> buildSfo(const std::string& title, const std::string& discId);
 
-struct SfoFields {
-  std::map<std::string, std::string> strings;
-  std::map<std::string, uint32_t> numbers;
-};
+using SfoFields = sfo::Fields;
 /// Throws ToolError for a damaged PARAM.SFO.
-SfoFields parseSfo(const uint8_t* data, size_t size);
+inline SfoFields parseSfo(const uint8_t* data, size_t size) { return sfo::parse(data, size); }
 
 struct DiscToWrite {
   const DiscSource* disc;
   std::string id; ///< "SCUS94163"
 };
 
+/// What a PS1 EBOOT the user owns gives an EBOOT for the PSP to start it: its boot code, DATA.PSP,
+/// signed and not ours to ship, and the boot picture section (STARTDAT) behind its first disc
+/// image, where it has one. Both are carried byte for byte.
+struct BootCode {
+  std::vector<uint8_t> dataPsp;
+  std::vector<uint8_t> startDat; ///< empty when the base has none
+};
+
+/// What DATA.PSP holds: "an encrypted PSP module", "an ELF module", or empty for no boot code.
+std::string describeBootModule(const uint8_t* head, size_t n);
+
+/// Takes the boot code of the PS1 EBOOT in base; throws ToolError saying why when base is not a
+/// PS1 EBOOT or holds no boot module. `name` names the file in the messages.
+BootCode readBootCode(const ByteSource& base, const std::string& name);
+
 /// Writes the whole EBOOT.PBP: one disc image, or a multi-disc image for several discs (at most
-/// kMaxDiscs); level 0 stores every block. PARAM.SFO takes the first disc's ID.
+/// kMaxDiscs); level 0 stores every block. PARAM.SFO takes the first disc's ID. With boot code,
+/// DATA.PSP is the base's and its boot picture section follows the first disc's blocks.
 void write(const std::vector<DiscToWrite>& discs, const std::string& title, const Artwork& art, int level,
-           ByteSink& out, unsigned threads = 0, const Progress& progress = {});
+           ByteSink& out, unsigned threads = 0, const Progress& progress = {}, const BootCode* boot = nullptr);
 inline void write(const DiscImage& image, const std::string& title, const std::string& discId, const Artwork& art,
-                  int level, ByteSink& out, unsigned threads = 0, const Progress& progress = {}) {
-  write({{&image, discId}}, title, art, level, out, threads, progress);
+                  int level, ByteSink& out, unsigned threads = 0, const Progress& progress = {},
+                  const BootCode* boot = nullptr) {
+  write({{&image, discId}}, title, art, level, out, threads, progress, boot);
 }
 
 /// One track as the table of contents lists it.

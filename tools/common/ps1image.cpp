@@ -2,6 +2,8 @@
 
 #include "cdrom.h"
 #include "cli.h"
+#include "identity.h"
+#include "pspcheck.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,12 +44,14 @@ std::string blockName(const pbp::PsarDisc& disc, size_t i) {
          hex(disc.dataStart() + disc.blocks[i].offset) + ")";
 }
 
-// Reads and decodes the disc's blocks in index order.
+// Reads and decodes the disc's blocks in index order; stored, when given, sees each block's bytes
+// as the file holds them.
 void forEachBlock(const ByteSource& src, const pbp::PsarDisc& disc,
                   const std::function<void(size_t, BlockFault, const uint8_t*, size_t)>& use,
-                  const StoredProgress& progress) {
+                  const StoredProgress& progress,
+                  const std::function<void(size_t, const uint8_t*, size_t)>& stored = {}) {
   Inflater inflater;
-  std::vector<uint8_t> stored, block(kBlockBytes);
+  std::vector<uint8_t> bytes, block(kBlockBytes);
   const uint64_t size = src.size();
   uint64_t done = 0;
   for (size_t i = 0; i < disc.blocks.size(); ++i) {
@@ -57,12 +61,13 @@ void forEachBlock(const ByteSource& src, const pbp::PsarDisc& disc,
       use(i, BlockFault::PastEnd, nullptr, 0);
       continue;
     }
-    stored.resize(std::min<uint32_t>(e.length, 2 * kBlockBytes));
-    src.readAt(at, stored.data(), stored.size());
+    bytes.resize(std::min<uint32_t>(e.length, 2 * kBlockBytes));
+    src.readAt(at, bytes.data(), bytes.size());
+    if (stored) stored(i, bytes.data(), bytes.size());
     size_t n = 0;
-    const BlockFault fault = pbp::decodeBlock(inflater, e, stored.data(), block.data(), n);
+    const BlockFault fault = pbp::decodeBlock(inflater, e, bytes.data(), block.data(), n);
     use(i, fault, block.data(), n);
-    done += stored.size();
+    done += bytes.size();
     if (progress) progress(done);
   }
 }
@@ -94,6 +99,63 @@ bool readSector(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t lba, 
 
 TrackMode dataMode(const uint8_t* raw) {
   return cdrom::hasSync(raw) && raw[15] == 1 ? TrackMode::Mode1 : TrackMode::Mode2;
+}
+
+// The disc image's sectors as a disc, for reading its file system: the last block decoded is
+// kept, since a folder's sectors lie in one block or two.
+class StoredDisc : public DiscSource {
+public:
+  StoredDisc(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t sectors)
+      : src_(src), disc_(disc), sectors_(sectors) {}
+  uint32_t sectors() const override { return sectors_; }
+  void readRaw(uint32_t first, uint32_t count, uint8_t* out) const override {
+    for (uint32_t lba = first; lba < first + count; ++lba, out += cdrom::kRawSector) {
+      const size_t i = lba / kBlockSectors, off = size_t(lba % kBlockSectors) * cdrom::kRawSector;
+      if (i != cached_) {
+        cached_ = SIZE_MAX;
+        const pbp::IndexEntry* e = i < disc_.blocks.size() ? &disc_.blocks[i] : nullptr;
+        const uint64_t at = e ? disc_.dataStart() + e->offset : 0;
+        if (!e || at > src_.size() || src_.size() - at < e->length) throw unreadable(lba);
+        std::vector<uint8_t> stored(std::min<uint32_t>(e->length, 2 * kBlockBytes));
+        src_.readAt(at, stored.data(), stored.size());
+        block_.resize(kBlockBytes);
+        if (pbp::decodeBlock(inflater_, *e, stored.data(), block_.data(), length_) == BlockFault::Inflate)
+          throw unreadable(lba);
+        cached_ = i;
+      }
+      if (length_ < off + cdrom::kRawSector) throw unreadable(lba);
+      std::memcpy(out, &block_[off], cdrom::kRawSector);
+    }
+  }
+
+private:
+  static ToolError unreadable(uint32_t lba) {
+    return ToolError("sector " + std::to_string(lba) + " of the disc image cannot be read");
+  }
+  const ByteSource& src_;
+  const pbp::PsarDisc& disc_;
+  uint32_t sectors_;
+  mutable Inflater inflater_;
+  mutable std::vector<uint8_t> block_;
+  mutable size_t cached_ = SIZE_MAX, length_ = 0;
+};
+
+// The serial and volume of a disc image, as info shows them.
+std::string identityLines(const ByteSource& src, const pbp::PsarDisc& disc, uint32_t sectors) {
+  const StoredDisc stored(src, disc, sectors);
+  DiscIdentity id;
+  try {
+    readIdentity(*iso::sectorsOf(stored), id);
+  } catch (const ToolError& e) {
+    return "  Volume:   none (" + iso::printable(e.what()) + ")\n";
+  }
+  std::string out = "  Serial:   " + (id.serial.empty() ? std::string("none in SYSTEM.CNF") : id.serial + " (SYSTEM.CNF)") + "\n";
+  out += "  Volume:   " + (id.volume.name.empty() ? std::string("(no name)") : iso::printable(id.volume.name));
+  if (!id.volume.created.empty()) out += ", created " + id.volume.created;
+  out += "\n";
+  for (const std::string& p : id.problems)
+    out += "  Problem:  " + iso::printable(p) + "\n";
+  return out;
 }
 
 } // namespace
@@ -220,6 +282,8 @@ size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::f
           hex(pbp::kDataOffset + end));
 
   size_t t = 0;
+  StreamCounts shapes;
+  size_t firstMisshapen = 0;
   forEachBlock(
       src, disc,
       [&](size_t i, BlockFault bf, const uint8_t* p, size_t n) {
@@ -255,7 +319,19 @@ size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::f
                   ": " + cdrom::describe(sf));
         }
       },
-      progress);
+      progress,
+      [&](size_t i, const uint8_t* stored, size_t n) {
+        // The PSP inflates the blocks itself, and is not known to read other shapes than zlib's.
+        if (disc.blocks[i].length == kBlockBytes) return;
+        const uint64_t before = shapes.misshapen;
+        shapes.add(inspectDeflate(stored, n));
+        if (shapes.misshapen > before && before == 0) firstMisshapen = i;
+      });
+  if (shapes.misshapen) {
+    faults += shapes.misshapen - 1;
+    fault("deflated blocks: " + shapes.describe() + ", which the PSP may not read (the first: " +
+          blockName(disc, firstMisshapen) + ")");
+  }
   return faults;
 }
 
@@ -300,7 +376,12 @@ std::string describeEboot(const ByteSource& src) {
   std::vector<uint8_t> head(size_t(std::min<uint64_t>(boot, 4096)));
   src.readAt(reader.sectionOffset(pbp::DataPsp), head.data(), head.size());
   const bool code = std::any_of(head.begin(), head.end(), [](uint8_t b) { return b != 0; });
-  out += "Boot code:  " + (code ? "DATA.PSP, " + describeSize(boot) : std::string("none")) + "\n";
+  const std::string module = pbp::describeBootModule(head.data(), head.size());
+  out += "Boot code:  " +
+         (!code              ? std::string("none: PS1 emulators run it, the PSP does not start it")
+          : module.empty() ? "DATA.PSP, " + describeSize(boot) + ", which is no PSP module"
+                           : "DATA.PSP, " + describeSize(boot) + ", " + module + ": custom firmware starts it") +
+         "\n";
   const std::vector<pbp::PsarDisc> discs = reader.discs();
   out += "Discs:      " + std::to_string(discs.size()) + (reader.multiDisc() ? " (multi-disc image)" : "") + "\n";
   for (size_t d = 0; d < discs.size(); ++d) {
@@ -310,6 +391,7 @@ std::string describeEboot(const ByteSource& src) {
     std::snprintf(line, sizeof line, "  Size:     %u sectors, %s, from %s\n", plan.sectors,
                   describeSize(uint64_t(plan.sectors) * cdrom::kRawSector).c_str(), plan.sizeFrom);
     out += line;
+    out += identityLines(src, disc, plan.sectors);
     if (!disc.tocValid) out += "  Contents: no usable table of contents (" + disc.tocProblem + ")\n";
     size_t stored = 0, hashed = 0;
     for (const pbp::IndexEntry& e : disc.blocks) {

@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the PBP reader and the PARAM.SFO parser. A PS1 EBOOT keeps its
+// Feeds arbitrary bytes to the PBP reader, the PARAM.SFO parser and the look psx takes at a base
+// EBOOT for its boot code. A PS1 EBOOT keeps its
 // blocks a megabyte into DATA.PSAR, so the input is a compact form that is spread out first:
 //   u16 head length, u16 index length, head, index, block data
 // with the head at 0, the index at DATA.PSAR + 0x4000 and the data at DATA.PSAR + 1 MiB.
@@ -16,8 +17,11 @@ std::vector<uint8_t> sampleEboot() {
   pbp::DiscImage disc(src);
   pbp::Artwork art;
   art.icon0 = {0x89, 'P', 'N', 'G'};
+  pbp::BootCode boot; // an ELF-looking module and a boot picture section behind the blocks
+  boot.dataPsp = {0x7F, 'E', 'L', 'F', 1, 2, 3};
+  boot.startDat = {'S', 'T', 'A', 'R', 'T', 'D', 'A', 'T', 0x50, 0, 0, 0};
   MemorySink file;
-  pbp::write(disc, "Title", "SCUS00001", art, 9, file, 1);
+  pbp::write(disc, "Title", "SCUS00001", art, 9, file, 1, {}, &boot);
   return file.bytes;
 }
 
@@ -64,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     NullSink out;
     reader.extractImage(out);
+  } catch (const ToolError&) {
+  }
+  try {
+    pbp::readBootCode(src, "base");
   } catch (const ToolError&) {
   }
   return 0;

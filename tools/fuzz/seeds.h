@@ -4,6 +4,7 @@
 #include "cso.h"
 #include "dax.h"
 #include "pbp.h"
+#include "pspcheck.h"
 
 #include <cstring>
 #include <vector>
@@ -43,6 +44,13 @@ template <class Reader> void readContainer(const uint8_t* data, size_t size) {
       size_t n = size_t(std::min<uint64_t>(buf.size(), reader.size() - std::min(off, reader.size())));
       if (off <= reader.size()) reader.readAt(off, buf.data(), n);
     }
+  } catch (const ToolError&) {
+  }
+  // ciso --check and --repair read the same files from any converter.
+  try {
+    checkForPsp(src);
+    NullSink repaired;
+    repairForPsp(src, repaired);
   } catch (const ToolError&) {
   }
 }

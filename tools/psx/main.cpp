@@ -1,8 +1,10 @@
-// psx "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1 disc image,
-// a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG, ICON1.PMF,
-// PIC0.PNG, PIC1.PNG, SND0.AT3).
+// psx [--base BASE] "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1
+// disc image, a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG,
+// ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with the boot code of a base EBOOT the user owns
+// (BASE, else BASE.PBP beside the artwork) so that the PSP starts it.
 #include "cli.h"
 #include "cue.h"
+#include "identity.h"
 #include "pbp.h"
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <strings.h>
 
@@ -18,13 +21,20 @@ namespace fs = std::filesystem;
 
 static const char kUsage[] =
     "usage: psx TITLE ID LEVEL IMAGE\n"
+    "       psx --base BASE TITLE ID LEVEL IMAGE\n"
     "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE, with TITLE and the disc ID,\n"
     "  compressed at LEVEL 0-9 (0: stored); ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in\n"
     "  the current folder go in as well. IMAGE is one of:\n"
     "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
     "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
     "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
-    "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.";
+    "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
+    "  The PSP starts the EBOOT with the boot code of a PS1 EBOOT you own: BASE, or else BASE.PBP in\n"
+    "  the current folder; without one the EBOOT is for PS1 emulators only.\n"
+    "  An empty ID (or \"-\") is the first disc's serial from its SYSTEM.CNF; an empty TITLE (or \"-\")\n"
+    "  is the first disc's volume name, else its ID.\n"
+    "       psx --info [--json] IMAGE...\n"
+    "  shows each disc's serial, volume name and date, and tracks; a playlist shows each of its discs.";
 
 namespace {
 
@@ -140,15 +150,75 @@ std::string describeDisc(const Disc& d) {
   return what;
 }
 
+// psx --info [--json] IMAGE...: playlists stand for their discs.
+int info(const std::vector<std::string>& args) {
+  bool json = false, info = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--info") {
+      info = true;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError{"unknown option '" + a + "'\n" + kUsage};
+    } else if (hasExtension(a, ".m3u") || hasExtension(a, ".m3u8")) {
+      std::vector<std::string> entries;
+      try {
+        entries = parsePlaylist(readTextFile(a));
+      } catch (const ToolError& e) {
+        throw ToolError("'" + a + "': " + e.what());
+      }
+      for (const std::string& entry : entries)
+        files.push_back(findBeside(fs::path(a).parent_path(), entry));
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!info) throw UsageError{std::string("--json goes with --info\n") + kUsage};
+  if (files.empty()) throw UsageError{std::string("--info needs an image to describe\n") + kUsage};
+  return printIdentities("psx", files, json);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
+    // --base BASE goes before the four words of the described form.
+    std::string basePath;
+    if (argc == 7 && std::strcmp(argv[1], "--base") == 0) {
+      basePath = argv[2];
+      if (basePath.empty()) throw UsageError{std::string("--base needs a file\n") + kUsage};
+      argv += 2;
+      argc -= 2;
+    }
+    // Otherwise four words that do not start with "--" are the described form, whatever they hold.
+    if (basePath.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
-    const std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
+    std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
     const std::string imagePath = argv[4];
+    if (basePath.empty()) basePath = findStaged("BASE.PBP").string();
+    std::unique_ptr<pbp::BootCode> boot;
+    if (!basePath.empty()) {
+      InputFile base(basePath);
+      boot = std::make_unique<pbp::BootCode>(pbp::readBootCode(base, basePath));
+    }
+    if (level == 0)
+      std::fprintf(stderr, "psx: warning: level 0 stores every block, and EBOOTs with stored blocks are reported "
+                           "not to start on the PSP; level 1 or more makes one that does\n");
     std::vector<Disc> discs = openDiscs(imagePath);
+    // What the first disc says of itself stands in for what the user left out.
+    std::string named;
+    if (id.empty() || id == "-") {
+      id = fit(readDiscId(*discs.front().source), 15, "disc ID");
+      named += id.empty() ? "Game ID: none given, and the first disc's SYSTEM.CNF names none\n"
+                          : "Game ID: " + id + ", read from the first disc's SYSTEM.CNF\n";
+    }
+    if (title.empty() || title == "-") {
+      const std::string volume = readVolumeName(*discs.front().source);
+      title = fit(volume.empty() ? id : volume, 127, "title");
+      named += "Title: \"" + title + "\", " + (volume.empty() ? "the game ID" : "the first disc's volume name") + "\n";
+    }
     for (size_t k = 0; k < discs.size(); ++k) {
       Disc& d = discs[k];
       if (k == 0) {
@@ -187,6 +257,7 @@ int main(int argc, char** argv) {
     }
     // Never written over one of the files it reads, whatever name reaches it.
     std::vector<std::string> read{imagePath};
+    if (boot) read.push_back(basePath);
     for (const Disc& d : discs) {
       read.push_back(d.path);
       if (auto* cue = dynamic_cast<const CueDisc*>(d.source.get()))
@@ -194,10 +265,11 @@ int main(int argc, char** argv) {
     }
     OutputFile out("EBOOT.PBP", read);
     ProgressLine progress("Compressing", total);
-    pbp::write(parts, title, art, level, out, 0, std::ref(progress));
+    pbp::write(parts, title, art, level, out, 0, std::ref(progress), boot.get());
     uint64_t size = out.position();
     out.commit();
     progress.finish();
+    std::fputs(named.c_str(), stdout);
     if (discs.size() == 1) {
       std::printf("Wrote EBOOT.PBP (%s) for \"%s\" [%s] from %s (%s)\n", describeSize(size).c_str(), title.c_str(),
                   id.c_str(), imagePath.c_str(), describeDisc(discs.front()).c_str());
@@ -213,9 +285,16 @@ int main(int argc, char** argv) {
       std::printf("The first disc has audio tracks: rastle extracts its data track only; psxdisc extract\n"
                   "gives back every track as BIN/CUE.\n");
     std::printf("Artwork: %s\n", found.empty() ? "none" : found.c_str());
-    std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
-                "files can run it as it is; to make it bootable on a PSP, process it with your own\n"
-                "signed tool.\n");
+    if (boot) {
+      std::printf("Boot code: DATA.PSP (%s) from %s%s; custom firmware starts this EBOOT on the PSP.\n",
+                  describeSize(boot->dataPsp.size()).c_str(), basePath.c_str(),
+                  boot->startDat.empty() ? "" : ", with its boot picture");
+    } else {
+      std::printf("Note: this EBOOT.PBP holds the game but no PSP boot code. PS1 emulators that load PBP\n"
+                  "files can run it as it is; for the PSP to start it, make it again with the boot code of\n"
+                  "a PS1 EBOOT you own (psx --base, or BASE.PBP in this folder), or process it with your\n"
+                  "own signed tool.\n");
+    }
     return 0;
   });
 }

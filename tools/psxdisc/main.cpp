@@ -24,7 +24,8 @@ static const char kUsage[] =
     "           without extension (default: the title, beside the EBOOT); --split writes one BIN\n"
     "           per track\n"
     "  verify   checks that every block decodes and matches its checksum, that the data sectors'\n"
-    "           EDC/ECC are right and that the sizes agree with the table of contents";
+    "           EDC/ECC are right, that the sizes agree with the table of contents and that every\n"
+    "           deflated block has zlib's shape, the only one the PSP is known to read";
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "dax.h"
 #include "support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -176,8 +177,11 @@ TEST(Dax, LayoutHasHeaderTablesAndZlibFrames) {
     uint8_t out[8192];
     uLongf outLen = sizeof out;
     ASSERT_EQ(uncompress(out, &outLen, &file[off], len), Z_OK) << "frame " << f;
-    EXPECT_EQ(outLen, std::min<size_t>(8192, 20000 - f * 8192));
-    EXPECT_TRUE(std::equal(out, out + outLen, image.begin() + f * 8192));
+    // Every frame is whole: the last one is padded with zeros past the image.
+    const size_t have = std::min<size_t>(8192, 20000 - f * 8192);
+    EXPECT_EQ(outLen, 8192u);
+    EXPECT_TRUE(std::equal(out, out + have, image.begin() + f * 8192));
+    EXPECT_TRUE(std::all_of(out + have, out + 8192, [](uint8_t b) { return b == 0; }));
     end = off + len;
   }
   EXPECT_EQ(end, file.size());

@@ -61,6 +61,28 @@ std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   return out;
 }
 
+std::vector<uint8_t> textHeavyBytes(size_t size, uint32_t seed) {
+  static const char* const words[] = {"the", "level", "enemy", "score", "player", "map", "door", "key",
+                                      "sword", "castle", "return", "value", "static", "void", "int"};
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out;
+  out.reserve(size + 64);
+  while (out.size() < size) {
+    if (out.size() / 2048 % 3 == 2) {
+      out.push_back(uint8_t(32 + rng() % 90));
+      continue;
+    }
+    const char* w = words[rng() % (sizeof words / sizeof words[0])];
+    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
+    if (rng() % 6 == 0)
+      for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t('0' + rng() % 10));
+    out.push_back(rng() % 9 == 0 ? '\n' : ' ');
+  }
+  out.resize(size);
+  return out;
+}
+
 std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed) {
   std::vector<uint8_t> iso = mixedBytes(size_t(sectors) * 2048, seed);
   if (sectors > 16) {

@@ -12,6 +12,10 @@ namespace kivo::test {
 /// well, some not at all.
 std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed = 1);
 
+/// Text as disc images hold it: words, numbers and line ends, with some stretches of letters drawn
+/// at random from a wide alphabet, which deflate encoders store as literals alone.
+std::vector<uint8_t> textHeavyBytes(size_t size, uint32_t seed = 1);
+
 /// A 2048-byte-sector ISO whose sector 16 holds a volume descriptor with the given size.
 std::vector<uint8_t> isoImage(uint32_t sectors, uint32_t volumeSectors, uint32_t seed = 1);
 

@@ -8,6 +8,7 @@
 #include "shell/tests/kit/fulldisk.h"
 #include "shell/userfolder.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +28,39 @@ void setOld(const QString& path) {
 class ConvertJobsTest : public QObject {
   Q_OBJECT
 private slots:
+  void aBaseEbootIsJudgedByItsHeadersAlone() {
+    auto problem = [](QByteArray bytes) {
+      QBuffer buffer(&bytes);
+      buffer.open(QIODevice::ReadOnly);
+      return baseEbootProblem(buffer);
+    };
+    // Header, then DATA.PSP at 40 and DATA.PSAR at 40 + psp bytes; every other section empty.
+    auto pbp = [](const QByteArray& psp, const QByteArray& psar) {
+      QByteArray file(40, 0);
+      file.replace(0, 4, QByteArray("\0PBP", 4));
+      for (int s = 0; s < 8; ++s) {
+        const int at = s < 7 ? 40 : 40 + psp.size();
+        for (int b = 0; b < 4; ++b) file[8 + 4 * s + b] = char(at >> (8 * b));
+      }
+      return file + psp + psar;
+    };
+    const QByteArray elf = QByteArray("\x7F" "ELF", 4) + QByteArray(60, 2), disc = QByteArray("PSISOIMG0000", 12);
+    QCOMPARE(problem(pbp(elf, disc)), QString());
+    QCOMPARE(problem(pbp(QByteArray("~PSP") + QByteArray(8, 0), QByteArray("PSTITLEIMG000000"))), QString());
+    QCOMPARE(problem(pbp(elf, QByteArray("PSISO"))), QString("its DATA.PSAR holds no PS1 disc image"));
+    QCOMPARE(problem(pbp(elf, {})), QString("its DATA.PSAR holds no PS1 disc image"));
+    QCOMPARE(problem(pbp({}, disc)), QString("it holds no boot code (its DATA.PSP is empty)"));
+    QCOMPARE(problem(pbp("MZ..", disc)), QString("its DATA.PSP is no PSP module"));
+    QCOMPARE(problem("\0PBP"), QString("not a PBP file: shorter than its header"));
+    // Offsets out of order or past the end of the file are refused before anything is read there.
+    QByteArray bad = pbp(elf, disc);
+    bad[8 + 4 * 7 + 3] = 0x7F;
+    QCOMPARE(problem(bad), QString("damaged PBP file: bad offset of DATA.PSAR"));
+    bad = pbp(elf, disc);
+    bad[8 + 4 * 3] = 100;
+    QCOMPARE(problem(bad), QString("damaged PBP file: bad offset of PIC1.PNG"));
+  }
+
   void intermediateImage() {
     TempProgramFolder program;
     FakeServices fakes;

@@ -3,12 +3,16 @@
 #include "shell/platform.h"
 #include "shell/tests/kit/fakes.h"
 
+#include "sfo.h"
+
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -31,6 +35,50 @@ QColor centre(const QLabel* picture) {
 
 QStringList toolFiles(const TempProgramFolder& program) {
   return QDir(program.filePath("bin")).entryList(QDir::Files, QDir::Name);
+}
+
+// A PS1 EBOOT as the user's own would be, reduced to what psx looks at: the PBP header, a DATA.PSP
+// that starts like a PSP module, and a DATA.PSAR that starts like a disc image.
+QByteArray baseEboot(const QByteArray& module) {
+  QByteArray file(40, 0);
+  file.replace(0, 4, QByteArray("\0PBP", 4));
+  const int psp = 40, psar = psp + module.size();
+  for (int s = 0; s < 8; ++s) {
+    const int at = s < 6 ? psp : s == 6 ? psp : psar;
+    for (int b = 0; b < 4; ++b) file[8 + 4 * s + b] = char(at >> (8 * b));
+  }
+  return file + module + QByteArray("PSISOIMG0000") + QByteArray(64, 0);
+}
+
+// A disc image that genisoimage makes from the files given, under their paths in it.
+QString discImage(const TempProgramFolder& program, const QString& name, const QString& volume,
+                  const QMap<QString, QByteArray>& files) {
+  const QString root = program.filePath(name + ".files");
+  for (auto it = files.begin(); it != files.end(); ++it) program.write(name + ".files/" + it.key(), it.value());
+  const int status = QProcess::execute("genisoimage", {"-quiet", "-V", volume, "-o", program.filePath(name), root});
+  if (status != 0) qFatal("genisoimage failed");
+  return program.filePath(name);
+}
+
+QByteArray pspSfo(const std::string& title, const std::string& id) {
+  const std::vector<uint8_t> b = sfo::build({{"DISC_ID", false, id, 0, 16},
+                                             {"PSP_SYSTEM_VER", false, "3.71", 0, 8},
+                                             {"TITLE", false, title, 0, 128}});
+  return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
+}
+
+QByteArray pngBytes(QColor colour) {
+  QImage image(144, 80, QImage::Format_RGB32);
+  image.fill(colour);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+QByteArray systemCnf(const char* boot) {
+  return QByteArray("BOOT = cdrom:\\") + boot + ";1\r\nTCB = 4\r\n";
 }
 }  // namespace
 
@@ -554,6 +602,81 @@ private slots:
     QCOMPARE(QDir::currentPath(), program.path());
   }
 
+  void theBaseEbootDecidesWhetherTheEbootStartsOnAPsp() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QCOMPARE(page.psxbase->text(), QString("Base..."));
+    QCOMPARE(page.psxstart->text(), QString("No base EBOOT: won't start on a PSP"));
+    QCOMPARE(page.psxresult->text(), QString());
+
+    // The user picks a PS1 EBOOT of their own: it is kept in the tool folder as BASE.PBP.
+    const QByteArray mine = baseEboot(QByteArray("\x7F" "ELF", 4) + QByteArray(300, 'x'));
+    fakes.dialogs.answers = {program.write("own/GAME/EBOOT.PBP", mine)};
+    QTest::mouseClick(page.psxbase, Qt::LeftButton);
+    QCOMPARE(fakes.dialogs.fileRequests.back().title, QString("Open a PS1 EBOOT you own..."));
+    QCOMPARE(program.read("bin/BASE.PBP"), mine);
+    QCOMPARE(page.psxstart->text(), QString("Starts on a PSP (boot code: BASE.PBP)"));
+    QCOMPARE(QDir::currentPath(), program.path());
+    // Level 0 is reported not to start; the warning goes when compression is on again.
+    page.psxcompbox->click();
+    QCOMPARE(page.psxstart->text(), QString("Level 0: reported not to start on a PSP"));
+    page.psxcompbox->click();
+    QCOMPARE(page.psxstart->text(), QString("Starts on a PSP (boot code: BASE.PBP)"));
+
+    // A file that is no PS1 EBOOT with boot code is refused and the kept one stays.
+    const QByteArray plain = baseEboot(QByteArray(16, 0));
+    fakes.dialogs.answers = {program.write("own/plain.pbp", plain), program.write("own/notes.txt", "hello")};
+    page.psxbaseClick();
+    page.psxbaseClick();
+    QCOMPARE(fakes.messages.errors(),
+             (QStringList{QString("'%1' is not a PS1 EBOOT to take boot code from: it holds no boot code (its DATA.PSP "
+                                  "is empty)")
+                              .arg(program.filePath("own/plain.pbp")),
+                          QString("'%1' is not a PS1 EBOOT to take boot code from: not a PBP file: shorter than its "
+                                  "header")
+                              .arg(program.filePath("own/notes.txt"))}));
+    QCOMPARE(program.read("bin/BASE.PBP"), mine);
+    // A cancelled pick changes nothing.
+    fakes.dialogs.answers = {std::nullopt};
+    page.psxbaseClick();
+    QCOMPARE(fakes.messages.errors().size(), 2);
+
+    // A BASE.PBP put there by hand, under any letter case, counts as psx counts it; one psx would
+    // refuse is named on the page before the build.
+    QVERIFY(QFile::remove(program.filePath("bin/BASE.PBP")));
+    program.write("bin/base.pbp", plain);
+    page.showPsxStart();
+    QCOMPARE(page.psxstart->text(), QString("base.pbp is unusable: psx will refuse it"));
+    QVERIFY(page.psxstart->toolTip().endsWith("it holds no boot code (its DATA.PSP is empty)"));
+  }
+
+  void thePageSaysWhereTheEbootWent() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QDir().mkpath(program.filePath("out/CRASH"));
+    page.PSXoutput->setText("/g/crash.iso");
+    page.psxeboot->setText(program.filePath("out/CRASH"));
+    // psx fails: nothing was made, and the page says so.
+    fakes.runner.exitCode = 2;
+    page.psxgoClick();
+    QCOMPARE(page.psxresult->toolTip(), QString("No EBOOT.PBP was made: Tool activity says why."));
+    fakes.runner.exitCode = 0;
+    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "eboot"); };
+    page.psxgoClick();
+    const QString made = "Made " + program.filePath("out/CRASH/EBOOT.PBP");
+    QCOMPARE(page.psxresult->toolTip(), made);
+    QCOMPARE(page.psxresult->text(), page.psxresult->fontMetrics().elidedText(made, Qt::ElideMiddle,
+                                                                               page.psxresult->width()));
+    // A second build finds the first one there: the new EBOOT.PBP stays in the tool folder.
+    page.psxgoClick();
+    QCOMPARE(page.psxresult->toolTip(),
+             QString("%1 already exists; the new EBOOT.PBP stays in the tool folder as %2.")
+                 .arg(program.filePath("out/CRASH/EBOOT.PBP"), program.filePath("bin/EBOOT.PBP")));
+    QCOMPARE(fakes.runner.lastEntry().failure, page.psxresult->toolTip());
+  }
+
   void makeIso() {
     TempProgramFolder program;
     FakeServices fakes;
@@ -581,6 +704,84 @@ private slots:
       QCOMPARE(s.currentFolder, program.filePath("bin"));
     }
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  // The game an image holds shows beside "Convert!" and names the job; the command line is the
+  // same as ever.
+  void umdImageShowsItsGame() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QVERIFY(page.umdgame->isHidden() && page.umdicon->isHidden());
+    const QString iso = discImage(program, "game (1).iso", "UMD",
+                                  {{"PSP_GAME/PARAM.SFO", pspSfo("Lumines\xE2\x84\xA2 Puzzle", "ULUS10046")},
+                                   {"PSP_GAME/ICON0.PNG", pngBytes(Qt::red)}});
+    page.source->setText(iso);
+    QVERIFY(!page.umdgame->isHidden() && !page.umdicon->isHidden());
+    QVERIFY2(page.umdgame->text().startsWith(QString::fromUtf8("Lumines\xE2\x84\xA2")) &&
+                 page.umdgame->text().endsWith(" [ULUS10046]"),
+             qPrintable(page.umdgame->text()));
+    QVERIFY(page.umdgame->fontMetrics().horizontalAdvance(page.umdgame->text()) <= page.umdgame->width());
+    QCOMPARE(centre(page.umdicon), QColor(Qt::red));
+    QVERIFY2(page.source->toolTip().contains("Needs system software 3.71"), qPrintable(page.source->toolTip()));
+    QCOMPARE(page.umdgame->toolTip(), page.source->toolTip());
+
+    page.destination->setText(program.filePath("game.cso"));
+    QTest::mouseClick(page.convert, Qt::LeftButton);
+    QCOMPARE(fakes.runner.commandLines(),
+             QStringList{QString(R"("bin/ciso.exe" 9 "%1" "%2")").arg(iso, program.filePath("game.cso"))});
+    QCOMPARE(fakes.runner.lastEntry().title, QString::fromUtf8("ISO to CSO - Lumines\xE2\x84\xA2 Puzzle [ULUS10046]"));
+
+    // A two-step conversion names the game in both steps; a file without a game names none.
+    page.csodax->click();
+    page.convertClick();
+    const auto& entries = fakes.runner.activity.entries();
+    QCOMPARE(entries[entries.size() - 2].title, QString::fromUtf8("CSO to DAX - Lumines\xE2\x84\xA2 Puzzle [ULUS10046], step 1 of 2"));
+    QCOMPARE(entries.back().title, QString::fromUtf8("CSO to DAX - Lumines\xE2\x84\xA2 Puzzle [ULUS10046], step 2 of 2"));
+    page.isocso->click();
+    page.source->setText(program.write("notes.iso", QByteArray(40000, 'x')));
+    QVERIFY(page.umdgame->isHidden() && page.umdicon->isHidden());
+    QVERIFY(page.source->toolTip().isEmpty());
+    page.convertClick();
+    QCOMPARE(fakes.runner.lastEntry().title, QString("ISO to CSO"));
+    page.source->setText("<no file selected>");
+    QVERIFY(page.umdgame->isHidden());
+  }
+
+  void ps1ImageFillsTheIdOnlyWhenEmpty() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    const QString crash = discImage(program, "disc2.bin", "CRASH", {{"SYSTEM.CNF", systemCnf("SLUS_005.94")}});
+    const QString spyro = discImage(program, "spyro.iso", "SPYRO", {{"SYSTEM.CNF", systemCnf("SCES_012.34")}});
+
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText(), QString("SLUS"));
+    QCOMPARE(page.PSXid2->text(), QString("00594"));
+    QVERIFY(page.PSXtitle->text().isEmpty());  // only suggested: psx takes the volume name itself
+    QCOMPARE(page.PSXtitle->placeholderText(), QString("CRASH"));
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.commandLines().back(), QString(R"(psx.exe "" "SLUS00594" "9" "%1")").arg(crash));
+
+    // An ID filled in from one image gives way to the next image's...
+    page.PSXoutput->setText(spyro);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCES01234"));
+    QCOMPARE(page.PSXtitle->placeholderText(), QString("SPYRO"));
+    // ...one the user typed stays, in either box.
+    page.PSXid2->setText("94163");
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCES94163"));
+    page.PSXid2->setText("01234");
+    page.PSXid1->setCurrentText("SCUS");
+    page.PSXoutput->setText(crash);
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCUS01234"));
+    // A file that is no disc, or none at all, changes nothing but the suggestion.
+    page.PSXid2->clear();
+    page.PSXid1->setCurrentText("SCUS");
+    page.PSXoutput->setText(program.write("notes.iso", QByteArray(40000, 'x')));
+    page.PSXoutput->setText("/nowhere/crash.iso");
+    QCOMPARE(page.PSXid1->currentText() + page.PSXid2->text(), QString("SCUS"));
+    QVERIFY(page.PSXtitle->placeholderText().isEmpty());
   }
 
   void linkLabelsPressWithoutDrift() {

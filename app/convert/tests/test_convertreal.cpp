@@ -169,6 +169,39 @@ private slots:
     QVERIFY(fakes.messages.boxes.empty());
   }
 
+  void anEbootMadeWithTheUsersBaseStartsOnAPsp() {
+    TempProgramFolder program;
+    copyTools(program);
+    const QString image = program.write("games/crash.iso", discImage(60));
+    QDir().mkpath(program.filePath("psp/CRASH"));
+    // The user's own PS1 EBOOT, reduced to what psx takes from it: the boot module in DATA.PSP.
+    const QByteArray module = QByteArray("\x7F" "ELF", 4) + QByteArray(2000, 'm');
+    QByteArray base(40, 0);
+    base.replace(0, 4, QByteArray("\0PBP", 4));
+    for (int s = 0; s < 8; ++s)
+      for (int b = 0; b < 4; ++b) base[8 + 4 * s + b] = char((s < 7 ? 40 : 40 + module.size()) >> (8 * b));
+    base += module + QByteArray("PSISOIMG0000") + QByteArray(0x400, 0);
+    TFrame1 page(services);
+    QCOMPARE(page.psxstart->text(), QString("No base EBOOT: won't start on a PSP"));
+    fakes.dialogs.answers = {program.write("mine/EBOOT.PBP", base)};
+    page.psxbaseClick();
+    QCOMPARE(page.psxstart->text(), QString("Starts on a PSP (boot code: BASE.PBP)"));
+    page.PSXoutput->setText(image);
+    page.psxeboot->setText(program.filePath("psp/CRASH"));
+    QTest::mouseClick(page.psxgo, Qt::LeftButton);
+    const QString eboot = program.filePath("psp/CRASH/EBOOT.PBP");
+    QCOMPARE(page.psxresult->toolTip(), "Made " + eboot);
+    const QByteArray made = program.read("psp/CRASH/EBOOT.PBP");
+    const auto at = [&](int offset) {
+      const auto* p = reinterpret_cast<const uchar*>(made.constData() + offset);
+      return int(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
+    };
+    QCOMPARE(made.mid(at(32), module.size()), module);
+    // The base stays for the next build; the staged artwork does not.
+    QCOMPARE(program.read("bin/BASE.PBP"), base);
+    QVERIFY(fakes.messages.boxes.empty());
+  }
+
   void aQuoteInAFileNameOpensNoOtherOption() {
     TempProgramFolder program;
     copyTools(program);

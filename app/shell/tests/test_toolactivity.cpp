@@ -83,6 +83,15 @@ private slots:
     const int id = c.start({QStringLiteral("USB host"), {}, {}});
     c.ms = 75000;
     QCOMPARE(progressText(c.e(id), c.ms), QString("Running for 1:15"));
+
+    // A host tells its state: each line replaces the last, and none is a message.
+    c.activity.addOutput(id, "KIVO-STATUS Serving /srv/psp: waiting for the PSP, 0 requests\n", Err::Err);
+    c.activity.addOutput(id, "PSP connected\nKIVO-STATUS Serving /srv/psp: PSP connected, 12 requests\n", Err::Err);
+    c.activity.addOutput(id, "KIVO-STATUS not a state on standard output\n", Err::Out);
+    QCOMPARE(progressText(c.e(id), c.ms), QString("Serving /srv/psp: PSP connected, 12 requests\nRunning for 1:15"));
+    QCOMPARE(c.e(id).lines, (QStringList{"PSP connected", "KIVO-STATUS not a state on standard output"}));
+    c.activity.finish(id, 0, false);
+    QCOMPARE(progressText(c.e(id), c.ms), QString("Running for 1:15"));
     QCOMPARE(describeDuration(3725), QString("1:02:05"));
     QCOMPARE(describeSize(512), QString("512 bytes"));
     QCOMPARE(describeSize(50 * 1024 * 1024), QString("50.0 MiB"));

@@ -7,6 +7,7 @@
 
 #include "shell/clicklabel.h"
 #include "shell/folderguard.h"
+#include "shell/processrunner.h"
 #include "shell/tests/kit/fakes.h"
 #include "shell/tests/kit/fulldisk.h"
 
@@ -229,6 +230,62 @@ private slots:
     QVERIFY(x.page.labeldone->text().isEmpty());
     QCOMPARE(x.fakes.runner.lastEntry().failure,
              QStringLiteral("The top menu could not be copied to %1.").arg(x.program.filePath("missing folder/menu.rco")));
+  }
+
+  void aMissingBaseSaysWhatIsMissingAndWhereItGoes() {
+    Xmb x;  // doit finds no topmenu_plugin.rco of the PSP's beside the bitmaps and builds nothing
+    x.page.buildtopClick();
+    QCOMPARE(x.page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    const QString bin = QDir(x.program.filePath("bin")).absolutePath();
+    QCOMPARE(x.fakes.messages.texts(), QStringList{missingBaseNote(bin)});
+    QVERIFY(x.fakes.messages.errors().isEmpty());
+    const QString note = x.fakes.messages.texts().first();
+    QVERIFY2(note.contains("flash0:/vsh/resource/") && note.contains("\n" + bin + "\n"), qPrintable(note));
+    QVERIFY(x.atProgramFolder());
+
+    // With the base there (in capitals, as a memory stick gives it), a failed build shows only
+    // the described text: the bitmaps are what doit refused.
+    x.program.write("bin/TOPMENU_PLUGIN.RCO", "the PSP's own");
+    x.page.buildtopClick();
+    QCOMPARE(x.fakes.messages.texts().size(), 1);
+    QCOMPARE(x.page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    x.playDoit();
+    x.page.buildtopClick();
+    QCOMPARE(x.page.labeldone->text(), QStringLiteral("Done. Your topmenu has been outputted."));
+    QCOMPARE(x.fakes.messages.texts().size(), 1);
+  }
+
+  void theShippedBuildersRunByTheirDescribedNames() {
+    // The real runner and the tool folder's own pgf, doit and doit.cmd.
+    TempProgramFolder program;
+    for (const char* tool : {"pgf", "doit", "doit.cmd"})
+      QVERIFY(QFile::copy(QStringLiteral(KIVO_TOOL_DIR "/") + tool, program.filePath(QStringLiteral("bin/") + tool)));
+    FakeServices fakes;
+    kivo::ProcessRunner runner;
+    kivo::Services services{runner, fakes.dialogs, fakes.messages, fakes.clock};
+    TFrame6 page(services);
+
+    // doit.cmd without the PSP's own topmenu_plugin.rco: the described text, and where to put it.
+    page.buildtopClick();
+    QCOMPARE(page.labeldone->text(),
+             QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
+    QCOMPARE(fakes.messages.texts(), QStringList{missingBaseNote(QDir(program.filePath("bin")).absolutePath())});
+    QCOMPARE(program.read("bin/1.bmp"), page.icon(1).bytes);
+
+    // pgf.exe "font" "ltn0.pgf": the font lands in the tool folder, as the relative name says.
+    const QString font = kDejaVu + QStringLiteral("DejaVuSans.ttf");
+    fakes.dialogs.answers = {font, std::nullopt};
+    page.changefontClick();
+    page.buildfontClick();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(program.filePath("bin/ltn0.pgf")), 30000);
+    fakes.dialogs.answers = {program.filePath("ltn0.pgf")};
+    page.buildfontClick();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(program.filePath("ltn0.pgf")), 30000);
+    page.TimerfontTimer();
+    QCOMPARE(page.Labeldone2->text(), QStringLiteral("Done. Your font has been outputted."));
+    QCOMPARE(program.read("ltn0.pgf").mid(4, 4), QByteArray("PGF0"));
   }
 
   void theResultSurvivesWhenItIsTheChosenFile() {
