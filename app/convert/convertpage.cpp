@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "gameidentity.h"
+#include "libcryptnote.h"
 #include "rastlejob.h"
 #include "shell/folderguard.h"
 #include "shell/platform.h"
@@ -95,8 +96,10 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       PSXcomplvl(levelBox("PSXcomplvl", groupPSX)), icon1(picture("icon1", groupPSX, kivo::movieSymbol(48))),
       snd0(picture("snd0", groupPSX, kivo::soundSymbol(48))),
       psxgo(link("psxgo", QStringLiteral("Make EBOOT.PBP!"), groupPSX)),
+      psxlibcrypt(make<QLabel>("psxlibcrypt", groupPSX)),
       openX(services.dialogs, DialogKind::Open, QStringLiteral("Open PSX image"),
-            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|Playlists of discs|*.m3u"), QStringLiteral(".ISO")),
+            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u"),
+            QStringLiteral(".ISO")),
       openPNG(services.dialogs, DialogKind::Open, QStringLiteral("Open a PNG image..."),
               QStringLiteral("PNG images|*.PNG"), QStringLiteral(".PNG")),
       openICON0(services.dialogs, DialogKind::Open, QStringLiteral("Open a PNG image..."),
@@ -230,6 +233,12 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
   psxresult->setGeometry(156, row + 117, 252, 16);
   psxresult->setAccessibleName(QStringLiteral("Last EBOOT made"));
   showPsxStart();
+  // Under "Make EBOOT.PBP!", beside the lines above: the disc's LibCrypt data, in short.
+  psxgo->move(10, row + 98);
+  psxlibcrypt->setGeometry(10, row + 117, 142, 16);
+  psxlibcrypt->setAccessibleName(QStringLiteral("LibCrypt data"));
+  psxlibcrypt->hide();
+  connect(PSXoutput, &QLineEdit::textChanged, this, &TFrame1::showPsxLibCrypt);
 
   // Decompress PSX eboots
   GroupBox1->setGeometry(8, 306, 345, 166);
@@ -458,6 +467,21 @@ void TFrame1::showPsxStart() {
 void TFrame1::showEvent(QShowEvent* event) {
   kivo::Page::showEvent(event);
   showPsxStart();  // the tool folder may have changed while the page was hidden
+}
+
+void TFrame1::showPsxLibCrypt() {
+  // psx runs in the tool folder: a relative name means a file there.
+  const QString text = PSXoutput->text().trimmed();
+  const QString tools = QDir(kivo::currentFolder()).filePath(QStringLiteral("bin"));
+  const QString path = text.isEmpty() ? QString() : QDir(tools).absoluteFilePath(text);
+  const kivo::LibCryptNote note = path.isEmpty() ? kivo::LibCryptNote{} : kivo::libCryptNote(path);
+  psxlibcrypt->setText(psxlibcrypt->fontMetrics().elidedText(note.text, Qt::ElideRight, psxlibcrypt->width()));
+  psxlibcrypt->setToolTip(note.details);
+  psxlibcrypt->setAccessibleDescription(note.details);
+  QPalette pal = psxlibcrypt->palette();
+  pal.setColor(QPalette::WindowText, note.warning ? QColor(170, 30, 30) : QColor(0, 110, 40));
+  psxlibcrypt->setPalette(pal);
+  psxlibcrypt->setVisible(!note.text.isEmpty());
 }
 
 void TFrame1::rastlebrowseClick() {

@@ -61,6 +61,8 @@ public:
   QComboBox* const PSXcomplvl;
   kivo::ClickLabel *const icon1, *const snd0;
   kivo::ClickLabel* const psxgo;
+  // Beside "Make EBOOT.PBP!": the LibCrypt data that goes along with the disc, or a warning.
+  QLabel* const psxlibcrypt;
   kivo::FileDialog openX, openPNG, openICON0, openAT3, openPMF;
   // Beyond the described group: the base EBOOT whose boot code lets the PSP start what psx makes,
   // whether an EBOOT made now will start, and what became of the last one.
@@ -113,6 +115,9 @@ public:
   /// Fills the game ID from the PS1 image's SYSTEM.CNF unless the user typed one, and suggests
   /// the label psx takes when none is typed: the disc's volume name.
   void readPsxImage();
+  /// Says what LibCrypt data psx will take along with the disc in PSXoutput, or warns of a disc
+  /// known to check LibCrypt that comes without it.
+  void showPsxLibCrypt();
 
 protected:
   void showEvent(QShowEvent* event) override;

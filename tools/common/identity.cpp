@@ -1,5 +1,6 @@
 #include "identity.h"
 
+#include "ccd.h"
 #include "cdrom.h"
 #include "cli.h"
 #include "image.h"
@@ -18,6 +19,10 @@ constexpr size_t kMaxSystemCnf = 4096;
 
 bool isCue(const std::string& path) {
   return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".cue") == 0;
+}
+
+bool isCcd(const std::string& path) {
+  return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".ccd") == 0;
 }
 
 std::string field(const char* name, const std::string& value) {
@@ -86,6 +91,15 @@ DiscIdentity identifyFile(const std::string& path, bool withIcon) {
     id.imageSize = uint64_t(disc.sectors()) * cdrom::kRawSector;
     for (const std::string& bin : disc.filePaths())
       id.fileSize += InputFile(bin).size();
+    id.tracks = disc.tracks();
+    readIdentity(*iso::sectorsOf(disc), id, withIcon);
+    return id;
+  }
+  if (isCcd(path)) {
+    const CcdDisc disc(path);
+    id.format = "CloneCD sheet";
+    id.blockSize = id.sectorSize = cdrom::kRawSector;
+    id.imageSize = id.fileSize = uint64_t(disc.sectors()) * cdrom::kRawSector;
     id.tracks = disc.tracks();
     readIdentity(*iso::sectorsOf(disc), id, withIcon);
     return id;

@@ -14,7 +14,7 @@
 namespace kivo {
 
 struct DiscIdentity {
-  std::string format;         ///< "ISO", "CSO v1", "CSO v2", "ZSO", "DAX", "raw image", "CUE sheet"
+  std::string format;         ///< "ISO", "CSO v1", "CSO v2", "ZSO", "DAX", "raw image", "CUE sheet", "CloneCD sheet"
   bool compressed = false;    ///< a CSO, ZSO or DAX container
   uint32_t blockSize = 0;     ///< the container's blocks; the sector size for an image as it is
   uint32_t sectorSize = 2048; ///< 2352 for raw sectors
@@ -38,7 +38,7 @@ struct DiscIdentity {
 /// volume; damage further in is kept in problems.
 void readIdentity(const iso::SectorSource& sectors, DiscIdentity& id, bool withIcon = false);
 
-/// Opens path as any container Kivo reads (ISO, CSO v1/v2, ZSO, DAX, a raw image, a CUE sheet) and
+/// Opens path as any container Kivo reads (ISO, CSO v1/v2, ZSO, DAX, a raw image, a CUE or CloneCD sheet) and
 /// reads its identity; ICON0.PNG's bytes too when withIcon. Throws ToolError.
 DiscIdentity identifyFile(const std::string& path, bool withIcon = false);
 

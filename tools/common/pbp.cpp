@@ -86,8 +86,15 @@ std::string storedDiscId(const std::string& discId) {
   return discId.size() > 4 ? "_" + discId.substr(0, 4) + "_" + discId.substr(4) : "_" + discId;
 }
 
-// One disc image at the sink's position: header, table of contents, index and blocks, then the
-// section the header's end-of-data offset points at, when there is one to carry.
+
+// What a disc's LibCrypt table adds after its blocks, at most.
+uint64_t protectionBytes(const DiscToWrite& d) {
+  return d.protection.empty() ? 0 : 16 + (d.protection.size() + 2) * libcrypt::kTableRecord;
+}
+
+// One disc image at the sink's position: header, table of contents, index and blocks, then its
+// LibCrypt table when it has one, then the section the header's end-of-data offset points at,
+// when there is one to carry.
 // Returns its index, which a multi-disc image also shows to readers of a single image.
 std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, unsigned threads,
                                const Progress& progress, const std::vector<uint8_t>& after) {
@@ -99,6 +106,7 @@ std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, u
   const std::string id = storedDiscId(d.id);
   std::memcpy(&head[0x400], id.data(), std::min<size_t>(id.size(), 15));
   buildToc(disc.tracks(), disc.sectors(), &head[kTocOffset]);
+  if (!d.protection.empty()) putLe16(&head[libcrypt::kSummaryOffset], libcrypt::summaryWord(d.protection));
   out.write(head.data(), head.size());
 
   std::vector<uint8_t> index(size_t(kDataOffset - kIndexOffset));
@@ -130,9 +138,22 @@ std::vector<uint8_t> writeDisc(const DiscToWrite& d, int level, ByteSink& out, u
   };
   s.progress = progress;
   encodeBlocks(s, threads);
+  uint64_t dataEnd = kDataOffset + pos;
+  if (!d.protection.empty()) {
+    // The LibCrypt table follows the blocks, on a 16-byte boundary, and counts to the disc's data.
+    const std::vector<uint8_t> pad(size_t(alignUp(dataEnd, 16) - dataEnd));
+    out.write(pad.data(), pad.size());
+    const std::vector<uint8_t> table = libcrypt::formatTable(d.protection);
+    uint8_t where[8];
+    putLe32(where, uint32_t(out.position() - base));
+    putLe32(where + 4, uint32_t(table.size() / libcrypt::kTableRecord));
+    out.write(table.data(), table.size());
+    out.writeAt(base + libcrypt::kTableOffset, where, sizeof where);
+    dataEnd = out.position() - base;
+  }
   out.write(after.data(), after.size());
   uint8_t end[4];
-  putLe32(end, uint32_t(kDataOffset + pos));
+  putLe32(end, uint32_t(dataEnd));
   out.writeAt(base + 12, end, 4);
   out.writeAt(base + kIndexOffset, index.data(), index.size());
   return index;
@@ -325,7 +346,10 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
     if (sectors > kMaxBlocks * kBlockSectors)
       throw ToolError(which + " is too large for a PS1 EBOOT (at most " + std::to_string(kMaxBlocks * kBlockSectors) +
                       " sectors)");
-    worst += kDataOffset + uint64_t((sectors + kBlockSectors - 1) / kBlockSectors) * kBlockBytes + kDiscAlign;
+    if (discs[i].protection.size() > libcrypt::kMaxRecords)
+      throw ToolError(which + " has more LibCrypt records than " + std::to_string(libcrypt::kMaxRecords));
+    worst += kDataOffset + uint64_t((sectors + kBlockSectors - 1) / kBlockSectors) * kBlockBytes + kDiscAlign +
+             protectionBytes(discs[i]);
   }
   worst += startDat.size();
   const std::vector<uint8_t> sfo = buildSfo(title, discs.front().id);
@@ -345,7 +369,8 @@ void write(const std::vector<DiscToWrite>& discs, const std::string& title, cons
   const uint64_t firstBase = psar + (multi ? kFirstDisc : 0);
   const uint32_t firstBlocks = (discs.front().disc->sectors() + kBlockSectors - 1) / kBlockSectors;
   // Readers form positions in signed 32-bit arithmetic, and the disc table holds 32-bit offsets.
-  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes + startDat.size() > 0x7FFFFFFF)
+  if (firstBase + kDataOffset + uint64_t(firstBlocks) * kBlockBytes + protectionBytes(discs.front()) + startDat.size() >
+      0x7FFFFFFF)
     throw ToolError("the EBOOT would pass 2 GiB; the artwork or the image is too large");
   if (multi && psar + kFirstDisc + worst > 0xFFFFFFFF)
     throw ToolError("the EBOOT could pass 4 GiB; the discs are too large to go together");
@@ -464,7 +489,17 @@ std::vector<PsarDisc> Reader::discs() const {
     d.id.assign(reinterpret_cast<const char*>(&head[0x400]), 16);
     d.id.resize(std::strlen(d.id.c_str()));
     d.tocValid = parseToc(&head[kTocOffset], kTocRoom, d.toc, d.tocProblem);
-    for (uint32_t k = 0; k < kMaxBlocks; ++k) {
+    d.protectionWord = getLe16(&head[libcrypt::kSummaryOffset]);
+    d.protectionOffset = getLe32(&head[libcrypt::kTableOffset]);
+    d.protectionCount = getLe32(&head[libcrypt::kTableOffset + 4]);
+    if (d.protectionCount == 0) d.protectionOffset = 0;
+    // Other converters put the LibCrypt table into the index right after the last block's entry:
+    // what lies from there on is no block.
+    uint32_t indexEntries = kMaxBlocks;
+    if (d.protectionOffset >= kIndexOffset && d.protectionOffset < kDataOffset &&
+        d.protectionCount <= libcrypt::kMaxRecords + 2)
+      indexEntries = (d.protectionOffset - kIndexOffset) / kIndexEntry;
+    for (uint32_t k = 0; k < indexEntries; ++k) {
       const uint8_t* e = &head[kIndexOffset + size_t(k) * kIndexEntry];
       IndexEntry entry;
       entry.offset = getLe32(e);

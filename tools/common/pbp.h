@@ -6,6 +6,7 @@
 #include "codec.h"
 #include "disc.h"
 #include "io.h"
+#include "libcrypt.h"
 #include "sfo.h"
 
 #include <array>
@@ -69,6 +70,9 @@ inline SfoFields parseSfo(const uint8_t* data, size_t size) { return sfo::parse(
 struct DiscToWrite {
   const DiscSource* disc;
   std::string id; ///< "SCUS94163"
+  /// LibCrypt data, in sector order: its table follows the disc's blocks, its summary word goes
+  /// into the header. Without it the disc image is as it always was.
+  std::vector<libcrypt::Record> protection = {};
 };
 
 /// What a PS1 EBOOT the user owns gives an EBOOT for the PSP to start it: its boot code, DATA.PSP,
@@ -133,6 +137,10 @@ struct PsarDisc {
   Toc toc;
   std::string tocProblem;
   std::vector<IndexEntry> blocks; ///< the index's entries that are not empty, in order
+  /// LibCrypt data: the summary word, and the table's offset from base and its count of records
+  /// (0 when the disc carries none).
+  uint16_t protectionWord = 0;
+  uint32_t protectionOffset = 0, protectionCount = 0;
   uint64_t dataStart() const { return base + kDataOffset; }
 };
 

@@ -158,7 +158,34 @@ std::string identityLines(const ByteSource& src, const pbp::PsarDisc& disc, uint
   return out;
 }
 
+libcrypt::DiscShape shapeOf(const DiscPlan& plan) {
+  return {plan.sectors, plan.tracks};
+}
+
 } // namespace
+
+std::vector<libcrypt::Record> readProtection(const ByteSource& src, const pbp::PsarDisc& disc, const DiscPlan& plan,
+                                             std::vector<std::string>& problems) {
+  if (disc.protectionCount == 0) return {};
+  const uint64_t at = disc.base + disc.protectionOffset, count = disc.protectionCount;
+  if (count > libcrypt::kMaxRecords + 2) {
+    problems.push_back("the LibCrypt table claims " + std::to_string(count) + " records, more than the " +
+                       std::to_string(libcrypt::kMaxRecords) + " protection data has");
+    return {};
+  }
+  const size_t bytes = size_t(count) * libcrypt::kTableRecord;
+  if (at > src.size() || src.size() - at < bytes) {
+    problems.push_back("the LibCrypt table at file offset " + hex(at) + " lies past the end of the file");
+    return {};
+  }
+  std::vector<uint8_t> table(bytes);
+  src.readAt(at, table.data(), bytes);
+  std::vector<std::string> found;
+  std::vector<libcrypt::Record> records = libcrypt::parseTable(table.data(), size_t(count), shapeOf(plan), found);
+  for (const std::string& p : found)
+    problems.push_back("LibCrypt table: " + p);
+  return records;
+}
 
 std::vector<DiscTrack> tracksFromToc(const pbp::Toc& toc, uint32_t sectors) {
   std::vector<DiscTrack> out;
@@ -280,6 +307,10 @@ size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::f
   if (!disc.blocks.empty() && disc.dataEnd < pbp::kDataOffset + end)
     fault("the header records the end of the block data at +" + hex(disc.dataEnd) + ", but the blocks reach +" +
           hex(pbp::kDataOffset + end));
+  std::vector<std::string> tableProblems;
+  readProtection(src, disc, plan, tableProblems);
+  for (const std::string& p : tableProblems)
+    fault(p);
 
   size_t t = 0;
   StreamCounts shapes;
@@ -405,6 +436,16 @@ std::string describeEboot(const ByteSource& src) {
     out += line;
     out += std::string("  Checksums: ") +
            (hashed == disc.blocks.size() ? "every block" : hashed ? "some blocks" : "none") + "\n";
+    std::vector<std::string> problems;
+    const std::vector<libcrypt::Record> records = readProtection(src, disc, plan, problems);
+    if (disc.protectionCount == 0) {
+      out += "  LibCrypt: none\n";
+    } else {
+      std::snprintf(line, sizeof line, "  LibCrypt: %zu %s, summary word 0x%04X%s\n", records.size(),
+                    records.size() == 1 ? "sector" : "sectors", unsigned(disc.protectionWord),
+                    problems.empty() ? "" : " ('verify' lists faults in the table)");
+      out += line;
+    }
     out += "  Tracks:\n";
     for (const DiscTrack& t : plan.tracks) {
       TrackMode mode = t.mode;

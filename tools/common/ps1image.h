@@ -41,9 +41,15 @@ CueSheet cueSheetFor(const DiscPlan& plan, const std::vector<std::string>& bins)
 
 /// Checks one disc image: every block lies in the file, decodes and matches its checksum; every
 /// data sector has a sound header, EDC and ECC; the index, the table of contents and the volume
-/// agree on the size. Each fault goes to report with where it is; returns how many there were.
+/// agree on the size; the LibCrypt table, where there is one, is well formed. Each fault goes to
+/// report with where it is; returns how many there were.
 size_t verifyDisc(const ByteSource& src, const pbp::PsarDisc& disc, const std::function<void(const std::string&)>& report,
                   const StoredProgress& progress = {});
+
+/// The disc's LibCrypt records, read from the table its header points at (none when it has no
+/// table). What is not well formed goes to problems, one line each.
+std::vector<libcrypt::Record> readProtection(const ByteSource& src, const pbp::PsarDisc& disc, const DiscPlan& plan,
+                                             std::vector<std::string>& problems);
 
 /// What `info` prints: title, IDs, artwork, and per disc its size, compression and tracks.
 std::string describeEboot(const ByteSource& src);

@@ -2,8 +2,8 @@
 // everything psxdisc does with them (describe, plan, verify, extract). A multi-disc EBOOT is some
 // megabytes, so the input is a list of edits to a built-in one, 4 bytes each: the region (PBP
 // head, disc table, each disc's header with its table of contents, each disc's index, the block
-// data), a 16-bit offset into it and the byte to put there. An input starting with 'T' is a table
-// of contents as it stands.
+// data, the first disc's LibCrypt table), a 16-bit offset into it and the byte to put there. An
+// input starting with 'T' is a table of contents as it stands.
 #include "cdrom.h"
 #include "ps1image.h"
 #include "seeds.h"
@@ -32,8 +32,14 @@ MemoryDisc sampleDisc(uint32_t dataSectors, uint32_t audioSectors) {
 const std::vector<uint8_t>& sampleEboot() {
   static const std::vector<uint8_t> eboot = [] {
     const MemoryDisc one = sampleDisc(40, 20), two = sampleDisc(24, 0);
+    std::vector<libcrypt::Record> records;
+    for (uint32_t lba : {10u, 15u, 50u}) {
+      libcrypt::Record r{lba, libcrypt::regularQ({one.sectors(), one.list}, lba)};
+      r.q[5] ^= 0x11;
+      records.push_back(r);
+    }
     MemorySink file;
-    pbp::write({{&one, "SCUS00001"}, {&two, "SCUS00002"}}, "Title", {}, 9, file, 1);
+    pbp::write({{&one, "SCUS00001", records}, {&two, "SCUS00002"}}, "Title", {}, 9, file, 1);
     return file.bytes;
   }();
   return eboot;
@@ -83,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemorySource sample(file.data(), file.size());
     const auto discs = pbp::Reader(sample).discs();
     return std::vector<uint64_t>{0, getLe32(&file[36]), discs[0].base, discs[0].base + pbp::kIndexOffset,
-                                 discs[1].base, discs[1].base + pbp::kIndexOffset, discs[0].dataStart()};
+                                 discs[1].base, discs[1].base + pbp::kIndexOffset, discs[0].dataStart(),
+                                 discs[0].base + discs[0].protectionOffset};
   }();
   std::vector<std::pair<size_t, uint8_t>> undo;
   for (size_t i = 0; i + 4 <= size; i += 4) {
@@ -114,5 +121,6 @@ extern "C" size_t KivoFuzzSeed(uint8_t* out, size_t capacity) {
   keep(2, pbp::kTocOffset + 42, discs[0].base);
   keep(3, 36, discs[0].base + pbp::kIndexOffset);
   keep(6, 100, discs[0].dataStart());
+  keep(7, 12 + 4, discs[0].base + discs[0].protectionOffset);
   return fuzz::copySeed(seed, out, capacity);
 }

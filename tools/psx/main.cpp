@@ -1,10 +1,13 @@
-// psx [--base BASE] "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current folder from a PS1
-// disc image, a CUE sheet or a playlist of discs, and the artwork staged beside it (ICON0.PNG,
-// ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with the boot code of a base EBOOT the user owns
-// (BASE, else BASE.PBP beside the artwork) so that the PSP starts it.
+// psx [--base BASE] [--sbi FILE]... "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current
+// folder from a PS1 disc image, a CUE or CloneCD sheet or a playlist of discs, and the artwork
+// staged beside it (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's
+// LibCrypt data and the boot code of a base EBOOT the user owns (BASE, else BASE.PBP beside the
+// artwork) so that the PSP starts it.
+#include "ccd.h"
 #include "cli.h"
 #include "cue.h"
 #include "identity.h"
+#include "libcrypt.h"
 #include "pbp.h"
 
 #include <algorithm>
@@ -20,19 +23,24 @@ using namespace kivo;
 namespace fs = std::filesystem;
 
 static const char kUsage[] =
-    "usage: psx TITLE ID LEVEL IMAGE\n"
-    "       psx --base BASE TITLE ID LEVEL IMAGE\n"
+    "usage: psx [--base BASE] [--sbi FILE]... TITLE ID LEVEL IMAGE\n"
     "  writes EBOOT.PBP into the current folder from the PS1 disc IMAGE, with TITLE and the disc ID,\n"
     "  compressed at LEVEL 0-9 (0: stored); ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG and SND0.AT3 in\n"
     "  the current folder go in as well. IMAGE is one of:\n"
     "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
     "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
-    "    an .m3u playlist of up to 5 discs, each an image or a CUE sheet, for one multi-disc EBOOT.\n"
+    "    a CloneCD sheet (.ccd) with its .img;\n"
+    "    an .m3u playlist of up to 5 discs, each an image or a sheet, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
     "  The PSP starts the EBOOT with the boot code of a PS1 EBOOT you own: BASE, or else BASE.PBP in\n"
     "  the current folder; without one the EBOOT is for PS1 emulators only.\n"
     "  An empty ID (or \"-\") is the first disc's serial from its SYSTEM.CNF; an empty TITLE (or \"-\")\n"
     "  is the first disc's volume name, else its ID.\n"
+    "  A disc's LibCrypt data goes in with it: the .sbi file named by --sbi (one for each disc, in\n"
+    "  order), else on the playlist's line after the disc, else the .sbi of the disc's name beside\n"
+    "  it, else the Q subchannel of a CloneCD sheet's .sub.\n"
+    "  Options are read only while more than four words remain: four words are always\n"
+    "  TITLE ID LEVEL IMAGE, whatever they start with.\n"
     "       psx --info [--json] IMAGE...\n"
     "  shows each disc's serial, volume name and date, and tracks; a playlist shows each of its discs.";
 
@@ -80,10 +88,13 @@ bool hasExtension(const std::string& path, const char* ext) {
 
 struct Disc {
   std::string path;
-  std::unique_ptr<InputFile> file; // an image; a CUE disc opens its own files
+  std::unique_ptr<InputFile> file; // an image; a sheet's disc opens its own files
   std::unique_ptr<DiscSource> source;
   std::string id;
   bool numbered = false;
+  std::string sbi;                             // named on the command line or in the playlist
+  std::string protectionFrom;                  // the .sbi or .sub read
+  std::vector<libcrypt::Record> protection;
 };
 
 Disc openDisc(const std::string& path) {
@@ -93,6 +104,8 @@ Disc openDisc(const std::string& path) {
     throw ToolError("'" + path + "': a playlist cannot name another playlist");
   if (hasExtension(path, ".cue")) {
     d.source = std::make_unique<CueDisc>(path);
+  } else if (hasExtension(path, ".ccd")) {
+    d.source = std::make_unique<CcdDisc>(path);
   } else {
     d.file = std::make_unique<InputFile>(path);
     d.source = std::make_unique<pbp::DiscImage>(*d.file);
@@ -112,14 +125,57 @@ std::vector<Disc> openDiscs(const std::string& path) {
   } catch (const ToolError& e) {
     throw ToolError("'" + path + "': " + e.what());
   }
-  if (entries.empty()) throw ToolError("'" + path + "' names no disc");
-  if (entries.size() > pbp::kMaxDiscs)
-    throw ToolError("'" + path + "' names " + std::to_string(entries.size()) + " discs; an EBOOT holds at most " +
-                    std::to_string(pbp::kMaxDiscs));
   const fs::path folder = fs::path(path).parent_path();
-  for (const std::string& entry : entries)
+  for (const std::string& entry : entries) {
+    // An .sbi line gives the disc on the line before its LibCrypt data.
+    if (hasExtension(entry, ".sbi")) {
+      if (discs.empty()) throw ToolError("'" + path + "' names '" + entry + "' before any disc");
+      if (!discs.back().sbi.empty())
+        throw ToolError("'" + path + "' names two .sbi files for '" + discs.back().path + "'");
+      discs.back().sbi = findBeside(folder, entry);
+      continue;
+    }
     discs.push_back(openDisc(findBeside(folder, entry)));
+  }
+  if (discs.empty()) throw ToolError("'" + path + "' names no disc");
+  if (discs.size() > pbp::kMaxDiscs)
+    throw ToolError("'" + path + "' names " + std::to_string(discs.size()) + " discs; an EBOOT holds at most " +
+                    std::to_string(pbp::kMaxDiscs));
   return discs;
+}
+
+// Reads the disc's LibCrypt data: the .sbi named for it, else NAME.sbi beside it, else a CloneCD
+// sheet's .sub. Says where it came from, or warns when a disc known to need it has none.
+void readProtection(Disc& d, size_t k, size_t discs) {
+  const libcrypt::DiscShape shape{d.source->sectors(), d.source->tracks()};
+  const std::string which = discs > 1 ? "disc " + std::to_string(k + 1) : "the disc";
+  std::string sbi = d.sbi.empty() ? siblingFile(d.path, ".sbi") : d.sbi;
+  if (!sbi.empty()) {
+    d.protection = libcrypt::readSbiFile(sbi, shape);
+    d.protectionFrom = sbi;
+  } else if (auto* ccd = dynamic_cast<const CcdDisc*>(d.source.get()); ccd && !ccd->subPath().empty()) {
+    auto sub = openRegularFile(ccd->subPath());
+    d.protection = libcrypt::readSub(*sub, ccd->subPath(), shape);
+    d.protectionFrom = ccd->subPath();
+  }
+  if (!d.protectionFrom.empty() && d.protection.empty())
+    std::fprintf(stderr, "psx: warning: '%s' holds no LibCrypt record; %s goes in without protection data\n",
+                 d.protectionFrom.c_str(), which.c_str());
+  libcrypt::Record first;
+  if (size_t n = libcrypt::uncarried(d.protection, shape, &first))
+    std::fprintf(stderr,
+                 "psx: warning: '%s': %zu %s (the first at %s) a control or zero byte of its own, which an EBOOT "
+                 "does not carry; they go in with the disc's own\n",
+                 d.protectionFrom.c_str(), n, n == 1 ? "record has" : "records have",
+                 libcrypt::sectorText(first.lba).c_str());
+  if (d.protectionFrom.empty()) {
+    const std::string serial = readDiscId(*d.source);
+    if (libcrypt::knownProtected(serial))
+      std::fprintf(stderr,
+                   "psx: warning: %s (%s) is known to check LibCrypt protection, and no .sbi came with it: the "
+                   "game may hang on the PSP. Put %s beside it, or name one with --sbi\n",
+                   which.c_str(), serial.c_str(), (fs::path(d.path).stem().string() + ".sbi").c_str());
+  }
 }
 
 // The ID of disc n (from 1) when the disc does not name its own: the number part counted on
@@ -150,6 +206,10 @@ std::string describeDisc(const Disc& d) {
   return what;
 }
 
+bool isLevel(const char* text) {
+  return text[0] >= '0' && text[0] <= '9' && text[1] == '\0';
+}
+
 // psx --info [--json] IMAGE...: playlists stand for their discs.
 int info(const std::vector<std::string>& args) {
   bool json = false, info = false;
@@ -169,7 +229,7 @@ int info(const std::vector<std::string>& args) {
         throw ToolError("'" + a + "': " + e.what());
       }
       for (const std::string& entry : entries)
-        files.push_back(findBeside(fs::path(a).parent_path(), entry));
+        if (!hasExtension(entry, ".sbi")) files.push_back(findBeside(fs::path(a).parent_path(), entry));
     } else {
       files.push_back(a);
     }
@@ -183,16 +243,24 @@ int info(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   return runTool("psx", [&] {
-    // --base BASE goes before the four words of the described form.
+    // --base BASE and --sbi FILE go before the four words of the described form, and are read
+    // only while more than four words remain: the four words are never options, whatever the
+    // title typed on the Convert page starts with.
     std::string basePath;
-    if (argc == 7 && std::strcmp(argv[1], "--base") == 0) {
-      basePath = argv[2];
-      if (basePath.empty()) throw UsageError{std::string("--base needs a file\n") + kUsage};
+    std::vector<std::string> sbis;
+    while (argc > 5 && (std::strcmp(argv[1], "--base") == 0 || std::strcmp(argv[1], "--sbi") == 0)) {
+      const bool base = std::strcmp(argv[1], "--base") == 0;
+      if (argv[2][0] == '\0') throw UsageError{std::string(base ? "--base" : "--sbi") + " needs a file\n" + kUsage};
+      if (base && !basePath.empty()) throw UsageError{std::string("--base is given twice\n") + kUsage};
+      (base ? basePath : sbis.emplace_back()) = argv[2];
       argv += 2;
       argc -= 2;
     }
-    // Otherwise four words that do not start with "--" are the described form, whatever they hold.
-    if (basePath.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return info(std::vector<std::string>(argv + 1, argv + argc));
+    // Other options (--info) take any other count of words; four words are --info only when
+    // they cannot be the described form, their LEVEL being none.
+    const bool options = basePath.empty() && sbis.empty() && argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
+    if (options && (argc != 5 || (std::strcmp(argv[1], "--info") == 0 && !isLevel(argv[3]))))
+      return info(std::vector<std::string>(argv + 1, argv + argc));
     if (argc != 5) throw UsageError{std::string("expected 4 arguments\n") + kUsage};
     const int level = parseLevel(argv[3], 0, 9, kUsage);
     std::string title = fit(argv[1], 127, "title"), id = fit(argv[2], 15, "disc ID");
@@ -207,6 +275,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "psx: warning: level 0 stores every block, and EBOOTs with stored blocks are reported "
                            "not to start on the PSP; level 1 or more makes one that does\n");
     std::vector<Disc> discs = openDiscs(imagePath);
+    if (sbis.size() > discs.size())
+      throw UsageError{"--sbi names " + std::to_string(sbis.size()) + " files for " + std::to_string(discs.size()) +
+                       (discs.size() == 1 ? " disc\n" : " discs\n") + kUsage};
+    for (size_t k = 0; k < sbis.size(); ++k)
+      discs[k].sbi = sbis[k];
+    for (size_t k = 0; k < discs.size(); ++k)
+      readProtection(discs[k], k, discs.size());
     // What the first disc says of itself stands in for what the user left out.
     std::string named;
     if (id.empty() || id == "-") {
@@ -251,8 +326,8 @@ int main(int argc, char** argv) {
 
     std::vector<pbp::DiscToWrite> parts;
     uint64_t total = 0;
-    for (const Disc& d : discs) {
-      parts.push_back({d.source.get(), d.id});
+    for (Disc& d : discs) {
+      parts.push_back({d.source.get(), d.id, std::move(d.protection)});
       total += uint64_t((d.source->sectors() + pbp::kBlockSectors - 1) / pbp::kBlockSectors) * pbp::kBlockBytes;
     }
     // Never written over one of the files it reads, whatever name reaches it.
@@ -262,6 +337,8 @@ int main(int argc, char** argv) {
       read.push_back(d.path);
       if (auto* cue = dynamic_cast<const CueDisc*>(d.source.get()))
         read.insert(read.end(), cue->filePaths().begin(), cue->filePaths().end());
+      if (auto* ccd = dynamic_cast<const CcdDisc*>(d.source.get())) read.push_back(ccd->imagePath());
+      if (!d.protectionFrom.empty()) read.push_back(d.protectionFrom);
     }
     OutputFile out("EBOOT.PBP", read);
     ProgressLine progress("Compressing", total);
@@ -284,6 +361,14 @@ int main(int argc, char** argv) {
     if (first.tracks().size() > 1)
       std::printf("The first disc has audio tracks: rastle extracts its data track only; psxdisc extract\n"
                   "gives back every track as BIN/CUE.\n");
+    for (size_t k = 0; k < discs.size(); ++k) {
+      const std::vector<libcrypt::Record>& records = parts[k].protection;
+      if (discs[k].protectionFrom.empty() || records.empty()) continue;
+      std::printf("LibCrypt data%s: %zu %s from %s, summary word 0x%04X\n",
+                  discs.size() > 1 ? (" of disc " + std::to_string(k + 1)).c_str() : "", records.size(),
+                  records.size() == 1 ? "sector" : "sectors", discs[k].protectionFrom.c_str(),
+                  unsigned(libcrypt::summaryWord(records)));
+    }
     std::printf("Artwork: %s\n", found.empty() ? "none" : found.c_str());
     if (boot) {
       std::printf("Boot code: DATA.PSP (%s) from %s%s; custom firmware starts this EBOOT on the PSP.\n",

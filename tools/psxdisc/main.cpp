@@ -22,10 +22,11 @@ static const char kUsage[] =
     "  extract  writes every disc (or disc DISC, from 1) as BIN/CUE with the tracks of its table of\n"
     "           contents, and an .m3u playlist when there are several; NAME is the output path\n"
     "           without extension (default: the title, beside the EBOOT); --split writes one BIN\n"
-    "           per track\n"
+    "           per track; a disc's LibCrypt data goes beside its sheet as an .sbi file\n"
     "  verify   checks that every block decodes and matches its checksum, that the data sectors'\n"
-    "           EDC/ECC are right, that the sizes agree with the table of contents and that every\n"
-    "           deflated block has zlib's shape, the only one the PSP is known to read";
+    "           EDC/ECC are right, that the sizes agree with the table of contents, that every\n"
+    "           deflated block has zlib's shape, the only one the PSP is known to read, and that\n"
+    "           LibCrypt data is well formed";
 
 namespace {
 
@@ -96,6 +97,23 @@ std::string playlistEntry(const std::string& name) {
   return name.empty() || name[0] == '#' || name[0] == ' ' || name[0] == '\t' ? "./" + name : name;
 }
 
+// The disc's LibCrypt data as STEM.sbi, where an emulator looks for it; what the report adds.
+template <class Create>
+std::string writeProtection(const ByteSource& in, const pbp::PsarDisc& disc, const ps1::DiscPlan& plan, size_t d,
+                            const std::string& stem, Create& create) {
+  std::vector<std::string> problems;
+  const std::vector<libcrypt::Record> records = ps1::readProtection(in, disc, plan, problems);
+  if (!problems.empty())
+    std::fprintf(stderr, "psxdisc: warning: disc %zu: the LibCrypt table is not well formed (%s%s); 'verify' lists "
+                         "every fault\n",
+                 d + 1, problems.front().c_str(), problems.size() > 1 ? ", ..." : "");
+  if (records.empty()) return {};
+  const std::vector<uint8_t> sbi = libcrypt::formatSbi(records);
+  create(stem + ".sbi")->write(sbi.data(), sbi.size());
+  return ", LibCrypt data of " + std::to_string(records.size()) + (records.size() == 1 ? " sector in " : " sectors in ") +
+         fs::path(stem + ".sbi").filename().string();
+}
+
 int extract(const Options& o) {
   auto in = openRegularFile(o.input);
   pbp::Reader reader(*in);
@@ -150,7 +168,7 @@ int extract(const Options& o) {
     cues.push_back(fs::path(stem + ".cue").filename().string());
     report.push_back("Disc " + std::to_string(d + 1) + " [" + pbp::plainDiscId(discs[d].id) + "]: " + stem + ".cue, " +
                      std::to_string(plan.tracks.size()) + (plan.tracks.size() == 1 ? " track, " : " tracks, ") +
-                     std::to_string(plan.sectors) + " sectors");
+                     std::to_string(plan.sectors) + " sectors" + writeProtection(*in, discs[d], plan, d, stem, create));
   }
   std::string playlist;
   if (several && o.disc == 0) {

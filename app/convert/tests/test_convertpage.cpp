@@ -80,6 +80,35 @@ QByteArray pngBytes(QColor colour) {
 QByteArray systemCnf(const char* boot) {
   return QByteArray("BOOT = cdrom:\\") + boot + ";1\r\nTCB = 4\r\n";
 }
+
+// A PS1 data track as a 2048-byte ISO: a volume, a root folder and SYSTEM.CNF booting bootFile.
+QByteArray ps1Iso(const QByteArray& bootFile) {
+  QByteArray iso(24 * 2048, '\0');
+  auto put32 = [&](int at, quint32 v) {
+    for (int i = 0; i < 4; ++i) iso[at + i] = char(v >> (8 * i));
+  };
+  const int pvd = 16 * 2048, root = 18 * 2048, cnf = 19 * 2048;
+  iso[pvd] = 1;
+  iso.replace(pvd + 1, 5, "CD001");
+  put32(pvd + 80, 24);
+  iso[pvd + 156] = 34;
+  put32(pvd + 156 + 2, 18);
+  put32(pvd + 156 + 10, 2048);
+  const QByteArray text = "BOOT = cdrom:\\" + bootFile + ";1\r\n";
+  int at = root;
+  for (const QByteArray& name : {QByteArray(1, '\0'), QByteArray(1, '\1'), QByteArray("SYSTEM.CNF;1")}) {
+    const int len = (33 + int(name.size()) + 1) & ~1;
+    iso[at] = char(len);
+    put32(at + 2, name == "SYSTEM.CNF;1" ? 19 : 18);
+    put32(at + 10, name == "SYSTEM.CNF;1" ? quint32(text.size()) : 2048);
+    iso[at + 25] = name == "SYSTEM.CNF;1" ? 0 : 2;
+    iso[at + 32] = char(name.size());
+    iso.replace(at + 33, int(name.size()), name);
+    at += len;
+  }
+  iso.replace(cnf, int(text.size()), text);
+  return iso;
+}
 }  // namespace
 
 class ConvertPageTest : public QObject {
@@ -122,8 +151,8 @@ private slots:
     };
     check(page.open1, DialogKind::Open, "Open your UMD image...", "*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX", "");
     check(page.save1, DialogKind::Save, "Save your UMD image to...", "*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX", "");
-    check(page.openX, DialogKind::Open, "Open PSX image", "ISO images|*.iso|CUE sheets|*.cue|Playlists of discs|*.m3u",
-          ".ISO");
+    check(page.openX, DialogKind::Open, "Open PSX image",
+          "ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u", ".ISO");
     check(page.openPNG, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openICON0, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openAT3, DialogKind::Open, "Open an AT3 sound...", "AT3 media files|*.AT3", "");
@@ -473,6 +502,97 @@ private slots:
     QCOMPARE(splitArguments(fakes.runner.commandLines().last()).first(), page.PSXtitle->text());
     QCOMPARE(fakes.runner.starts.back().currentFolder, program.filePath("bin"));
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void libCryptDataIsNamedOrMissedBesideMakeEboot() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    QVERIFY(page.psxlibcrypt->isHidden());
+    QVERIFY(!page.psxlibcrypt->accessibleName().isEmpty());
+    // The short line under the link (cut at the label's width in a wide font), whole sentences
+    // in the tooltip.
+    const auto line = [&] { return page.psxlibcrypt->text(); };
+    const auto shown = [&](const char* text) {
+      return page.psxlibcrypt->fontMetrics().elidedText(QString(text), Qt::ElideRight, page.psxlibcrypt->width());
+    };
+    const auto sentence = [&] { return page.psxlibcrypt->toolTip().section(QLatin1Char('\n'), 0, 0); };
+    const QColor red(170, 30, 30), green(0, 110, 40);
+    // One record: sector 0's times, changed.
+    const QByteArray sbi = QByteArray("SBI\0\x00\x02\x00\x01\x41\x01\x01\x00\x00\x01\x00\x00\x02\x01", 18);
+
+    // A disc known to check LibCrypt, without its data: a warning, in red, before the build.
+    program.write("games/medievil.iso", ps1Iso("SCES_003.11"));
+    page.PSXoutput->setText(program.filePath("games/medievil.iso"));
+    QVERIFY(!page.psxlibcrypt->isHidden());
+    QCOMPARE(line(), shown("No .sbi: LibCrypt disc"));
+    QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc SCES00311: the game may hang on the PSP."));
+    QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), red);
+    QVERIFY(page.psxlibcrypt->toolTip().contains("no medievil.sbi lies beside it"));
+    QCOMPARE(page.psxlibcrypt->accessibleDescription(), page.psxlibcrypt->toolTip());
+
+    // With its .sbi beside it (any letter case): the group says it goes in.
+    program.write("games/MEDIEVIL.SBI", sbi);
+    page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
+    page.PSXoutput->setText(program.filePath("games/medievil.iso"));
+    QCOMPARE(line(), shown("With LibCrypt data"));
+    QCOMPARE(sentence(), QString("LibCrypt data from MEDIEVIL.SBI will be included."));
+    QCOMPARE(page.psxlibcrypt->palette().color(QPalette::WindowText), green);
+
+    // An .sbi psx would refuse is named before the build, its reason in the tooltip.
+    program.write("games/MEDIEVIL.SBI", QByteArray("SBI\0\x00\x02\x00\x07", 8));
+    page.PSXoutput->setText(program.filePath("games/medievil.ISO"));
+    page.PSXoutput->setText(program.filePath("games/medievil.iso"));
+    QCOMPARE(line(), shown("Unusable .sbi"));
+    QCOMPARE(sentence(), QString("MEDIEVIL.SBI is not well formed: psx will refuse it."));
+    QVERIFY2(page.psxlibcrypt->toolTip().contains("record 1 (at byte 4), sector 0 (00:02:00), is of type 7"),
+             qPrintable(page.psxlibcrypt->toolTip()));
+    program.write("games/MEDIEVIL.SBI", sbi);
+
+    // A disc of no concern: nothing shown. A relative name is a file of the tool folder, as for psx.
+    program.write("bin/other.iso", ps1Iso("SLUS_005.94"));
+    page.PSXoutput->setText("other.iso");
+    QVERIFY(page.psxlibcrypt->isHidden());
+    program.write("bin/other.sbi", sbi);
+    page.PSXoutput->setText("other.iso ");
+    QCOMPARE(line(), shown("With LibCrypt data"));
+    QVERIFY(page.psxlibcrypt->toolTip().startsWith("LibCrypt data from other.sbi will be included."));
+
+    // A playlist: each disc on its own, the .sbi line after a disc counted to it.
+    program.write("games/d2.iso", ps1Iso("SCES_020.04"));
+    program.write("games/d3.iso", ps1Iso("SCES_020.05"));
+    program.write("games/lc/d2.sbi", sbi);
+    program.write("games/set.m3u", "medievil.iso\nd2.iso\nlc/d2.sbi\nd3.iso\n");
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
+    QCOMPARE(line(), shown("No .sbi for disc 3"));
+    QCOMPARE(sentence(), QString("No .sbi for LibCrypt disc 3: the game may hang on the PSP."));
+    QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 2: LibCrypt data from"));
+    QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt"));
+    // Only some discs with data, none missing: those discs are named.
+    program.write("games/plain.iso", ps1Iso("SLUS_005.94"));
+    program.write("games/part.m3u", "plain.iso\nd2.iso\nlc/d2.sbi\n");
+    page.PSXoutput->setText(program.filePath("games/part.m3u"));
+    QCOMPARE(line(), shown("LibCrypt: disc 2"));
+    QCOMPARE(sentence(), QString("LibCrypt data of disc 2 will be included."));
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
+    // An .sbi without a record, which psx takes as no data, is no better.
+    program.write("games/d3.sbi", QByteArray("SBI\0", 4));
+    page.PSXoutput->setText(program.filePath("games/set.m3u "));
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
+    QCOMPARE(line(), shown("No .sbi for disc 3"));
+    QVERIFY(page.psxlibcrypt->toolTip().contains("Disc 3 (SCES02005) checks LibCrypt, and d3.sbi holds no record"));
+    program.write("games/d3.sbi", sbi);
+    page.PSXoutput->setText(program.filePath("games/set.m3u "));
+    page.PSXoutput->setText(program.filePath("games/set.m3u"));
+    QCOMPARE(line(), shown("With LibCrypt data"));
+    QCOMPARE(sentence(), QString("LibCrypt data of discs 1, 2 and 3 will be included."));
+
+    // The build itself asks nothing and runs the described command line.
+    page.psxgoClick();
+    QCOMPARE(fakes.runner.commandLines().last(),
+             QString(R"(psx.exe "" "%1" "9" "%2")")
+                 .arg(page.PSXid1->currentText() + page.PSXid2->text(), program.filePath("games/set.m3u")));
+    QVERIFY(fakes.messages.boxes.empty());
   }
 
   void folderChooser() {

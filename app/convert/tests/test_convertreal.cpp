@@ -211,9 +211,13 @@ private slots:
     TFrame1 page(services);
     page.PSXoutput->setText(image);
     page.psxeboot->setText(program.filePath("psp"));
+    // A label that looks like an option is the EBOOT's title all the same.
+    page.PSXtitle->setText("--x");
     page.psxgoClick();
     const QString eboot = program.filePath("psp/EBOOT.PBP");
     QVERIFY(QFile::exists(eboot));
+    QCOMPARE(page.psxresult->toolTip(), "Made " + eboot);
+    QVERIFY(program.read("psp/EBOOT.PBP").contains(QByteArray("--x\0", 4)));
 
     // The user's folder holds FF7.PBP and a file whose name once split into "-o" "ciso".
     const QString hostile = program.filePath("games/FF7.PBP\" -o \"ciso");
