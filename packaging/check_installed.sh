@@ -82,6 +82,36 @@ if command -v update-mime-database >/dev/null; then
   grep -q ':application/x-pbp:\*\.pbp$' /usr/share/mime/globs2 || fail "no MIME type for .pbp"
 fi
 
+echo "== opening a CSO as a normal user: Kivo opens it, nothing is converted"
+# As a file manager would: gio, xdg-open (xdg-utils) and, where installed, KDE's kioclient5 each
+# look up the default application.
+user=kivo-check-$$
+useradd -m "$user"
+trap 'userdel -r "$user" >/dev/null 2>&1 || true; cleanup' EXIT
+home=$(getent passwd "$user" | cut -d: -f6)
+install -o "$user" -d "$home/images"
+install -o "$user" game.cso "$home/images/game.cso"
+runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home" \
+  xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+    for type in application/x-compressed-iso application/x-dax-image application/x-pbp application/x-cd-image; do
+      apps=$(gio mime $type)
+      echo "$apps" | head -1 | grep -q ": kivo-image.desktop\$" || { echo "gio: $type: $apps"; exit 1; }
+      echo "$apps" | grep -q -e kivo-isoconv -e kivo-workbench-eboot || { echo "no conversion offered for $type"; exit 1; }
+      [ "$(xdg-mime query default $type)" = kivo-image.desktop ] || { echo "xdg-mime: $type"; exit 1; }
+    done
+    KIVO_REPORT_FIRST_PAINT=1 timeout 60 gio open "$HOME/images/game.cso" || exit 1
+    KIVO_REPORT_FIRST_PAINT=1 timeout 60 xdg-open "$HOME/images/game.cso" >/dev/null 2>&1
+    # KDE ranks by its own rules: where its launcher is installed, it must open Kivo too.
+    if command -v kioclient5 >/dev/null; then
+      first=$(ktraderclient5 --mimetype application/x-compressed-iso 2>/dev/null | grep -m1 "^DesktopEntryPath")
+      echo "$first" | grep -q "/kivo-image.desktop" || { echo "KDE: $first"; exit 1; }
+      KIVO_REPORT_FIRST_PAINT=1 timeout 60 kioclient5 exec "$HOME/images/game.cso" 2>/dev/null |
+        grep -q "^first-paint " || { echo "kioclient5 did not open Kivo"; exit 1; }
+    fi
+    sleep 5
+  ' || fail "opening a CSO as $user"
+[[ "$(ls "$home/images")" == game.cso ]] || fail "opening game.cso left: $(ls "$home/images")"
+
 echo "== kivo under Xvfb, working from the user's folder"
 find /usr/lib/kivo | sort >before
 export HOME="$work/home"

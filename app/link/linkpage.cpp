@@ -4,10 +4,18 @@
 #include "linkcommands.h"
 #include "registrybackup.h"
 #include "shell/controls.h"
+#include "shell/platform.h"
 
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCompleter>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStringListModel>
+#include <functional>
 
 using kivo::edit;
 using kivo::art::picture;
@@ -27,6 +35,58 @@ QLabel* result(QWidget* parent, const char* name, const QString& text, QPoint at
   auto* l = label(parent, name, text, QRect(at, QSize(150, 18)));
   l->hide();
   return l;
+}
+
+class OnFocus : public QObject {
+public:
+  OnFocus(QObject* parent, std::function<void()> run) : QObject(parent), run_(std::move(run)) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn) run_();
+    return false;
+  }
+
+private:
+  std::function<void()> run_;
+};
+
+QIcon downArrow(const QPalette& palette) {
+  QPixmap pixmap(12, 12);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(palette.color(QPalette::Text));
+  painter.drawPolygon(QPolygonF({QPointF(2, 4), QPointF(10, 4), QPointF(6, 9)}));
+  return QIcon(pixmap);
+}
+
+// The drive box offers the PSP's mounted volumes, as a drive list offers the drive letters: the
+// arrow at its end lists them, looked up afresh each time. Typing works as it always did.
+void offerVolumes(QLineEdit* edit) {
+  auto* model = new QStringListModel(edit);
+  auto* completer = new QCompleter(model, edit);
+  completer->setCaseSensitivity(Qt::CaseInsensitive);
+  completer->popup()->setObjectName(QStringLiteral("driveList"));
+  completer->popup()->setAccessibleName(QStringLiteral("Mounted PSP drives"));
+  edit->setCompleter(completer);
+  QAction* list = edit->addAction(downArrow(edit->palette()), QLineEdit::TrailingPosition);
+  list->setObjectName(QStringLiteral("driveListButton"));
+  list->setText(QStringLiteral("Mounted PSP drives"));
+  list->setToolTip(QStringLiteral("Mounted PSP drives"));
+  // The line edit takes a completion only while it has the focus, which a click on the arrow
+  // does not give it.
+  QObject::connect(completer, qOverload<const QString&>(&QCompleter::activated), edit, &QLineEdit::setText);
+  QObject::connect(list, &QAction::triggered, edit, [edit, model, completer] {
+    edit->setFocus(Qt::PopupFocusReason);
+    model->setStringList(kivo::mountedVolumes(true));
+    completer->setCompletionPrefix(QString());
+    int widest = edit->width();
+    for (const QString& volume : model->stringList())
+      widest = std::max(widest, completer->popup()->fontMetrics().horizontalAdvance(volume) + 40);
+    completer->complete(QRect(0, 0, widest, edit->height()));
+  });
+  // Typed text is completed from the volumes found when the box was entered.
+  edit->installEventFilter(new OnFocus(edit, [model] { model->setStringList(kivo::mountedVolumes(true)); }));
 }
 
 }  // namespace
@@ -73,6 +133,7 @@ TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(service
   Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label3 = label(GroupBox2, "Label3", QStringLiteral("What's your PSP drive letter?"), {8, 68, 230, 18});
   drive = edit(GroupBox2, "drive", QStringLiteral("E:\\"), {240, 66, 80, 20}, Label3);
+  offerVolumes(drive);
   regbackup = linkLabel(GroupBox2, "regbackup", QStringLiteral("Backup!"), {8, 88});
   bakdone = result(GroupBox2, "bakdone", QStringLiteral("...done!"), {regbackup->geometry().right() + 10, 88});
   Label6 = label(GroupBox2, "Label6", QStringLiteral("Please enter the date of backup:"), {8, 120, 300, 18});

@@ -6,8 +6,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QShortcut>
 #include <QUrl>
 #include <QWidget>
@@ -15,9 +16,10 @@
 namespace kivo {
 
 std::optional<Notice> noticeFor(const JobEntry& e, WindowPresence presence, qint64 longMs) {
-  if (e.state == JobState::Failed && presence != WindowPresence::Active)
-    return Notice{QStringLiteral("%1 failed").arg(e.title), e.failure, true};
+  // A window that is shown, active or not, has the activity view beside it to tell of a failure
+  // (a Save dialog that just closed leaves no window active for a moment).
   const bool outOfSight = presence == WindowPresence::Minimised || presence == WindowPresence::InTray;
+  if (e.state == JobState::Failed && outOfSight) return Notice{QStringLiteral("%1 failed").arg(e.title), e.failure, true};
   if (e.state == JobState::Succeeded && outOfSight && e.endedMs - e.startedMs >= longMs) {
     const QString body = e.result.isEmpty() ? QStringLiteral("Finished after %1.")
                                                   .arg(describeDuration(double(e.endedMs - e.startedMs) / 1000.0))
@@ -49,12 +51,29 @@ void DesktopNotifier::notify(const Notice& notice) {
   });
 }
 
-void showInFileManager(const QString& path) {
+void showInFileManager(const QString& path, const std::function<void(const QString&)>& cannot) {
   const QUrl file = QUrl::fromLocalFile(path);
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  const auto openFolder = [path] {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+  const QString folder = QFileInfo(path).absolutePath();
+  // Without a file manager the desktop's opener fails: its complaints stay off the terminal, and
+  // the view says where the file is instead.
+  const auto openFolder = [folder, cannot] {
+    auto* opener = new QProcess;
+    const auto failed = [folder, cannot] {
+      if (cannot)
+        cannot(QStringLiteral("No file manager could show the folder; the file is in %1").arg(QDir::toNativeSeparators(folder)));
+    };
+    QObject::connect(opener, &QProcess::finished, [opener, failed](int code, QProcess::ExitStatus status) {
+      if (code != 0 || status != QProcess::NormalExit) failed();
+      opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, [opener, failed](QProcess::ProcessError error) {
+      if (error != QProcess::FailedToStart) return;
+      failed();
+      opener->deleteLater();
+    });
+    opener->start(QStringLiteral("xdg-open"), {folder});
   };
+  QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     openFolder();
     return;
@@ -87,7 +106,11 @@ ActivityHost::ActivityHost(QWidget* window, ProcessRunner& runner, Notifier& not
     view->raise();
     view->activateWindow();  // asked for by the user: here the view may take the focus
   });
-  connect(view, &ActivityView::showInFolder, this, [](const QString& path) { showInFileManager(path); });
+  connect(view, &ActivityView::showInFolder, this, [this](const QString& path) {
+    showInFileManager(path, [view = QPointer<ActivityView>(view), path](const QString& why) {
+      if (view) view->noteAbout(path, why);
+    });
+  });
 
   runner.setWaitPresenter(&waits_);
   ToolActivity& activity = runner.activity();

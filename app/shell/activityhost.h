@@ -26,8 +26,8 @@ struct Notice {
   bool failure = false;
 };
 
-/// A job that ends deserves a desktop notification when it failed while the user was not
-/// looking at Kivo, or when it ran long and ended while Kivo was minimised or in the tray.
+/// A job that ends deserves a desktop notification when it failed, or ran long, and ended while
+/// Kivo was minimised or in the tray.
 std::optional<Notice> noticeFor(const JobEntry& entry, WindowPresence presence, qint64 longMs = 10000);
 
 class Notifier {
@@ -46,8 +46,9 @@ private:
   std::function<void(const Notice&)> fallback_;
 };
 
-/// Shows the file selected in the desktop's file manager, or opens its folder.
-void showInFileManager(const QString& path);
+/// Shows the file selected in the desktop's file manager, or opens its folder; where neither can
+/// be done, cannot hears why.
+void showInFileManager(const QString& path, const std::function<void(const QString&)>& cannot = {});
 
 class ActivityHost : public QObject {
   Q_OBJECT

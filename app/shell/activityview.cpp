@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -41,6 +42,23 @@ QPushButton* linkButton(const char* name, const QString& text, QWidget* parent) 
   return b;
 }
 
+// A line that is cut in its middle rather than widening the view: a job reading many files
+// would otherwise push its state out of sight. text() keeps the whole line; the tooltip shows it.
+class ElidedLabel : public QLabel {
+public:
+  using QLabel::QLabel;
+  QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+  QSize sizeHint() const override { return {0, QLabel::sizeHint().height()}; }
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    const QRect room = contentsRect();
+    painter.drawText(room, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideMiddle, room.width()));
+  }
+};
+
 QString fileNames(const QStringList& paths) {
   QStringList names;
   for (const QString& p : paths) names << QFileInfo(p).fileName();
@@ -68,8 +86,9 @@ QString progressText(const JobEntry& e, qint64 now) {
 
 JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* parent)
     : QFrame(parent), title(named(new QLabel(this), "jobTitle")), state(named(new QLabel(this), "jobState")),
-      files(named(new QLabel(this), "jobFiles")), bar(named(new QProgressBar(this), "jobProgress")),
+      files(named(new ElidedLabel(this), "jobFiles")), bar(named(new QProgressBar(this), "jobProgress")),
       detail(named(new QLabel(this), "jobDetail")), messages(named(new QLabel(this), "jobMessages")),
+      note(named(new QLabel(this), "jobNote")),
       stop(linkButton("jobStop", QStringLiteral("Stop"), this)),
       showFile(linkButton("jobShowFile", QStringLiteral("Show in folder"), this)),
       dismiss(linkButton("jobDismiss", QStringLiteral("Remove"), this)), activity_(activity), id_(id) {
@@ -93,6 +112,9 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   messages->setWordWrap(true);
   messages->setFont(pixelFont(QStringLiteral("Lucida Console"), 12));
   messages->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // However long a line, the panel keeps the view's width: its state stays in sight.
+  for (QLabel* l : {title, files, detail, messages})
+    l->setSizePolicy(QSizePolicy::Ignored, l->sizePolicy().verticalPolicy());
 
   auto* top = new QHBoxLayout;
   top->addWidget(title, 1);
@@ -111,6 +133,13 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   column->addWidget(bar);
   column->addLayout(actions);
   column->addWidget(messages);
+  column->addWidget(note);
+  note->setWordWrap(true);
+  note->setTextFormat(Qt::PlainText);
+  note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  note->setSizePolicy(QSizePolicy::Ignored, note->sizePolicy().verticalPolicy());
+  colour(note, kQuietGrey);
+  note->hide();
 
   if (withActions) {
     connect(stop, &QPushButton::clicked, this, [this] {
@@ -214,7 +243,7 @@ void JobPanel::refresh() {
 
 ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
     : QWidget(parent, Qt::Tool), heading(named(new QLabel(QStringLiteral("Tool activity"), this), "heading")),
-      banner(named(new QLabel(this), "banner")), clear(linkButton("clearFinished", QStringLiteral("Clear finished"), this)),
+      banner(named(new ElidedLabel(this), "banner")), clear(linkButton("clearFinished", QStringLiteral("Clear finished"), this)),
       activity_(activity), scroll_(named(new QScrollArea(this), "jobs")), list_(new QWidget),
       rows_(new QVBoxLayout(list_)),
       empty_(named(new QLabel(QStringLiteral("No tool has been started yet."), list_), "empty")),
@@ -229,7 +258,8 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   setFont(pixelFont(QStringLiteral("Verdana"), 13));
   heading->setFont(pixelFont(QStringLiteral("Verdana"), 16, true));
   colour(heading, kTitleBlue);
-  banner->setWordWrap(true);
+  // One line: the failed job's panel below holds the whole message, and a banner that wrapped
+  // would grow the view past the room it was given.
   banner->setTextFormat(Qt::PlainText);
   colour(banner, kFailedRed);
   banner->hide();
@@ -242,9 +272,12 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   rows_->addStretch(1);
   scroll_->setWidget(list_);
   scroll_->setWidgetResizable(true);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->viewport()->setAutoFillBackground(false);
   scroll_->setAccessibleName(QStringLiteral("Started tools"));
+  // The list scrolls: in a view made small to fit beside the window it may be short.
+  scroll_->setMinimumSize(0, 60);
 
   auto* top = new QHBoxLayout;
   top->addWidget(heading, 1);
@@ -254,15 +287,14 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   column->addLayout(top);
   column->addWidget(banner);
   column->addWidget(scroll_, 1);
-  resize(440, 250);
+  setMinimumSize(300, 140);
+  resize(preferred_);
 
-  connect(clear, &QPushButton::clicked, this, [this] {
-    activity_.dismissFinished();
-    banner->hide();
-  });
+  connect(clear, &QPushButton::clicked, this, [this] { activity_.dismissFinished(); });
   connect(&activity_, &ToolActivity::added, this, &ActivityView::add);
   connect(&activity_, &ToolActivity::changed, this, [this](int id) {
     if (JobPanel* p = panel(id)) p->refreshSoon();
+    if (id == lastEnded_) updateBanner();
   });
   connect(&activity_, &ToolActivity::finished, this, &ActivityView::finished);
   connect(&activity_, &ToolActivity::removed, this, &ActivityView::remove);
@@ -292,15 +324,35 @@ void ActivityView::remove(int id) {
   delete it->second;
   panels_.erase(it);
   empty_->setVisible(panels_.empty());
+  updateBanner();
+}
+
+void ActivityView::noteAbout(const QString& path, const QString& text) {
+  for (const auto& [id, p] : panels_) {
+    const JobEntry* e = activity_.entry(id);
+    if (!e || e->result != path) continue;
+    p->note->setText(text);
+    p->note->show();
+  }
+  showQuietly();
+}
+
+void ActivityView::updateBanner() {
+  // The banner speaks of the job that ended last, so a later success takes it down.
+  const JobEntry* last = activity_.entry(lastEnded_);
+  if (last && last->state == JobState::Failed) {
+    banner->setText(QStringLiteral("%1 failed: %2").arg(last->title, last->failure));
+    banner->setToolTip(banner->text());
+    banner->show();
+  } else {
+    banner->hide();
+  }
 }
 
 void ActivityView::finished(int id) {
   if (JobPanel* p = panel(id)) p->refresh();
-  const JobEntry* e = activity_.entry(id);
-  if (e && e->state == JobState::Failed) {
-    banner->setText(QStringLiteral("%1 failed: %2").arg(e->title, e->failure));
-    banner->show();
-  }
+  lastEnded_ = id;
+  updateBanner();
   if (activity_.runningCount() == 0) ticker_->stop();
 }
 
@@ -310,34 +362,100 @@ void ActivityView::tick() {
       if (JobPanel* p = panel(e.id)) p->refresh();
 }
 
-QPoint placeBeside(const QRect& owner, QSize size, const QRect& room) {
-  // Right, left or below the window, the first that fits the screen; failing all, the one that
-  // hides the least of the window (never its title and menu at the top).
+QRect placeBeside(const QRect& owner, QSize size, QSize minimum, const QRect& room) {
   const int gap = 8;
-  const QPoint candidates[] = {{owner.left() + owner.width() + gap, owner.top()},
-                               {owner.left() - gap - size.width(), owner.top()},
-                               {owner.left() + owner.width() - size.width(), owner.top() + owner.height() + gap}};
-  QPoint best;
-  qint64 leastHidden = -1;
-  for (QPoint at : candidates) {
-    if (room.contains(QRect(at, size))) return at;
-    at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - size.width() + 1)));
-    at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - size.height() + 1)));
-    const QRect hidden = QRect(at, size) & owner;
-    const qint64 area = hidden.isEmpty() ? 0 : qint64(hidden.width()) * hidden.height();
-    if (leastHidden < 0 || area < leastHidden) best = at, leastHidden = area;
+  minimum = minimum.boundedTo(size);
+  const auto clampX = [&](int x, int w) { return std::clamp(x, room.left(), std::max(room.left(), room.right() - w + 1)); };
+  const auto clampY = [&](int y, int h) { return std::clamp(y, room.top(), std::max(room.top(), room.bottom() - h + 1)); };
+  // Right, left, below or above the window: at full size where that fits, else on the side with
+  // the most room, made smaller (not below the minimum).
+  const int w = std::min(size.width(), room.width()), h = std::min(size.height(), room.height());
+  const int rightRoom = room.right() - (owner.right() + gap), leftRoom = owner.left() - gap - room.left();
+  const int belowRoom = room.bottom() - (owner.bottom() + gap), aboveRoom = owner.top() - gap - room.top();
+  const int rightW = std::min(w, rightRoom), leftW = std::min(w, leftRoom);
+  const int belowH = std::min(h, belowRoom), aboveH = std::min(h, aboveRoom);
+  const struct {
+    QRect at;
+    bool fits;
+  } sides[] = {
+      {QRect(owner.right() + 1 + gap, clampY(owner.top(), h), rightW, h), rightW >= minimum.width() && h >= minimum.height()},
+      {QRect(owner.left() - gap - leftW, clampY(owner.top(), h), leftW, h), leftW >= minimum.width() && h >= minimum.height()},
+      {QRect(clampX(owner.right() - w + 1, w), owner.bottom() + 1 + gap, w, belowH),
+       belowH >= minimum.height() && w >= minimum.width()},
+      {QRect(clampX(owner.right() - w + 1, w), owner.top() - gap - aboveH, w, aboveH),
+       aboveH >= minimum.height() && w >= minimum.width()},
+  };
+  for (const auto& side : sides)
+    if (side.fits && side.at.size() == size) return side.at;
+  const QRect* roomiest = nullptr;
+  const auto area = [](const QRect& r) { return r.isEmpty() ? qint64(0) : qint64(r.width()) * r.height(); };
+  for (const auto& side : sides)
+    if (side.fits && (!roomiest || area(side.at) > area(*roomiest))) roomiest = &side.at;
+  if (roomiest) return *roomiest;
+
+  // No side has room: over the window at the smallest size, where it hides the least, and above
+  // all not the title strip and menu at the top or the footer with its links and options.
+  const QRect top(owner.left(), owner.top(), owner.width(), 65);
+  const QRect foot(owner.left(), owner.bottom() - 77, owner.width(), 78);
+  const auto cost = [&](const QRect& r) { return area(r & owner) + 8 * (area(r & top) + area(r & foot)); };
+  const QSize small = minimum.boundedTo(room.size());
+  const QPoint tries[] = {{owner.right() - small.width() + 1, owner.top() + 65},
+                          {owner.left(), owner.top() + 65},
+                          {owner.right() - small.width() + 1, owner.bottom() - 77 - small.height()},
+                          {owner.left(), owner.bottom() - 77 - small.height()},
+                          {owner.right() + 1 + gap, owner.top() + 65},
+                          {owner.left() - gap - small.width(), owner.top() + 65}};
+  QRect best;
+  qint64 least = -1;
+  for (const QPoint& t : tries) {
+    const QRect r(clampX(t.x(), small.width()), clampY(t.y(), small.height()), small.width(), small.height());
+    if (least < 0 || cost(r) < least) best = r, least = cost(r);
   }
   return best;
 }
 
+void ActivityView::place() {
+  const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+  if (!owner || !screen) return;
+  // The window manager's frame counts too: the one this view had when last shown, else a guess,
+  // and the view is placed again as soon as its real frame is known.
+  const QMargins frame = frameMargins_.isNull() && QGuiApplication::platformName() == QLatin1String("xcb")
+                             ? QMargins(4, 28, 4, 4)
+                             : frameMargins_;
+  const QSize grow(frame.left() + frame.right(), frame.top() + frame.bottom());
+  const QSize least = minimumSize().expandedTo(minimumSizeHint());
+  const QRect at = placeBeside(owner->frameGeometry(), preferred_ + grow, least + grow, screen->availableGeometry());
+  resize(at.size() - grow);
+  move(at.topLeft());
+}
+
 void ActivityView::showQuietly() {
   if (!isVisible()) {
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
-    if (owner && screen) move(placeBeside(owner->frameGeometry(), frameGeometry().size(), screen->availableGeometry()));
+    placedWithRealFrame_ = !frameMargins_.isNull() || QGuiApplication::platformName() != QLatin1String("xcb");
+    place();
     show();
+    // The window manager's frame is known a moment after the view is mapped.
+    if (!placedWithRealFrame_) QTimer::singleShot(300, this, &ActivityView::adoptFrame);
   }
   raise();
+}
+
+void ActivityView::adoptFrame() {
+  const QRect outer = frameGeometry(), inner = geometry();
+  if (!isVisible() || outer == inner) return;
+  frameMargins_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+  if (placedWithRealFrame_) return;
+  placedWithRealFrame_ = true;
+  place();
+}
+
+bool ActivityView::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && isVisible())
+    QTimer::singleShot(0, this, &ActivityView::adoptFrame);
+  return handled;
 }
 
 WaitDialog::WaitDialog(ToolActivity& activity, int id, QWidget* parent)

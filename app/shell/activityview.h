@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QFrame>
+#include <QMargins>
 #include <QPointer>
 #include <map>
 
@@ -41,6 +42,7 @@ public:
   QProgressBar* const bar;
   QLabel* const detail;
   QLabel* const messages;
+  QLabel* const note;  ///< what became of "Show in folder", when it could not be done
   QPushButton* const stop;
   QPushButton* const showFile;
   QPushButton* const dismiss;
@@ -63,11 +65,16 @@ public:
 
   JobPanel* panel(int id) const;
   QLabel* const heading;
-  QLabel* const banner;  ///< names the last job that failed
+  QLabel* const banner;  ///< names the job that ended last, when it failed
   QPushButton* const clear;
 
-  /// Shows the view without taking the focus from where the user works.
+  /// Shows the view without taking the focus from where the user works, beside the main window.
   void showQuietly();
+  /// Says something about a job's result (the file at path) in its panel.
+  void noteAbout(const QString& path, const QString& text);
+
+protected:
+  bool event(QEvent* event) override;
 
 signals:
   void showInFolder(const QString& path);
@@ -77,8 +84,15 @@ private:
   void remove(int id);
   void finished(int id);
   void tick();
+  void updateBanner();
+  void place();
+  void adoptFrame();
 
   ToolActivity& activity_;
+  QSize preferred_{440, 250};
+  int lastEnded_ = 0;  ///< the job that ended last
+  QMargins frameMargins_;             ///< the window manager's frame, once seen
+  bool placedWithRealFrame_ = true;
   QScrollArea* const scroll_;
   QWidget* const list_;
   QVBoxLayout* const rows_;
@@ -125,8 +139,10 @@ private:
   bool closing_ = false;
 };
 
-/// Where a window of this size goes beside the owner within the screen's room.
-QPoint placeBeside(const QRect& owner, QSize size, const QRect& room);
+/// Where a window of this frame size goes beside the owner (its frame) within the screen's room:
+/// a side where it fits whole, else the side with the most room at a smaller size (not below
+/// minimum), else over the owner where it hides the least, never its top strip or footer.
+QRect placeBeside(const QRect& owner, QSize size, QSize minimum, const QRect& room);
 
 /// "45 %  12.3 MiB/s  0:05 left", or "running for 0:12" for a tool that tells nothing.
 QString progressText(const JobEntry& entry, qint64 now);

@@ -1,8 +1,25 @@
 #include "filedialog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace kivo {
+
+namespace {
+QString& startFolder() {
+  static QString folder;
+  return folder;
+}
+}  // namespace
+
+void setDialogStartFolder(const QString& folder) { startFolder() = folder; }
+QString dialogStartFolder() { return startFolder(); }
+
+QString dialogStartFolder(const QString& programFolder, const QString& workingFolder) {
+  if (QFileInfo(workingFolder).canonicalFilePath() == QFileInfo(programFolder).canonicalFilePath()) return {};
+  return QDir::homePath();
+}
 
 FileDialog::FileDialog(DialogBackend& backend, DialogKind kind, QString title, QString filter,
                        QString defaultExt)
@@ -15,11 +32,13 @@ bool FileDialog::execute() {
   request.title = title_;
   request.filter = filter_;
   request.fileName = fileName_;
-  request.initialDir = initialDir_;
+  request.initialDir = !initialDir_.isEmpty() ? initialDir_ : !lastFolder_.isEmpty() ? lastFolder_ : startFolder();
   request.showHidden = showHidden_;
   std::optional<QString> chosen = backend_.chooseFile(request);
   if (!chosen || chosen->isEmpty()) return false;
   fileName_ = withDefaultExt(*chosen, defaultExt_);
+  const QFileInfo chosenFile(QDir::current().absoluteFilePath(fileName_));
+  if (chosenFile.dir().exists()) lastFolder_ = chosenFile.absolutePath();
   return true;
 }
 

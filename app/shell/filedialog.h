@@ -30,8 +30,17 @@ private:
   DialogBackend& backend_;
   DialogKind kind_;
   QString title_, filter_, defaultExt_, fileName_, initialDir_;
+  QString lastFolder_;  ///< where the last name confirmed in this dialog lies
   bool showHidden_ = false;
 };
+
+/// Where a dialog without a folder of its own opens until the user has confirmed a name in it:
+/// empty for the current folder (the program folder, as described), or another folder.
+void setDialogStartFolder(const QString& folder);
+QString dialogStartFolder();
+/// For a Kivo working from a user's copy of its program folder (an installed one), the user's
+/// home folder: the copy is a hidden folder of links that nobody browses from. Else empty.
+QString dialogStartFolder(const QString& programFolder, const QString& workingFolder);
 
 /// What the folder chooser asks before it creates a folder the user typed.
 inline const QString kCreateFolderQuestion = QStringLiteral("The specified directory does not exist. Create it?");

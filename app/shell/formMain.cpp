@@ -19,6 +19,8 @@
 #include <QComboBox>
 #include <QIcon>
 #include <QFile>
+#include <QFileInfo>
+#include <QRadioButton>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -301,6 +303,29 @@ QWidget* TfrmMain::currentPage() const {
   return nullptr;
 }
 
+void TfrmMain::openForConversion(const QString& file) {
+  labelConvertClick();
+  const QString path = QFileInfo(file).absoluteFilePath();
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  const QString given = QFileInfo(path).suffix();
+  const QString stem = given.isEmpty() ? path + QLatin1Char('.') : path.left(path.size() - given.size());
+  if (suffix == QLatin1String("pbp")) {
+    Frame1->rastlepbp->setText(path);
+    Frame1->rastleopen.setFileName(path);
+    if (Frame1->rastleiso->text().isEmpty()) Frame1->rastleiso->setText(stem + QStringLiteral("iso"));
+    Frame1->rastlepbp->setFocus();
+    return;
+  }
+  QRadioButton* conversion = suffix == QLatin1String("cso")   ? Frame1->csoiso
+                             : suffix == QLatin1String("dax") ? Frame1->daxiso
+                                                              : Frame1->isocso;
+  conversion->click();
+  Frame1->source->setText(path);
+  Frame1->open1.setFileName(path);
+  Frame1->destination->setText(stem + (conversion == Frame1->isocso ? QStringLiteral("cso") : QStringLiteral("iso")));
+  Frame1->source->setFocus();
+}
+
 void TfrmMain::labelHomeClick() { showPage(createPage(frame0)); }
 void TfrmMain::labelConvertClick() { showPage(createPage(Frame1)); }
 void TfrmMain::labelShellClick() { showPage(createPage(Frame2)); }
@@ -348,6 +373,10 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && settle_.pending) {
+    if (settle_.until.hasExpired()) settle_.pending = false;
+    else if (isMinimized()) QTimer::singleShot(0, this, &TfrmMain::undoLateMinimize);
+  }
   // The first activation puts the focus on the first control in the tab order, which begins
   // with the pages. Given now, before Qt picks a control of its own (the theme box).
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && !activatedOnce_) {
@@ -392,21 +421,31 @@ void TfrmMain::mousePressEvent(QMouseEvent* event) {
   event->accept();
   emit moveLoopStarted();
   kivo::beginMoveLoop(this);  // the translucency follows the move loop
-  // The window manager moves the window as by a title bar; where it cannot (no window
-  // manager, offscreen), follow the pointer ourselves until the button comes up.
-  if (windowHandle() && windowHandle()->startSystemMove()) {
-    systemMove_ = true;
-    return;
-  }
-  dragOffset_ = event->globalPosition().toPoint() - pos();
-  dragging_ = true;
+  // The move itself waits until the pointer moves with the button held: a window manager asked
+  // to move the window after the button already came up (a touchpad tap) would leave the window
+  // following the pointer.
+  pressed_ = true;
+  pressAt_ = event->globalPosition().toPoint();
+  dragOffset_ = pressAt_ - pos();
 }
 
 void TfrmMain::mouseMoveEvent(QMouseEvent* event) {
+  const bool held = event->buttons() & Qt::LeftButton;
   // The window manager has given the pointer back (motion that still has the button down may
   // come in before its grab takes hold).
-  if (systemMove_ && !(event->buttons() & Qt::LeftButton)) endMoveLoop();
-  if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+  if (systemMove_ && !held) endMoveLoop();
+  if (pressed_ && !held) endMoveLoop();  // the release went elsewhere
+  if (pressed_ && held &&
+      (event->globalPosition().toPoint() - pressAt_).manhattanLength() >= QApplication::startDragDistance()) {
+    pressed_ = false;
+    // The window manager moves the window as by a title bar; where it cannot (no window
+    // manager, offscreen), follow the pointer ourselves until the button comes up.
+    if (windowHandle() && windowHandle()->startSystemMove())
+      systemMove_ = true;
+    else
+      dragging_ = true;
+  }
+  if (dragging_ && held) {
     move(event->globalPosition().toPoint() - dragOffset_);
     event->accept();
     return;
@@ -415,7 +454,7 @@ void TfrmMain::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TfrmMain::mouseReleaseEvent(QMouseEvent* event) {
-  if ((dragging_ || systemMove_) && event->button() == Qt::LeftButton) {
+  if ((pressed_ || dragging_ || systemMove_) && event->button() == Qt::LeftButton) {
     event->accept();
     endMoveLoop();
     return;
@@ -424,8 +463,8 @@ void TfrmMain::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TfrmMain::endMoveLoop() {
-  if (!dragging_ && !systemMove_) return;
-  dragging_ = systemMove_ = false;
+  if (!pressed_ && !dragging_ && !systemMove_) return;
+  pressed_ = dragging_ = systemMove_ = false;
   emit moveLoopEnded();
 }
 

@@ -7,6 +7,7 @@
 #include "look/look.h"
 
 #include <QLabel>
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -49,6 +50,11 @@ public:
 
   /// Builds the pages that do not exist yet; every page switch makes sure of them first.
   void createPages();
+
+  /// kivo --open FILE (a file manager's "Open"): the Convert page, with a UMD image as the source
+  /// of the matching conversion, or a PS1 EBOOT.PBP as the EBOOT to decompress; the result is
+  /// proposed beside it. Nothing starts until the user clicks.
+  void openForConversion(const QString& file);
 
   // The pages, in tab order. Once built they live as long as the window.
   TframeMain* frame0 = nullptr;
@@ -135,6 +141,14 @@ public:
   const kivo::look::WindowBackground& background() const { return background_; }
 
 private:
+  void undoLateMinimize();
+  /// The minimize-and-restore of a theme change, until the window manager has had its say.
+  struct Settle {
+    bool pending = false;
+    QDeadlineTimer until;
+    QPoint at;
+    bool wasActive = false;
+  } settle_;
   TAlphaBlendForm* makeAlpha1();
   TCoolTrayIcon* makeTray1();
   tScreenGrab* makeGrab();
@@ -162,7 +176,9 @@ private:
   bool activatedOnce_ = false;
   bool pagesPending_ = false;  ///< pages still to build after the first paint
   QPointer<QWidget> lastFocus_;
+  bool pressed_ = false;     ///< pressed on the surface, not yet moved
   bool dragging_ = false;
   bool systemMove_ = false;
+  QPoint pressAt_;
   QPoint dragOffset_;
 };

@@ -6,6 +6,7 @@
 #include "tranpanel.h"
 
 #include <QComboBox>
+#include <QMenu>
 #include <QPainter>
 #include <QPaintEvent>
 
@@ -30,6 +31,22 @@ TCoolTrayIcon* TfrmMain::makeTray1() {
   tray->setIconIndex(0);
   tray->setCycleInterval(0);
   tray->OnDblClick = [this] { tray1DblClick(); };
+  // A StatusNotifierItem tray has no double click: its click, and the icon's menu, bring the
+  // window back.
+  tray->OnActivate = [this] {
+    if (tray1->iconVisible()) tray1DblClick();
+  };
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("trayMenu"));
+  QAction* restore = menu->addAction(QStringLiteral("Restore"));
+  restore->setObjectName(QStringLiteral("trayRestore"));
+  connect(restore, &QAction::triggered, this, [this] {
+    if (tray1->iconVisible()) tray1DblClick();
+  });
+  QAction* quit = menu->addAction(QStringLiteral("Quit"));
+  quit->setObjectName(QStringLiteral("trayQuit"));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
+  tray->setPopupMenu(menu);
   // The icon is the only way back from the tray: if the notification area goes for good, so
   // does the tray state.
   tray->OnAreaLost = [this] {
@@ -102,9 +119,25 @@ void TfrmMain::themeChange() {
     alpha1->setActive(s.translucency);
 
     // Minimize and restore at once, so the window is drawn anew in its new look.
+    const Settle before{true, QDeadlineTimer(1500), pos(), isActiveWindow()};
+    settle_.pending = false;
     setWindowState(windowState() | Qt::WindowMinimized);
     setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (isVisible()) settle_ = before;
   });
+}
+
+void TfrmMain::undoLateMinimize() {
+  // A window manager may carry the minimize out after the restore was asked (the restore then
+  // finds a window not yet minimized and does nothing): the window would vanish. Restore it once
+  // more, where and as it was.
+  if (!settle_.pending) return;
+  settle_.pending = false;
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  if (pos() != settle_.at) move(settle_.at);
+  raise();
+  if (settle_.wasActive) activateWindow();
 }
 
 void TfrmMain::gototrayClick() {
@@ -117,9 +150,13 @@ void TfrmMain::gototrayClick() {
   tray1->HideMainForm();
   tray1->setIconVisible(!tray1->iconVisible());
   tray1->HideTaskBarIcon();
+  // The balloon says what brings the window back in the tray in use.
   tray1->ShowBalloonHint(QStringLiteral("Kivo is hidden."),
-                         QStringLiteral("Kivo Workbench has been minimized to the tray. Double click the "
-                                        "icon below to restore.\r"),
+                         tray1->activatesOnClick()
+                             ? QStringLiteral("Kivo Workbench has been minimized to the tray. Click its icon, or "
+                                              "choose Restore in the icon's menu, to bring it back.")
+                             : QStringLiteral("Kivo Workbench has been minimized to the tray. Double click the "
+                                              "icon below to restore.\r"),
                          TCoolTrayIcon::bitInfo, 10);
 }
 

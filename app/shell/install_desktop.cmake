@@ -1,6 +1,10 @@
 # Runs at install time, so the menu entry names the prefix really installed to (--prefix).
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(exec "${CMAKE_INSTALL_PREFIX}/${KIVO_INSTALL_DIR}/kivo")
+# Quoted only where it must be: xdg-open (xdg-utils 1.1.3) keeps an Exec line's quotes.
+if(exec MATCHES "[ \t'><~|&;*?#()\"`$\\\\]")
+  set(exec "\"${exec}\"")
+endif()
 file(MAKE_DIRECTORY "${root}/share/applications" "${root}/bin")
 file(WRITE "${root}/share/applications/kivo-workbench.desktop"
 "[Desktop Entry]
@@ -8,7 +12,7 @@ Type=Application
 Name=Kivo Workbench
 GenericName=PSP toolkit
 Comment=Convert UMD images, make PS1 EBOOTs and manage the memory stick's plug-ins
-Exec=\"${exec}\" %f
+Exec=${exec} %f
 Icon=kivo-workbench
 Terminal=false
 Categories=Utility;

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "mounts.h"
 #include "safefile.h"
 
 #include <QCoreApplication>
@@ -89,15 +90,18 @@ QString findIgnoringCase(const QString& path) {
   return built;
 }
 
-QStringList mountedVolumes() {
-  QStringList volumes;
+QStringList mountedVolumes(bool withFlash) {
+  // A PSP's volumes first, found wherever they are mounted, as a drive list offers the drives.
+  QStringList volumes = pspVolumes(withFlash);
   const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
   QStringList roots{QStringLiteral("/media/") + user, QStringLiteral("/run/media/") + user,
                     QStringLiteral("/mnt")};
   for (const QString& root : roots) {
     const QDir dir(root);
-    for (const QString& entry : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-      volumes << dir.filePath(entry) + QLatin1Char('/');
+    for (const QString& entry : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+      const QString volume = dir.filePath(entry) + QLatin1Char('/');
+      if (!volumes.contains(volume)) volumes << volume;
+    }
   }
   return volumes;
 }

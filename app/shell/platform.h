@@ -41,8 +41,10 @@ QString currentFolder();
 /// not exist; returns the path as given when nothing matches.
 QString findIgnoringCase(const QString& path);
 
-/// The mounted volumes a memory stick may be on, each with a trailing '/'.
-QStringList mountedVolumes();
+/// The mounted volumes a memory stick may be on, each with a trailing '/': first those that hold
+/// a memory stick's folders (PSP/ or seplugins/; with flash, also a flash partition's registry/),
+/// then the other volumes under /media/<user>/, /run/media/<user>/ and /mnt/.
+QStringList mountedVolumes(bool withFlash = false);
 
 /// What stands for "C:\" here: the user's home folder, with a trailing '/'.
 QString systemDrive();

@@ -5,6 +5,7 @@
 
 #include "commandline.h"
 #include "platform.h"
+#include "toolpurpose.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -74,6 +75,15 @@ public:
   void release() { setProcessState(QProcess::NotRunning); }
 };
 
+// The folder a missing program was looked for in first: its own folder part, else the current
+// folder (the tool folder, where the handlers start the tools they name bare).
+QString lookedIn(QString program) {
+  program.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  const qsizetype slash = program.lastIndexOf(QLatin1Char('/'));
+  if (slash < 0) return QDir::currentPath();
+  return QDir::current().absoluteFilePath(slash == 0 ? QStringLiteral("/") : program.left(slash));
+}
+
 }  // namespace
 
 ResolvedCommand resolveCommand(const QString& commandLine) {
@@ -127,9 +137,8 @@ int ProcessRunner::launch(const ResolvedCommand& command, const QString& command
                           bool waited) {
   const int id = activity_.begin(job, commandLine, waited);
   if (!command.found) {
-    activity_.failToStart(id, command.program.isEmpty()
-                                  ? QStringLiteral("There is nothing to start.")
-                                  : QStringLiteral("Cannot start %1: it was not found.").arg(command.program));
+    activity_.failToStart(id, command.program.isEmpty() ? QStringLiteral("There is nothing to start.")
+                                                        : missingToolMessage(command.program, lookedIn(command.program)));
     return id;
   }
   auto* process = new ToolProcess(this);

@@ -69,7 +69,10 @@ int ToolActivity::begin(const ToolJob& job, const QString& commandLine, bool wai
   e.title = job.title;
   if (e.title.isEmpty()) {
     const std::vector<std::string> words = splitCommandLine(commandLine.toStdString());
-    e.title = words.empty() ? commandLine : QFileInfo(QString::fromStdString(words[0])).fileName();
+    // The program's own name, also when the command line writes its folder the Windows way.
+    QString program = words.empty() ? QString() : QString::fromStdString(words[0]);
+    program.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    e.title = words.empty() ? commandLine : QFileInfo(program).fileName();
   }
   e.commandLine = commandLine;
   e.folder = QDir::currentPath();

@@ -1,6 +1,7 @@
 #include "userfolder.h"
 
 #include "filesafe/output.h"
+#include "safefile.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
@@ -64,6 +66,29 @@ bool ensureFolder(const QString& path, const QString& source, QString* why) {
   return false;
 }
 
+// Files a user opens in an editor: each user gets a copy of their own, which a link to the
+// installed (root's) file could never be.
+bool isEditable(const QString& entry) {
+  for (const char* name : kEditableFiles)
+    if (entry == QLatin1String(name)) return true;
+  return false;
+}
+
+// Puts a copy of the installed file at path: written beside it and renamed over whatever link
+// stood there, so the path never goes missing.
+bool copyTo(const QString& installed, const QString& path, QString* why) {
+  const QString fresh = QStringLiteral("%1.kivo-copy-%2").arg(path).arg(::getpid());
+  QFile::remove(fresh);
+  QString error;
+  if (copyFileSafely(installed, fresh, false, &error) &&
+      std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0)
+    return true;
+  *why = error.isEmpty() ? QStringLiteral("cannot copy %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))
+                         : error;
+  QFile::remove(fresh);
+  return false;
+}
+
 }  // namespace
 
 bool isSharedProgramFolder(const QString& programFolder) {
@@ -103,6 +128,17 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
     const QFileInfo present(path);
     if (installed.isDir() && !installed.isSymLink()) {
       if (!ensureFolder(path, source, why)) complete = false;
+      continue;
+    }
+    if (isEditable(entry)) {
+      // A link left by an older Kivo points at an installed file, which the user cannot save.
+      const QFileInfo linked(present.symLinkTarget());
+      const bool unsaveable = present.isSymLink() && (linked.canonicalFilePath() == installed.canonicalFilePath() ||
+                                                      !linked.isWritable());
+      if (present.exists() && !present.isSymLink()) continue;
+      if (present.isSymLink() && !unsaveable && !isDangling(present)) continue;
+      if (!QFileInfo(present.absolutePath()).isDir()) continue;
+      if (!copyTo(installed.absoluteFilePath(), path, why)) complete = false;
       continue;
     }
     // What the user put there (a real file, a link of their own) stays theirs.

@@ -11,13 +11,18 @@ namespace kivo {
 /// The file that marks a program folder as installed (the build's own folder has none).
 inline constexpr const char* kInstalledMark = "etc/installed";
 
+/// Files of the program folder a user may edit ("Edit controls"): the user's folder holds a
+/// copy of each, made once and then theirs, rather than a link.
+inline constexpr const char* kEditableFiles[] = {"keyboardSetup.cfg"};
+
 /// True for a program folder that Kivo must not write into: an installed one, or one the user
 /// cannot write to.
 bool isSharedProgramFolder(const QString& programFolder);
 
 /// Brings the user's copy of programFolder at dataHome/kivo up to date: missing folders are made,
 /// missing or dangling links point at the installed files again, links to files the installation
-/// no longer has are removed, and the user's own files are kept. Returns the copy, or an empty
+/// no longer has are removed, the editable files are copied once, and the user's own files are
+/// kept. Returns the copy, or an empty
 /// text (and says why in *why) when it could not be completed.
 QString mirrorProgramFolder(const QString& programFolder, const QString& dataHome, QString* why = nullptr);
 

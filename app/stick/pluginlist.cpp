@@ -12,7 +12,14 @@ namespace {
 constexpr qint64 kMaxListBytes = 4 << 20;
 }  // namespace
 
-StickPaths::StickPaths(const QString& driveText) : folder(driveText + QStringLiteral("seplugins")) {}
+StickPaths::StickPaths(const QString& driveText) : folder(driveText + QStringLiteral("seplugins")) {
+  // A mount path typed or pasted without its closing separator names the same stick.
+  if (driveText.isEmpty() || driveText.endsWith(QLatin1Char('/')) || driveText.endsWith(QLatin1Char('\\')) ||
+      QFileInfo(folder).isDir())
+    return;
+  const QString withSlash = driveText + QLatin1Char('/') + QStringLiteral("seplugins");
+  if (QFileInfo(withSlash).isDir()) folder = withSlash;
+}
 
 QString StickPaths::list(ListKind kind) const {
   switch (kind) {

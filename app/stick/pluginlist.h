@@ -16,7 +16,9 @@ inline const QString kEntryPrefix = QStringLiteral("ms0:/seplugins/");
 
 enum class ListKind { Vsh, Game, Pops };
 
-/// Everything on the stick, derived afresh from the drive text, which is used verbatim.
+/// Everything on the stick, derived afresh from the drive text, which is used verbatim; only a
+/// text without its closing separator ("/media/ana/PSP") whose plug-in folder is found once a
+/// "/" is added names that folder.
 struct StickPaths {
   explicit StickPaths(const QString& driveText);
   QString folder;  ///< drive text + "seplugins"

@@ -255,6 +255,9 @@ void TFrame5::prxdriveChange() {
       lerror->setText(kNotFound);
       return;
     }
+    // A typed drive box chooses a drive letter by letter, so the folder is "not found" on the way
+    // to it; that word is false once the folder loads. Other errors stay, as they always have.
+    if (lerror->text() == kNotFound) lerror->clear();
     // While "Just copy" is ticked the targets stay off, as ticking it left them.
     const bool targets = !justcopy->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{prxname, Label1, Label7, radioVSH, radioPops, radioGame, file1,

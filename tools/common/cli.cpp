@@ -3,6 +3,7 @@
 #include "io.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace kivo {
@@ -13,6 +14,19 @@ int runTool(const char* name, const std::function<int()>& body) {
   } catch (...) {
     return reportFailure(name);
   }
+}
+
+int answerHelpOrVersion(const char* name, int argc, char** argv, const char* usage) {
+  if (argc != 2) return -1;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::printf("%s\n", usage);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s (Kivo Workbench) %s\n", name, KIVO_VERSION);
+    return 0;
+  }
+  return -1;
 }
 
 int reportFailure(const char* name) {

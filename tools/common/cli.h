@@ -15,6 +15,11 @@ int runTool(const char* name, const std::function<int()>& body);
 /// The same inside a catch block: prints the failure being handled and returns its status.
 int reportFailure(const char* name);
 
+/// "--help" or "--version" as the only argument: prints the usage (or "NAME (Kivo Workbench)
+/// VERSION") on standard output and returns 0. Otherwise -1: with other arguments such a word
+/// keeps its place as a title or a path, which Kivo passes on as the user typed it.
+int answerHelpOrVersion(const char* name, int argc, char** argv, const char* usage);
+
 struct UsageError {
   std::string message;
 };

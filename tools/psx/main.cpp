@@ -242,6 +242,7 @@ int info(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+  if (const int answered = answerHelpOrVersion("psx", argc, argv, kUsage); answered >= 0) return answered;
   return runTool("psx", [&] {
     // --base BASE and --sbi FILE go before the four words of the described form, and are read
     // only while more than four words remain: the four words are never options, whatever the

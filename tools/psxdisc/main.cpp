@@ -228,6 +228,7 @@ int verify(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+  if (const int answered = answerHelpOrVersion("psxdisc", argc, argv, kUsage); answered >= 0) return answered;
   return runTool("psxdisc", [&] {
     const Options o = parseArgs(argc, argv);
     if (o.command == "extract") return extract(o);

@@ -103,10 +103,14 @@ private slots:
     // The desktop runs do.reg: the actions appear and call the tool folder's converters.
     QCOMPARE(runSh({open.commandLine}, open.currentFolder), 0);
     const QByteArray entry = slurp(data + "/applications/kivo-isoconv-cso.desktop");
+    // Paths are quoted only where they must be (xdg-open keeps quotes).
     QVERIFY2(entry.contains("Exec=/bin/sh \"" + QFile::encodeName(base_->path()) +
-                            "/my home \\\\$x/PSP/ISO_Compress/isoconv.sh\" \"" +
-                            QFile::encodeName(program.path()) + "/bin\" cso %F\n"),
+                            "/my home \\\\$x/PSP/ISO_Compress/isoconv.sh\" " +
+                            QFile::encodeName(program.path()) + "/bin cso %F\n"),
              entry.constData());
+    // Opening an image opens Kivo: its entry sorts ahead of the conversions for the same types.
+    const QByteArray opener = slurp(data + "/applications/kivo-image.desktop");
+    QVERIFY2(opener.contains(" --open %f\n") && opener.contains("MimeType=application/x-cd-image;"), opener.constData());
     QVERIFY(entry.contains("MimeType=application/x-cd-image;"));
     QVERIFY(slurp(data + "/kio/servicemenus/kivo-isoconv.desktop").contains("Actions=toCso;toDax;toIso;"));
     QVERIFY(QFileInfo::exists(data + "/nemo/actions/kivo-isoconv-iso.nemo_action"));
@@ -156,7 +160,7 @@ private slots:
     QStringList ours;
     while (left.hasNext()) {
       const QString path = left.next();
-      if (path.contains("kivo-isoconv") || path.contains("UMD image")) ours << path;
+      if (path.contains("kivo-isoconv") || path.contains("kivo-image") || path.contains("UMD image")) ours << path;
     }
     QCOMPARE(ours, QStringList{foreign});
     // Only the copied files go; notes.txt was copied too but is not the scripts' to remove.

@@ -28,9 +28,14 @@ struct TrayIconData {
 /// The desktop's notification area. The real one is QSystemTrayIcon; tests record the calls.
 class NotifyArea {
 public:
-  enum class Mouse { Click, DoubleClick, Context };
+  /// Activate: the tray's own way of opening an application, where it has no double click (a
+  /// StatusNotifierItem tray: a click, or a middle click for the secondary activation).
+  enum class Mouse { Click, DoubleClick, Context, Activate };
   virtual ~NotifyArea() = default;
   virtual bool available() const = 0;
+  /// True once the icon is shown in a tray that activates with a single click and has no double
+  /// click (StatusNotifierItem); false for the classic tray (XEmbed), where a double click works.
+  virtual bool activatesOnClick() const { return false; }
   virtual void add(const TrayIconData& data) = 0;
   virtual void modify(const TrayIconData& data) = 0;
   virtual void remove() = 0;
@@ -79,6 +84,8 @@ public:
   void setIconIndex(int index);
   void setIconList(const QList<QIcon>& icons);
   void setPopupMenu(QMenu* menu) { area_->setMenu(menu); }
+  /// See NotifyArea::activatesOnClick().
+  bool activatesOnClick() const { return area_->activatesOnClick(); }
 
   /// Shows the icon's current data again.
   void Refresh();
@@ -98,6 +105,8 @@ public:
   bool WantEnterExitEvents = false;  // the platform reports no pointer moves over tray icons
   std::function<void()> OnClick;
   std::function<void()> OnDblClick;
+  /// The tray's single activation where it has no double click (see NotifyArea::Mouse).
+  std::function<void()> OnActivate;
   /// The notification area has been gone for lostGraceMs while the icon was shown.
   std::function<void()> OnAreaLost;
   int lostGraceMs = 5000;

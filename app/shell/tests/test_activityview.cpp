@@ -121,15 +121,22 @@ private slots:
   }
 
   void theViewFindsRoomBesideTheWindow() {
-    const QSize view(440, 250);
+    const QSize view(440, 250), least(300, 140);
     // A wide screen: to the right; the window near the right edge: to the left.
-    QCOMPARE(placeBeside({553, 231, 813, 617}, view, {0, 0, 1920, 1080}), QPoint(1374, 231));
-    QCOMPARE(placeBeside({1100, 231, 813, 617}, view, {0, 0, 1920, 1080}), QPoint(652, 231));
-    // A screen that is too small: the least of the window hidden, and never its top.
-    const QRect window(244, 211, 813, 617), room(0, 0, 1280, 1024);
-    const QPoint at = placeBeside(window, view, room);
-    QVERIFY(room.contains(QRect(at, view)));
-    QVERIFY(at.y() > window.top() + 300);
+    QCOMPARE(placeBeside({553, 231, 813, 617}, view, least, {0, 0, 1920, 1080}), QRect(1374, 231, 440, 250));
+    QCOMPARE(placeBeside({1100, 231, 813, 617}, view, least, {0, 0, 1920, 1080}), QRect(652, 231, 440, 250));
+    // 1280 x 1024 with the window centred: no side has the whole view, the room below has most of it.
+    const QRect window(233, 203, 813, 617), room(0, 0, 1280, 1024);
+    const QRect below = placeBeside(window, view, least, room);
+    QVERIFY(room.contains(below));
+    QVERIFY(!below.intersects(window));
+    QVERIFY(below.height() >= least.height() && below.width() == 440);
+    // No room anywhere: over the page area, never over the title strip, the menu or the footer.
+    const QRect full(0, 0, 813, 617);
+    const QRect over = placeBeside(full, view, least, {0, 0, 820, 640});
+    QCOMPARE(over.size(), least);
+    QVERIFY(!over.intersects({0, 0, 813, 65}));
+    QVERIFY(!over.intersects({0, 617 - 78, 813, 78}));
   }
 
   void theWaitDialogCancelsItsJob() {

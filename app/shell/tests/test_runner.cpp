@@ -229,7 +229,8 @@ private slots:
     const auto& entries = runner.activity().entries();
     QCOMPARE(entries.size(), size_t(3));
     QCOMPARE(entries[2].state, kivo::JobState::Failed);  // known at once
-    QCOMPARE(entries[2].failure, QString("Cannot start bin/missing.exe: it was not found."));
+    QCOMPARE(entries[2].failure, QString("Kivo cannot start missing.exe: it is not in %1. Put the program there as "
+                                         "missing (or missing.exe).").arg(QDir::current().filePath("bin")));
     QTRY_COMPARE(runner.activity().runningCount(), 0);
     QCOMPARE(entries[0].state, kivo::JobState::Succeeded);
     QCOMPARE(entries[0].result, folder.filePath("a.dax"));

@@ -290,7 +290,8 @@ private slots:
     const int active = int(WindowPresence::Active), behind = int(WindowPresence::Behind),
               minimised = int(WindowPresence::Minimised), tray = int(WindowPresence::InTray);
     QTest::newRow("failed, user looking") << failed << 1 << active << "";
-    QTest::newRow("failed, behind others") << failed << 1 << behind << "ISO to CSO failed";
+    QTest::newRow("failed, behind others") << failed << 1 << behind << "";  // the view beside it tells
+    QTest::newRow("failed, minimised") << failed << 1 << minimised << "ISO to CSO failed";
     QTest::newRow("failed in the tray") << failed << 1 << tray << "ISO to CSO failed";
     QTest::newRow("long, minimised") << ok << 30 << minimised << "ISO to CSO is done";
     QTest::newRow("long, in the tray") << ok << 30 << tray << "ISO to CSO is done";

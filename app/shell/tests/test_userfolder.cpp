@@ -116,6 +116,40 @@ private slots:
              (QStringList{"ciso", "dax"}));  // no stray temporaries either
   }
 
+  // "Edit controls" opens keyboardSetup.cfg: the user's copy holds a file of their own, which a
+  // link to the installation's (root's) file could not be.
+  void editableFilesAreTheUsersOwnCopies() {
+    Installed installed;
+    put(installed.path("keyboardSetup.cfg"), "keys v1");
+    QTemporaryDir home;
+    QString why;
+    const QString copy = kivo::mirrorProgramFolder(installed.path(), home.path(), &why);
+    QVERIFY2(!copy.isEmpty(), qPrintable(why));
+    const QString cfg = copy + "/keyboardSetup.cfg";
+    QVERIFY(!QFileInfo(cfg).isSymLink());
+    QCOMPARE(get(cfg), QByteArray("keys v1"));
+    put(cfg, "my keys");
+    QCOMPARE(get(installed.path("keyboardSetup.cfg")), QByteArray("keys v1"));
+    // Later starts, and an update of the installation, keep the user's edits.
+    put(installed.path("keyboardSetup.cfg"), "keys v2");
+    QCOMPARE(kivo::mirrorProgramFolder(installed.path(), home.path()), copy);
+    QCOMPARE(get(cfg), QByteArray("my keys"));
+
+    // A folder made by an older Kivo holds a link to the installed file: it becomes a copy.
+    QVERIFY(QFile::remove(cfg));
+    QVERIFY(QFile::link(installed.path("keyboardSetup.cfg"), cfg));
+    QCOMPARE(kivo::mirrorProgramFolder(installed.path(), home.path()), copy);
+    QVERIFY(!QFileInfo(cfg).isSymLink());
+    QCOMPARE(get(cfg), QByteArray("keys v2"));
+    // A link of the user's own to a file elsewhere stays.
+    put(home.filePath("elsewhere.cfg"), "theirs");
+    QVERIFY(QFile::remove(cfg));
+    QVERIFY(QFile::link(home.filePath("elsewhere.cfg"), cfg));
+    QCOMPARE(kivo::mirrorProgramFolder(installed.path(), home.path()), copy);
+    QCOMPARE(QFileInfo(cfg).symLinkTarget(), home.filePath("elsewhere.cfg"));
+    QCOMPARE(QDir(copy).entryList({"keyboardSetup.cfg*"}, QDir::AllEntries | QDir::System), (QStringList{"keyboardSetup.cfg"}));
+  }
+
   void aCopyThatCannotBeMadeIsReported() {
     Installed installed;
     QString why;

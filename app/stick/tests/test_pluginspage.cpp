@@ -162,9 +162,12 @@ private slots:
     QCOMPARE(s.page.lerror->text(), QStringLiteral("Plugin directory not found!"));
     QVERIFY(s.page.install->isEnabled());
     QCOMPARE(s.files(), (QStringList{"A.PRX", "b.prx"}));
-    // A good choice later does not clear the error text.
+    // A good choice later takes back "not found", which no longer holds; an install's error stays.
     s.choose(s.drive);
-    QCOMPARE(s.page.lerror->text(), QStringLiteral("Plugin directory not found!"));
+    QCOMPARE(s.page.lerror->text(), QString());
+    s.page.lerror->setText(QStringLiteral("There was an error, sorry!"));
+    s.choose(s.program.filePath("stick"));  // the same stick, its mount path as typed
+    QCOMPARE(s.page.lerror->text(), QStringLiteral("There was an error, sorry!"));
   }
 
   void installsIntoEveryTickedList() {

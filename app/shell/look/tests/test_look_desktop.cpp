@@ -36,6 +36,12 @@ bool iconInPanel() {
   return false;
 }
 
+QWidget* findBalloon() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->objectName() == QLatin1String("trayBalloon")) return w;
+  return nullptr;
+}
+
 }  // namespace
 
 class LookDesktopTest : public QObject {
@@ -75,7 +81,16 @@ private slots:
     }
 
     QTRY_VERIFY_WITH_TIMEOUT(iconInPanel(), 5000);
-    qDebug() << "embedded";
+    // The balloon stands beside the icon, in the panel at the bottom right, not in a corner far
+    // from it; it names the double click, which works in this tray.
+    QVERIFY(!w.tray1->activatesOnClick());
+    QWidget* balloon = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((balloon = findBalloon()) != nullptr, 5000);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QVERIFY2(balloon->geometry().center().x() > screen.center().x() &&
+                 balloon->geometry().center().y() > screen.center().y(),
+             qPrintable(QStringLiteral("balloon at %1,%2").arg(balloon->x()).arg(balloon->y())));
+    QVERIFY(balloon->geometry().bottom() < screen.bottom() - 10);  // above the panel, not on it
     // The panel goes and comes back: the icon is added to the new one.
     panel.terminate();
     panel.waitForFinished();
