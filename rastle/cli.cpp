@@ -13,21 +13,33 @@
 
 namespace rastle {
 
-Invocation parseArgs(const std::vector<std::string>& args) {
+namespace {
+std::vector<Argument> typed(const std::vector<std::string>& args) {
+  std::vector<Argument> result;
+  for (const std::string& a : args)
+    result.push_back({a, false});
+  return result;
+}
+} // namespace
+
+Invocation parseArgs(const std::vector<std::string>& args) { return parseArgs(typed(args)); }
+
+Invocation parseArgs(const std::vector<Argument>& args) {
   Invocation inv;
   if (args.empty()) {
     inv.usage = true;
     return inv;
   }
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o") {
+    // A file named "-o" that a wildcard matched is a file like any other.
+    if (args[i].text == "-o" && !args[i].expanded) {
       if (i + 1 == args.size()) {
         inv.usage = true;
         return inv;
       }
-      inv.output = args[++i];
+      inv.output = args[++i].text;
     } else {
-      inv.input = args[i];
+      inv.input = args[i].text;
     }
   }
   if (inv.input.empty()) {
@@ -43,20 +55,20 @@ std::string defaultOutputPath(const std::string& input) {
   return input.substr(0, input.size() - 4) + ".iso";
 }
 
-std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
-  std::vector<std::string> result;
+std::vector<Argument> expandWildcards(const std::vector<std::string>& args) {
+  std::vector<Argument> result;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     // The output path is used as written: a pattern there could name a file the user keeps.
     if (arg == "-o" && i + 1 < args.size()) {
-      result.push_back(arg);
-      result.push_back(args[++i]);
+      result.push_back({arg, false});
+      result.push_back({args[++i], false});
       continue;
     }
     // So is a name that exists as written ("Who wants to be a Millionaire?.pbp").
     struct stat st {};
     if (arg.find_first_of("*?") == std::string::npos || lstat(arg.c_str(), &st) == 0) {
-      result.push_back(arg);
+      result.push_back({arg, false});
       continue;
     }
     // Only '*' and '?' are wildcards here; brackets and backslashes stand for themselves.
@@ -68,9 +80,9 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
     glob_t g{};
     if (glob(pattern.c_str(), 0, nullptr, &g) == 0 && g.gl_pathc > 0) {
       for (size_t k = 0; k < g.gl_pathc; ++k)
-        result.emplace_back(g.gl_pathv[k]);
+        result.push_back({g.gl_pathv[k], true});
     } else {
-      result.push_back(arg);
+      result.push_back({arg, false});
     }
     globfree(&g);
   }
@@ -207,8 +219,11 @@ const char* reasonFor(OpenProblem problem) {
 
 int run(const std::vector<std::string>& argv, std::FILE* out) {
   // A program started with an empty argument vector still gets a usable name.
-  std::string self = argv.empty() ? "rastle" : argv[0];
   std::vector<std::string> args(argv.empty() ? argv.begin() : argv.begin() + 1, argv.end());
+  return run(argv.empty() ? "rastle" : argv[0], typed(args), out);
+}
+
+int run(const std::string& self, const std::vector<Argument>& args, std::FILE* out) {
   Invocation inv = parseArgs(args);
   if (inv.usage) return fail(out, "USAGE: %s [-o output.iso] EBOOT.PBP\n", self);
 
@@ -218,7 +233,7 @@ int run(const std::vector<std::string>& argv, std::FILE* out) {
   if (in < 0) return fail(out, "ERROR: Couldn't open '%s' for reading\n", inv.input, reasonFor(problem));
 
   OutputFile file;
-  problem = file.open(inv.output, inStat, programFolder());
+  problem = file.open(inv.output, inStat);
   if (problem != OpenProblem::None) {
     close(in);
     return fail(out, "ERROR: Couldn't open '%s' for writing\n", inv.output, reasonFor(problem));

@@ -4,6 +4,8 @@
 
 #include "extract.h"
 
+#include "filesafe/output.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,8 +32,9 @@ std::string programFolder();
 
 /// The output image. A regular file is written beside its target under a temporary name and
 /// renamed over it by commit(), so a failed or killed run leaves the target as it was and no
-/// partial image where none stood; a device or FIFO is written in place. A file that replaces
-/// another is synced before the rename, so even a crash leaves the old image or the new one.
+/// partial image where none stood; where no temporary can be made the output is refused, never
+/// cut short in place. A device or FIFO is written in place. A file that replaces another is
+/// synced before the rename, so even a crash leaves the old image or the new one.
 class OutputFile {
 public:
   OutputFile() = default;
@@ -39,8 +42,9 @@ public:
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  /// Refuses the input file itself (input is its stat) and the programs of toolFolder.
-  OpenProblem open(const std::string& path, const struct stat& input, const std::string& toolFolder);
+  /// Refuses the input file itself (input is its stat) and the programs of the tool folder it was
+  /// started from, of the one it lies in, and of toolFolder when given.
+  OpenProblem open(const std::string& path, const struct stat& input, const std::string& toolFolder = {});
 
   /// Sequential writes; false once any byte could not be written.
   bool write(const uint8_t* data, size_t n);
@@ -56,18 +60,12 @@ public:
   /// Removes what was written (a device keeps it: it cannot be taken back).
   void discard();
 
-  /// The temporary name used for target: "<target>.part<pid>-<n>".
-  static std::string temporaryName(const std::string& target, long pid, int attempt);
-
 private:
-  bool openTemporary(const struct stat* old);
   void startWriteback(uint64_t end);
 
+  kivo::filesafe::Output out_;
   int fd_ = -1;
   bool seekable_ = false;
-  bool inPlace_ = false;
-  bool replacing_ = false; // a file stands at the target and is to be replaced
-  std::string target_, temp_;
   uint64_t pos_ = 0;
   uint64_t flushedTo_ = 0;
 };

@@ -34,10 +34,8 @@ int answerInfo(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (const int answered = answerInfo(argc, argv); answered >= 0) return answered;
-  std::vector<std::string> args;
-  if (argc > 0 && argv[0]) args.emplace_back(argv[0]);
+  // A program started with an empty argument vector still gets a usable name.
+  const std::string self = argc > 0 && argv[0] ? argv[0] : "rastle";
   std::vector<std::string> rest(argv + (argc > 0 ? 1 : 0), argv + argc);
-  for (std::string& arg : rastle::expandWildcards(rest))
-    args.push_back(std::move(arg));
-  return rastle::run(args, stdout);
+  return rastle::run(self, rastle::expandWildcards(rest), stdout);
 }

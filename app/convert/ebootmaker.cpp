@@ -6,6 +6,7 @@
 #include "shell/platform.h"
 #include "shell/safefile.h"
 #include "shell/toolactivity.h"
+#include "shell/userfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,15 @@ namespace kivo {
 
 namespace {
 const QString kEboot = QStringLiteral("EBOOT.PBP");
+
+// The staged artwork is this Kivo's from the first pick to the end of the build; another Kivo
+// working from the same folder is told rather than given a mix of both.
+void claimArtwork(const QString& programFolder) {
+  if (!claimStaging(programFolder, Staging::Artwork))
+    throw Failure(QStringLiteral("Another Kivo window is preparing an EBOOT.PBP in %1 with pictures of its own; "
+                                 "make that EBOOT first, then try again.")
+                      .arg(programFolder));
+}
 }  // namespace
 
 QString stagedName(Artwork artwork) {
@@ -32,6 +42,7 @@ QString stagedName(Artwork artwork) {
 }
 
 bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& file) {
+  claimArtwork(programFolder);
   CurrentFolderGuard back;
   if (!setCurrentFolder(programFolder + native(QStringLiteral("\\bin\\")))) return false;
   return copyFile(file, stagedName(artwork), true);
@@ -54,6 +65,7 @@ void enterToolFolder() {
 
 QString makeEboot(ToolRunner& runner, const EbootRequest& request) {
   const QString line = psxCommandLine(request);  // a text it cannot carry starts nothing
+  claimArtwork(currentFolder());
   CurrentFolderGuard back;
   enterToolFolder();
   // An EBOOT.PBP that an earlier build could not move is still here; only a file this run of
@@ -82,6 +94,7 @@ QString makeEboot(ToolRunner& runner, const EbootRequest& request) {
   if (fileExists(keys)) copyFile(keys, joinFolder(request.outputFolder, QStringLiteral("KEYS.BIN")), true);
   for (Artwork a : {Artwork::Pic0, Artwork::Pic1, Artwork::Icon0, Artwork::Icon1, Artwork::Snd0})
     deleteFile(stagedName(a));
+  releaseStaging(Staging::Artwork);
   return result;
 }
 

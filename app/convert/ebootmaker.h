@@ -15,7 +15,8 @@ enum class Artwork { Icon0, Pic0, Pic1, Icon1, Snd0 };
 QString stagedName(Artwork artwork);
 
 /// Copies the user's file into the tool folder under its staged name, replacing an older one.
-/// Fails silently, as every copy of the maker does.
+/// Fails silently, as every copy of the maker does; throws Failure when another Kivo working
+/// from the same folder has artwork of its own staged there.
 bool stageArtwork(const QString& programFolder, Artwork artwork, const QString& file);
 
 struct EbootRequest {
@@ -41,7 +42,8 @@ void enterToolFolder();
 /// Runs psx in the tool folder, moves its EBOOT.PBP to the output folder (never over an existing
 /// one), copies the key file beside it and removes the staged artwork. The current folder is the
 /// same afterwards, however it ends. Returns what became of the EBOOT, for the page to say:
-/// where it went, or why there is none there.
+/// where it went, or why there is none there. Throws Failure, starting nothing, while another
+/// Kivo working from the same folder has artwork staged.
 QString makeEboot(ToolRunner& runner, const EbootRequest& request);
 
 /// The base EBOOT psx takes the boot code from: BASE.PBP in the tool folder (any letter case).

@@ -1,7 +1,12 @@
 #include "umdjob.h"
 
 #include "shell/commandline.h"
+#include "shell/failure.h"
 #include "shell/platform.h"
+#include "shell/userfolder.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace kivo {
 
@@ -37,6 +42,10 @@ QString title(UmdConversion conversion) {
 
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, const QString& destination,
                               const QString& level, const QString& game) {
+  // The level reaches ciso bare: typed text that is no number would reach it as an option.
+  if (umdUsesLevel(conversion) &&
+      !std::all_of(level.begin(), level.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+    throw Failure(QStringLiteral("The compression level \"%1\" is not a number.").arg(level));
   const QString compress = QStringLiteral("-l") + level;
   const QString decompress = QStringLiteral("-d");
   const QString named = title(conversion) + (game.isEmpty() ? QString() : QStringLiteral(" - ") + game);
@@ -72,9 +81,17 @@ bool umdUsesLevel(UmdConversion conversion) {
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
                       const QString& destination, const QString& level, const QString& game) {
   const std::vector<UmdStep> steps = umdSteps(conversion, source, destination, level, game);
-  // A first step that fails must not leave the second step an older conversion's image to
-  // pack under the new name.
-  if (steps.size() > 1) deleteFile(kTempImage);
+  // Another Kivo working from the same folder must not swap temp.iso under this conversion.
+  std::optional<StagingClaim> claim;
+  if (steps.size() > 1) {
+    claim.emplace(currentFolder(), Staging::TempImage);
+    if (!claim->held())
+      throw Failure(QStringLiteral("Another Kivo window is converting through %1 in %2; try again when it has finished.")
+                        .arg(kTempImage, currentFolder()));
+    // A first step that fails must not leave the second step an older conversion's image to
+    // pack under the new name.
+    deleteFile(kTempImage);
+  }
   for (const UmdStep& step : steps) {
     if (!step.wait) {
       runner.startAndForget(step.commandLine, SW_SHOWNORMAL, step.job);

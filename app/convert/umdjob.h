@@ -22,7 +22,8 @@ struct UmdStep {
 inline const QString kTempImage = QStringLiteral("temp.iso");
 
 /// The tool lines for a conversion. Source, destination and level each reach the tool as one
-/// argument, exactly as typed; throws Failure when one cannot be carried. A game's name, when
+/// argument, exactly as typed; throws Failure when one cannot be carried, or when the level of a
+/// conversion that compresses is neither empty nor a number. A game's name, when
 /// given, follows the conversion's in the jobs' titles ("ISO to CSO - <TITLE> [ULUS10041]").
 std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
                               const QString& destination, const QString& level, const QString& game = {});
@@ -30,7 +31,8 @@ std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source,
 /// Whether the conversion compresses, so the level box means something for it.
 bool umdUsesLevel(UmdConversion conversion);
 
-/// Starts the conversion from the current folder (the program folder).
+/// Starts the conversion from the current folder (the program folder). A two-step conversion
+/// throws Failure, starting nothing, while another Kivo converts through the same temp.iso.
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,
                       const QString& destination, const QString& level, const QString& game = {});
 

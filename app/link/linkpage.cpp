@@ -92,6 +92,8 @@ void offerVolumes(QLineEdit* edit) {
 }  // namespace
 
 TFrame3::TFrame3(kivo::Services& services, QWidget* parent) : kivo::Page(services, parent) {
+  // A backup killed between its two renames is set right before any set is restored.
+  kivo::registry::recoverInterruptedBackups();
   using kivo::art::Picture;
   setObjectName(QStringLiteral("Frame3"));
   title = makeTitle(QStringLiteral("PC - PSP link"));

@@ -4,6 +4,8 @@
 #include "shell/platform.h"
 #include "shell/safefile.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace kivo::registry {
@@ -57,6 +59,12 @@ bool backup(const QString& driveText, const QString& setName) {
     throw Failure(QStringLiteral("The registry backup could not be written; the backup folder was left as it was. %1")
                       .arg(error));
   return true;
+}
+
+void recoverInterruptedBackups() {
+  const QDir sets(native(QStringLiteral("backup\\registry")));
+  for (const QString& set : sets.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+    recoverPair(sets.filePath(set + QLatin1Char('/') + kDreg), sets.filePath(set + QLatin1Char('/') + kIreg));
 }
 
 RestoreResult restore(const QString& setName, const QString& driveText) {

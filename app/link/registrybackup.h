@@ -28,6 +28,11 @@ QString pspFile(const QString& driveText, const QString& name);
 /// earlier pair).
 bool backup(const QString& driveText, const QString& setName);
 
+/// Sets right every backup set whose copy was killed between its two renames (the set ends with
+/// its old pair, or the new one if both had arrived). Kivo does it at start, so that a set is
+/// whole before anyone reads it, not only when the same day's backup runs again.
+void recoverInterruptedBackups();
+
 enum class RestoreResult { NoBackup, Done, CopyFailed };
 
 /// Copies a set's two files back onto the PSP as a pair: flash1 ends with its old pair or the

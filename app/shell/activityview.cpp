@@ -21,6 +21,7 @@ namespace kivo {
 namespace {
 
 const QColor kDoneGreen{30, 130, 60};
+const QColor kWarningAmber{190, 110, 0};
 const QColor kFailedRed{200, 30, 30};
 const QColor kQuietGrey{110, 110, 110};
 
@@ -141,7 +142,10 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   note->hide();
 
   if (withActions) {
-    connect(stop, &QPushButton::clicked, this, [this] { activity_.requestCancel(id_); });
+    connect(stop, &QPushButton::clicked, this, [this] {
+      activity_.requestCancel(id_);
+      refresh();  // the user's own click shows at once
+    });
     connect(showFile, &QPushButton::clicked, this, [this] {
       if (const JobEntry* e = activity_.entry(id_)) emit showInFolder(e->result);
     });
@@ -151,6 +155,15 @@ JobPanel::JobPanel(ToolActivity& activity, int id, bool withActions, QWidget* pa
   }
   withActions_ = withActions;
   refresh();
+}
+
+void JobPanel::refreshSoon() {
+  if (refreshDue_) return;
+  refreshDue_ = true;
+  QTimer::singleShot(kRefreshMs, this, [this] {
+    refreshDue_ = false;
+    refresh();
+  });
 }
 
 void JobPanel::refresh() {
@@ -163,7 +176,10 @@ void JobPanel::refresh() {
   QColor stateColour = kTitleBlue;
   switch (e->state) {
   case JobState::Running: stateText = e->cancelRequested ? QStringLiteral("Stopping...") : QStringLiteral("Running"); break;
-  case JobState::Succeeded: stateText = QStringLiteral("Done"), stateColour = kDoneGreen; break;
+  case JobState::Succeeded:
+    stateText = e->warning.isEmpty() ? QStringLiteral("Done") : QStringLiteral("Warning");
+    stateColour = e->warning.isEmpty() ? kDoneGreen : kWarningAmber;
+    break;
   case JobState::Failed: stateText = QStringLiteral("Failed"), stateColour = kFailedRed; break;
   case JobState::Cancelled: stateText = QStringLiteral("Cancelled"), stateColour = kQuietGrey; break;
   }
@@ -207,6 +223,9 @@ void JobPanel::refresh() {
   if (e->state == JobState::Failed || e->state == JobState::Cancelled) {
     messages->setText(e->failure);
     colour(messages, e->state == JobState::Failed ? kFailedRed : kQuietGrey);
+  } else if (!e->warning.isEmpty()) {
+    messages->setText(e->warning);
+    colour(messages, kWarningAmber);
   } else {
     messages->setText(e->lines.mid(std::max<qsizetype>(0, e->lines.size() - 3)).join(QLatin1Char('\n')));
     colour(messages, kQuietGrey);
@@ -274,7 +293,7 @@ ActivityView::ActivityView(ToolActivity& activity, QWidget* parent)
   connect(clear, &QPushButton::clicked, this, [this] { activity_.dismissFinished(); });
   connect(&activity_, &ToolActivity::added, this, &ActivityView::add);
   connect(&activity_, &ToolActivity::changed, this, [this](int id) {
-    if (JobPanel* p = panel(id)) p->refresh();
+    if (JobPanel* p = panel(id)) p->refreshSoon();
     if (id == lastEnded_) updateBanner();
   });
   connect(&activity_, &ToolActivity::finished, this, &ActivityView::finished);
@@ -456,7 +475,7 @@ WaitDialog::WaitDialog(ToolActivity& activity, int id, QWidget* parent)
   cancel->setDefault(true);
   connect(cancel, &QPushButton::clicked, this, &WaitDialog::requestCancel);
   connect(&activity_, &ToolActivity::changed, this, [this](int which) {
-    if (which == id_ && panel_) panel_->refresh();
+    if (which == id_ && panel_) panel_->refreshSoon();
   });
   ticker_->setInterval(250);
   connect(ticker_, &QTimer::timeout, this, [this] {

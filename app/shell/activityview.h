@@ -31,6 +31,10 @@ public:
   int id() const { return id_; }
   /// Reads the entry again (the elapsed time moves on its own).
   void refresh();
+  /// The same a little later: a tool that writes fast is laid out a few times a second, not at
+  /// every read.
+  void refreshSoon();
+  static constexpr int kRefreshMs = 200;
 
   QLabel* const title;
   QLabel* const state;
@@ -50,6 +54,7 @@ private:
   ToolActivity& activity_;
   const int id_;
   bool withActions_ = false;
+  bool refreshDue_ = false;
 };
 
 /// The list of jobs, newest first, in a small window of its own beside the main window.

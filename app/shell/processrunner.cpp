@@ -154,6 +154,8 @@ int ProcessRunner::launch(const ResolvedCommand& command, const QString& command
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, nullptr);
   });
+  // Its pid tells, at a cancel, which temporary files are the unfinished work of this very tool.
+  connect(process, &QProcess::started, this, [this, id, process] { activity_.started(id, process->processId()); });
   connect(process, &QProcess::readyReadStandardOutput, this,
           [this, id, process] { activity_.addOutput(id, process->readAllStandardOutput(), ToolActivity::Stream::Out); });
   connect(process, &QProcess::readyReadStandardError, this,

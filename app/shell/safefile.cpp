@@ -1,149 +1,40 @@
 #include "safefile.h"
 
+#include "filesafe/input.h"
+#include "filesafe/temporary.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#if __has_include(<linux/fs.h>)
-#include <linux/fs.h>  // RENAME_NOREPLACE
-#endif
-#include <sys/syscall.h>
 
 namespace kivo {
 
 namespace {
 
-constexpr char kTag[] = ".kivo-";
-constexpr int kRandomChars = 6;
-// The first file of a pair while both are renamed: its old contents, or a mark that it had none.
-constexpr char kKeptOld[] = ".kivo-old";
-constexpr char kKeptNone[] = ".kivo-none";
-
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
-
-QByteArray folderOf(const QByteArray& path) {
-  const qsizetype slash = path.lastIndexOf('/');
-  if (slash < 0) return QByteArrayLiteral(".");
-  return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
-}
-
-QByteArray nameOf(const QByteArray& path) { return path.mid(path.lastIndexOf('/') + 1); }
+std::string encoded(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // A replaced symbolic link keeps pointing where it did: the file it leads to is replaced.
 QString resolved(const QString& path) {
-  const QFileInfo info(path);
-  if (info.isSymLink() && info.exists()) return info.canonicalFilePath();
-  return path;
+  const std::string given = encoded(path);
+  const std::string real = filesafe::resolveTarget(given, false);
+  return real == filesafe::absolutePath(given) ? path : QFile::decodeName(real.c_str());
 }
 
-bool isTemporaryOf(const char* entry, const QByteArray& name) {
-  const size_t nameLength = size_t(name.size()), tagLength = sizeof kTag - 1;
-  if (std::strlen(entry) != nameLength + tagLength + kRandomChars) return false;
-  if (std::memcmp(entry, name.constData(), nameLength) != 0) return false;
-  if (std::memcmp(entry + nameLength, kTag, tagLength) != 0) return false;
-  for (const char* c = entry + nameLength + tagLength; *c; ++c)
-    if (!((*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9'))) return false;
-  return true;
-}
-
-// Calls found for every temporary file of path in its folder; false when the folder cannot be read.
-template <class F> bool forEachTemporary(const QByteArray& path, F&& found) {
-  DIR* dir = opendir(folderOf(path).constData());
-  if (!dir) return false;
-  const QByteArray name = nameOf(path);
-  while (const dirent* entry = readdir(dir)) {
-    if (!isTemporaryOf(entry->d_name, name)) continue;
-    struct stat st;
-    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      found(dirfd(dir), entry->d_name);
+// Opens a file from outside to read; the reason of a refusal goes to error.
+bool openOutside(filesafe::Input& in, const QString& path, bool allowBlockDevice, QString* error) {
+  QString why;
+  switch (in.open(encoded(path), allowBlockDevice)) {
+  case filesafe::Refusal::None: return true;
+  case filesafe::Refusal::NoName: why = QStringLiteral("No file name given."); break;
+  case filesafe::Refusal::Folder: why = QStringLiteral("It is a folder, not a file."); break;
+  case filesafe::Refusal::NotAFile: why = QStringLiteral("It is not a plain file."); break;
+  default: why = systemError(in.error()); break;
   }
-  closedir(dir);
-  return true;
-}
-
-bool hasTemporary(const QByteArray& path) {
-  bool any = false;
-  forEachTemporary(path, [&](int, const char*) { any = true; });
-  return any;
-}
-
-bool removeTemporaries(const QByteArray& path) {
-  bool ok = true;
-  forEachTemporary(path, [&](int dir, const char* entry) {
-    if (unlinkat(dir, entry, 0) != 0 && errno != ENOENT) ok = false;
-  });
-  return ok;
-}
-
-void syncFolder(const QByteArray& path) {
-  const int fd = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);  // some file systems cannot sync a folder; the rename itself has been made
-  ::close(fd);
-}
-
-QByteArray randomSuffix() {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  QByteArray suffix(kRandomChars, '\0');
-  for (char& c : suffix) c = kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
-  return suffix;
-}
-
-bool exists(const QByteArray& path) {
-  struct stat st;
-  return lstat(path.constData(), &st) == 0;
-}
-
-// Opens a file to read without ever blocking on it: a FIFO or a device that never ends is
-// refused, as is anything larger than maxBytes (-1: no limit). The descriptor is blocking again.
-int openOutside(const QString& path, qint64 maxBytes, bool allowBlockDevice, QString* error, struct stat* info,
-                qint64* size) {
-  auto refuse = [&](const QString& why) {
-    if (error) *error = why;
-    return -1;
-  };
-  if (path.isEmpty()) return refuse(QStringLiteral("No file name given."));
-  const int fd = ::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return refuse(systemError(errno));
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    const int e = errno;
-    ::close(fd);
-    return refuse(systemError(e));
-  }
-  qint64 length = st.st_size;
-  if (allowBlockDevice && S_ISBLK(st.st_mode)) {
-    const off_t end = lseek(fd, 0, SEEK_END);
-    length = end < 0 ? 0 : end;
-    lseek(fd, 0, SEEK_SET);
-  } else if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return refuse(S_ISDIR(st.st_mode) ? QStringLiteral("It is a folder, not a file.")
-                                      : QStringLiteral("It is not a plain file."));
-  }
-  if (maxBytes >= 0 && length > maxBytes) {
-    ::close(fd);
-    return refuse(QStringLiteral("The file is too large (%1 bytes, at most %2 expected).").arg(length).arg(maxBytes));
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (info) *info = st;
-  if (size) *size = length;
-  return fd;
-}
-
-qint64 readSome(int fd, char* buffer, size_t size) {
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
-  }
+  if (error) *error = why;
+  return false;
 }
 
 // Copies everything from fd into the replacement; the reason of a failure goes to error.
@@ -151,7 +42,7 @@ bool pour(int fd, FileReplacement& into, QString* error) {
   static constexpr size_t kChunk = 1 << 16;
   QByteArray buffer(kChunk, Qt::Uninitialized);
   for (;;) {
-    const qint64 n = readSome(fd, buffer.data(), kChunk);
+    const long n = filesafe::readSome(fd, buffer.data(), kChunk);
     if (n < 0) {
       if (error) *error = QStringLiteral("Cannot read the file to copy: %1").arg(systemError(errno));
       return false;
@@ -164,28 +55,25 @@ bool pour(int fd, FileReplacement& into, QString* error) {
   }
 }
 
+// A plain file to copy from.
 class Source {
 public:
-  Source(const QString& path, QString* error) : fd_(openOutside(path, -1, false, error, &info_, nullptr)) {
-    if (fd_ < 0 && error) *error = QStringLiteral("Cannot read \"%1\": %2").arg(path, *error);
+  Source(const QString& path, QString* error) {
+    ok_ = openOutside(in_, path, false, error);
+    if (!ok_ && error) *error = QStringLiteral("Cannot read \"%1\": %2").arg(path, *error);
   }
-  ~Source() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Source(const Source&) = delete;
-  Source& operator=(const Source&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  mode_t mode() const { return info_.st_mode & 07777; }
+  bool ok() const { return ok_; }
+  int fd() const { return in_.fd(); }
+  mode_t mode() const { return in_.info().st_mode & 07777; }
 
 private:
-  struct stat info_ {};
-  int fd_;
+  filesafe::Input in_;
+  bool ok_;
 };
 
 }  // namespace
 
-FileReplacement::FileReplacement(const QString& target) : target_(resolved(target)) {}
+FileReplacement::FileReplacement(const QString& target) : path_(target), target_(resolved(target)) {}
 
 FileReplacement::~FileReplacement() { discard(); }
 
@@ -197,112 +85,44 @@ bool FileReplacement::fail(const QString& what, int error) {
 void FileReplacement::setMode(mode_t mode) { mode_ = mode & 07777; }
 
 bool FileReplacement::open() {
-  discard();
   error_.clear();
-  finished_ = false;
-  const QByteArray target = encoded(target_);
-  if (target.isEmpty()) {
-    error_ = QStringLiteral("No file name given.");
-    return false;
-  }
-  struct stat st;
-  const bool replacing = stat(target.constData(), &st) == 0;
-  if (!replacing && errno != ENOENT) return fail(QStringLiteral("Cannot write"), errno);
-  if (replacing && !S_ISREG(st.st_mode)) {
+  filesafe::OutputRules rules;
+  rules.mode = mode_;
+  switch (out_.open(encoded(path_), rules)) {
+  case filesafe::Refusal::None: return true;
+  case filesafe::Refusal::NoName: error_ = QStringLiteral("No file name given."); return false;
+  case filesafe::Refusal::Folder:
+  case filesafe::Refusal::NotAFile:
     error_ = QStringLiteral("Cannot write \"%1\": it is not a plain file.").arg(target_);
     return false;
+  default: return fail(QStringLiteral("Cannot write"), out_.error());
   }
-  if (replacing && !mode_) mode_ = st.st_mode & 07777;
-  removeTemporaries(target);
-  // Private while it is written when the file gets a mode of its own at the end: the contents
-  // may be a private file's.
-  const mode_t initial = mode_ ? 0600 : 0666;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const QByteArray name = target + kTag + randomSuffix();
-    fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
-    if (fd_ >= 0) {
-      temporary_ = name;
-      break;
-    }
-    if (errno != EEXIST) return fail(QStringLiteral("Cannot write"), errno);
-  }
-  if (fd_ < 0) return fail(QStringLiteral("Cannot write"), EEXIST);
-  // Root replacing someone's file hands it back to its owner; nobody else can, nor needs to.
-  if (replacing && geteuid() == 0 && fchown(fd_, st.st_uid, st.st_gid) != 0) {
-    // not worth failing for: the contents are what matters
-  }
-  return true;
 }
 
 bool FileReplacement::write(const char* data, qint64 size) {
-  if (fd_ < 0 || finished_) {
+  if (out_.fd() < 0) {
     if (error_.isEmpty()) error_ = QStringLiteral("Cannot write \"%1\": the file is not open.").arg(target_);
     return false;
   }
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size_t(size));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fail(QStringLiteral("Cannot write"), n < 0 ? errno : ENOSPC);
-      discard();
-      return false;
-    }
-    data += n;
-    size -= n;
-  }
-  return true;
+  if (filesafe::writeAll(out_.fd(), data, size_t(size))) return true;
+  fail(QStringLiteral("Cannot write"), errno);
+  discard();
+  return false;
 }
 
 bool FileReplacement::finish() {
-  if (finished_) return true;
-  if (fd_ < 0) {
-    if (error_.isEmpty()) error_ = QStringLiteral("Cannot write \"%1\": the file is not open.").arg(target_);
-    return false;
-  }
-  if (mode_ && fchmod(fd_, *mode_) != 0) {
-    // a memory stick's file system has no mode bits to set
-  }
-  const int fd = fd_;
-  fd_ = -1;
-  const bool synced = fsync(fd) == 0;
-  const int syncError = errno;
-  if (::close(fd) != 0 || !synced) {
-    fail(QStringLiteral("Cannot write"), synced ? errno : syncError);
-    discard();
-    return false;
-  }
-  finished_ = true;
-  return true;
+  if (out_.finish()) return true;
+  if (out_.error() == EBADF && error_.isEmpty())
+    error_ = QStringLiteral("Cannot write \"%1\": the file is not open.").arg(target_);
+  else if (out_.error() != EBADF)
+    fail(QStringLiteral("Cannot write"), out_.error());
+  return false;
 }
 
 bool FileReplacement::install(bool replace) {
   if (!finish()) return false;
-  const QByteArray target = encoded(target_);
-  if (replace) {
-    if (::rename(temporary_.constData(), target.constData()) != 0) return fail(QStringLiteral("Cannot replace"), errno);
-  } else {
-    bool done = false;
-#ifdef SYS_renameat2
-    if (syscall(SYS_renameat2, AT_FDCWD, temporary_.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-      done = true;
-    else if (errno != EINVAL && errno != ENOSYS)
-      return fail(QStringLiteral("Cannot create"), errno);
-#endif
-    // Without a rename that refuses to replace, a hard link does; without links, a last look.
-    if (!done && ::link(temporary_.constData(), target.constData()) == 0) {
-      ::unlink(temporary_.constData());
-      done = true;
-    } else if (!done && errno == EEXIST) {
-      return fail(QStringLiteral("Cannot create"), EEXIST);
-    }
-    if (!done) {
-      if (exists(target)) return fail(QStringLiteral("Cannot create"), EEXIST);
-      if (::rename(temporary_.constData(), target.constData()) != 0) return fail(QStringLiteral("Cannot create"), errno);
-    }
-  }
-  temporary_.clear();
-  syncFolder(target);
-  return true;
+  if (out_.install(replace)) return true;
+  return fail(replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"), out_.error());
 }
 
 bool FileReplacement::commit(bool replace) {
@@ -311,19 +131,9 @@ bool FileReplacement::commit(bool replace) {
   return false;
 }
 
-void FileReplacement::discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (!temporary_.isEmpty()) ::unlink(temporary_.constData());
-  temporary_.clear();
-  finished_ = false;
-}
+void FileReplacement::discard() { out_.discard(); }
 
-void FileReplacement::leave() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  temporary_.clear();
-}
+void FileReplacement::leave() { out_.leave(); }
 
 bool replaceFile(const QString& path, const QByteArray& bytes, QString* error) {
   FileReplacement file(path);
@@ -335,7 +145,8 @@ bool replaceFile(const QString& path, const QByteArray& bytes, QString* error) {
 bool copyFileSafely(const QString& from, const QString& to, bool replace, QString* error) {
   const Source source(from, error);
   if (!source.ok()) return false;
-  if (!replace && exists(encoded(to))) {
+  struct stat st {};
+  if (!replace && ::lstat(encoded(to).c_str(), &st) == 0) {
     if (error) *error = QStringLiteral("Cannot create \"%1\": %2").arg(to, systemError(EEXIST));
     return false;
   }
@@ -353,58 +164,8 @@ bool copyFileSafely(const QString& from, const QString& to, bool replace, QStrin
   return true;
 }
 
-namespace {
-
-// Keeps the first file's old contents beside it under a second name (or, where the file system
-// has no links, moves it there for the moment of the renames), or marks that there was none.
-bool keepOld(const QByteArray& first, QString* error) {
-  const QByteArray kept = first + kKeptOld, none = first + kKeptNone;
-  struct stat st;
-  bool ok;
-  if (stat(first.constData(), &st) != 0) {
-    const int fd = ::open(none.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    ok = fd >= 0 && fsync(fd) == 0;
-    if (fd >= 0 && ::close(fd) != 0) ok = false;
-  } else {
-    ok = ::link(first.constData(), kept.constData()) == 0 || ::rename(first.constData(), kept.constData()) == 0;
-  }
-  if (!ok) {
-    if (error) *error = QStringLiteral("Cannot write \"%1\": %2").arg(QFile::decodeName(first), systemError(errno));
-    return false;
-  }
-  syncFolder(first);
-  return true;
-}
-
-void dropKept(const QByteArray& first) {
-  ::unlink((first + kKeptOld).constData());
-  ::unlink((first + kKeptNone).constData());
-  syncFolder(first);
-}
-
-// Puts the first file back as it was before the pair was copied.
-bool putBack(const QByteArray& first) {
-  const QByteArray kept = first + kKeptOld, none = first + kKeptNone;
-  if (exists(kept)) return ::rename(kept.constData(), first.constData()) == 0;
-  if (exists(none)) return (::unlink(first.constData()) == 0 || errno == ENOENT) && ::unlink(none.constData()) == 0;
-  return true;
-}
-
-}  // namespace
-
 bool recoverPair(const QString& first, const QString& second) {
-  const QByteArray a = encoded(resolved(first)), b = encoded(resolved(second));
-  bool ok = true;
-  if (exists(a + kKeptOld) || exists(a + kKeptNone)) {
-    // The second file's new contents still waiting beside it mean the run ended between the two
-    // renames (or before the first, which may then be away under its kept name): the first goes
-    // back. Without them the pair is complete and new.
-    if (hasTemporary(b) || !exists(a)) ok = putBack(a);
-    if (ok) dropKept(a);
-  }
-  ok = removeTemporaries(a) && ok;
-  ok = removeTemporaries(b) && ok;
-  return ok;
+  return filesafe::recoverTogether({encoded(first), encoded(second)});
 }
 
 bool copyPairSafely(const QString& fromFirst, const QString& toFirst, const QString& fromSecond,
@@ -428,32 +189,28 @@ bool copyPairSafely(const QString& fromFirst, const QString& toFirst, const QStr
     if (!pour(from->fd(), *to, error)) return false;
     if (!to->finish()) return failed(to->errorString());
   }
-  const QByteArray a = encoded(first.target());
-  if (!keepOld(a, error)) return false;
-  if (beforeRenames) beforeRenames();
-  // Should the first file not go back, the second's new file stays, so that the next copy of
-  // this pair still sees where this one stopped.
-  const auto undo = [&](const QString& why) {
-    if (putBack(a)) dropKept(a);
-    else second.leave();
-    return failed(why);
-  };
-  if (!first.install()) return undo(first.errorString());
-  if (!second.install()) return undo(second.errorString());
-  dropKept(a);
-  return true;
+  filesafe::Output* stopped = nullptr;
+  if (filesafe::installTogether({&first.out_, &second.out_}, &stopped, beforeRenames)) return true;
+  if (!stopped) return failed(QStringLiteral("Cannot write \"%1\": %2").arg(first.target(), systemError(errno)));
+  FileReplacement& which = stopped == &first.out_ ? first : second;
+  which.fail(QStringLiteral("Cannot replace"), stopped->error());
+  return failed(which.errorString());
 }
 
 std::optional<QByteArray> readOutsideFile(const QString& path, qint64 maxBytes, QString* error) {
-  qint64 size = 0;
-  const int fd = openOutside(path, maxBytes, true, error, nullptr, &size);
-  if (fd < 0) return std::nullopt;
+  filesafe::Input in;
+  if (!openOutside(in, path, true, error)) return std::nullopt;
+  const qint64 size = qint64(in.size());
+  if (maxBytes >= 0 && size > maxBytes) {
+    if (error) *error = QStringLiteral("The file is too large (%1 bytes, at most %2 expected).").arg(size).arg(maxBytes);
+    return std::nullopt;
+  }
   QByteArray bytes;
   bytes.reserve(size + 1);
   char chunk[1 << 16];
   std::optional<QString> problem;
   for (;;) {
-    const qint64 n = readSome(fd, chunk, sizeof chunk);
+    const long n = filesafe::readSome(in.fd(), chunk, sizeof chunk);
     if (n < 0) problem = systemError(errno);
     if (n <= 0) break;
     bytes.append(chunk, n);
@@ -462,7 +219,6 @@ std::optional<QByteArray> readOutsideFile(const QString& path, qint64 maxBytes, 
       problem = QStringLiteral("The file is too large (more than %1 bytes).").arg(maxBytes);
     if (problem) break;
   }
-  ::close(fd);
   if (problem) {
     if (error) *error = *problem;
     return std::nullopt;

@@ -1,10 +1,13 @@
 #pragma once
-// The user's files, read with care and replaced safely. A replacement writes the new contents
-// to a temporary file beside the target ("<name>.kivo-XXXXXX"), checks every write, syncs and
-// closes it, keeps the replaced file's mode, and only then renames it over the target; on any
-// failure the temporary goes and the target is untouched. A temporary that a killed run left
-// behind is removed the next time the same file is written. Qt's QSaveFile is not used: opened
-// buffered it reports success when its last bytes could not be written.
+// The user's files, read with care and replaced safely, through the file-safety library every
+// program shares (filesafe): a replacement writes the new contents to a temporary file beside the
+// target, checks every write, syncs and closes it, keeps the replaced file's mode, and only then
+// renames it over the target; on any failure the temporary goes and the target is untouched. A
+// temporary that a killed run left behind is removed the next time the same file is written.
+// Qt's QSaveFile is not used: opened buffered it reports success when its last bytes could not
+// be written.
+
+#include "filesafe/output.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,13 +51,13 @@ public:
   const QString& errorString() const { return error_; }
 
 private:
+  friend bool copyPairSafely(const QString&, const QString&, const QString&, const QString&, QString*,
+                             const std::function<void()>&);
   bool fail(const QString& what, int error);
 
-  QString target_;
-  QByteArray temporary_;
+  QString path_, target_;
   QString error_;
-  int fd_ = -1;
-  bool finished_ = false;
+  filesafe::Output out_;
   std::optional<mode_t> mode_;
 };
 
@@ -70,7 +73,8 @@ bool copyFileSafely(const QString& from, const QString& to, bool replace, QStrin
 /// the old pair or the new pair: both new files are written and synced before either is renamed
 /// over its target, and when the second rename fails the first target is put back. A run that
 /// was killed between the two renames is undone by the next copy of the same pair, or by
-/// recoverPair(). beforeRenames, when set, runs once both new files are synced.
+/// recoverPair() (Kivo calls it for its backups at start). beforeRenames, when set, runs once
+/// both new files are synced.
 bool copyPairSafely(const QString& fromFirst, const QString& toFirst, const QString& fromSecond,
                     const QString& toSecond, QString* error = nullptr,
                     const std::function<void()>& beforeRenames = {});

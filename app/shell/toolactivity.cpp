@@ -5,6 +5,9 @@
 
 #include "commandline.h"
 
+#include "filesafe/output.h"
+#include "filesafe/temporary.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -45,7 +48,8 @@ bool FileStamp::operator==(const FileStamp& o) const {
 
 int JobEntry::percent() const {
   if (!reportsProgress || total == 0) return -1;
-  return int(std::min<quint64>(100, done * 100 / total));
+  // Wide enough that counts near 2^64 do not wrap.
+  return int(std::min<unsigned __int128>(100, static_cast<unsigned __int128>(done) * 100 / total));
 }
 
 double JobEntry::secondsLeft() const {
@@ -84,19 +88,43 @@ int ToolActivity::begin(const ToolJob& job, const QString& commandLine, bool wai
   return id;
 }
 
+void ToolActivity::started(int id, qint64 pid) {
+  if (JobEntry* e = find(id)) e->pid = pid;
+}
+
 void ToolActivity::addOutput(int id, const QByteArray& bytes, Stream stream) {
   JobEntry* e = find(id);
   if (!e || bytes.isEmpty()) return;
   QByteArray& pending = e->pending_[int(stream)];
-  pending += bytes;
-  qsizetype start = 0;
-  for (qsizetype nl; (nl = pending.indexOf('\n', start)) >= 0; start = nl + 1)
-    takeLine(*e, QString::fromUtf8(pending.constData() + start, nl - start), stream);
-  pending.remove(0, start);
-  // A tool that never ends its line must not grow the buffer without bound.
-  if (pending.size() > 64 * 1024) {
-    takeLine(*e, QString::fromUtf8(pending), stream);
+  bool& skipping = e->skipping_[int(stream)];
+  // However much a tool writes without a line break, only the start of the line is kept: a line
+  // longer than that is cut, with a mark, and the rest of it is passed over.
+  for (qsizetype at = 0; at < bytes.size();) {
+    const qsizetype nl = bytes.indexOf('\n', at), end = nl < 0 ? bytes.size() : nl;
+    if (!skipping) {
+      const qsizetype take = std::min(end - at, qsizetype(kMaxLineBytes) - pending.size());
+      pending.append(bytes.constData() + at, take);
+      at += take;
+      // A bar redrawn with carriage returns needs only what it says last.
+      const qsizetype cr = pending.size() >= 2 ? pending.lastIndexOf('\r', pending.size() - 2) : -1;
+      if (cr >= 0) pending.remove(0, cr + 1);
+      if (at < end && pending.size() >= kMaxLineBytes) {
+        // Never inside a character: one that goes on past the cut goes as a whole.
+        qsizetype cut = pending.size();
+        if ((uchar(bytes[at]) & 0xC0) == 0x80) {
+          while (cut > 0 && (uchar(pending[cut - 1]) & 0xC0) == 0x80) --cut;
+          if (cut > 0) --cut;
+        }
+        takeLine(*e, QString::fromUtf8(pending.constData(), cut) + QChar(0x2026), stream);
+        pending.clear();
+        skipping = true;
+      }
+    }
+    if (nl < 0) break;
+    if (!skipping) takeLine(*e, QString::fromUtf8(pending), stream);
     pending.clear();
+    skipping = false;
+    at = nl + 1;
   }
   emit changed(id);
 }
@@ -152,14 +180,22 @@ void ToolActivity::finish(int id, int exitCode, bool crashed) {
   e->exitCode = exitCode;
   e->crashed = crashed;
   if (e->cancelRequested) {
-    // Only what this run wrote goes: a file the tool never touched is still the user's.
-    QString what = QStringLiteral("Cancelled.");
-    const FileStamp after = FileStamp::of(e->writes);
-    if (after.exists && after != e->before_) {
-      what = QFile::remove(e->writes) ? QStringLiteral("Cancelled; the unfinished %1 was removed.").arg(e->writes)
-                                      : QStringLiteral("Cancelled; the unfinished %1 could not be removed.").arg(e->writes);
+    // Only what this run left unfinished goes: the temporary files its tool wrote beside the
+    // output. A finished file stays, even one that changed meanwhile (another job may have
+    // written it).
+    QStringList folders;
+    if (e->writes.isEmpty()) {
+      folders << e->folder;
+    } else {
+      const std::string writes = QFile::encodeName(e->writes).toStdString();
+      for (const std::string& f : {filesafe::folderOf(writes), filesafe::folderOf(filesafe::resolveTarget(writes, true))})
+        if (!folders.contains(QFile::decodeName(f.c_str()))) folders << QFile::decodeName(f.c_str());
     }
-    end(*e, JobState::Cancelled, what);
+    int removed = 0;
+    for (const QString& f : folders) removed += filesafe::removeTemporariesOf(QFile::encodeName(f).toStdString(), e->pid);
+    end(*e, JobState::Cancelled,
+        removed ? QStringLiteral("Cancelled; the unfinished %1 was removed.").arg(e->writes.isEmpty() ? e->title : e->writes)
+                : QStringLiteral("Cancelled."));
     return;
   }
   if (crashed) {
@@ -182,7 +218,14 @@ void ToolActivity::finish(int id, int exitCode, bool crashed) {
     }
     e->result = e->writes;
     e->resultSize = after.size;
+    if (after.size == 0) e->warning = QStringLiteral("The tool wrote an empty file.");
   }
+  // A tool that went on past a problem says so in a warning of its own.
+  for (const QString& line : std::as_const(e->lines))
+    if (line.startsWith(QStringLiteral("WARNING"), Qt::CaseInsensitive)) {
+      e->warning = line;
+      break;
+    }
   if (e->reportsProgress && e->total > 0) e->done = e->total;
   end(*e, JobState::Succeeded, {});
 }

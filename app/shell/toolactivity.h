@@ -43,9 +43,11 @@ struct JobEntry {
   QString lastError;   ///< the last line on standard error
   QString status;      ///< what a long-running tool (a host) says it is doing now
   QString failure;     ///< why it failed, or what a cancel did
+  QString warning;     ///< a success that deserves a look: the tool's warning, or an empty result
   QString result;      ///< the file a successful job left
   qint64 resultSize = -1;
   bool cancelRequested = false;
+  qint64 pid = 0;      ///< the tool's process, once started
   int exitCode = 0;
   bool crashed = false;
 
@@ -59,6 +61,7 @@ private:
   friend class ToolActivity;
   FileStamp before_;
   QByteArray pending_[2];
+  bool skipping_[2] = {false, false};  ///< the rest of a line too long to keep
   std::deque<std::pair<qint64, quint64>> samples_;
 };
 
@@ -70,13 +73,17 @@ public:
   explicit ToolActivity(QObject* parent = nullptr);
 
   /// A new running job. Relative paths of the job are taken against the current folder; the
-  /// file it writes is stamped now, so a cancel removes only what the tool wrote.
+  /// file it writes is stamped now, so that a tool that ends without writing it is told.
   int begin(const ToolJob& job, const QString& commandLine, bool waited);
-  /// Bytes the tool wrote on one of its streams; progress lines are taken out of the messages.
+  /// The job's tool runs as process pid.
+  void started(int id, qint64 pid);
+  /// Bytes the tool wrote on one of its streams; progress lines are taken out of the messages,
+  /// and a line longer than kMaxLineBytes is cut (with a mark) rather than kept whole.
   void addOutput(int id, const QByteArray& bytes, Stream stream);
   /// The tool could not be started at all.
   void failToStart(int id, const QString& why);
-  /// The tool ended: decides success, failure or cancel, and removes a cancelled job's output.
+  /// The tool ended: decides success, failure or cancel. A cancelled job's tool leaves its
+  /// unfinished temporary files, which go; a finished file is never removed, whoever wrote it.
   void finish(int id, int exitCode, bool crashed);
   /// Asks the runner to end a running job (the runner listens to cancelRequested).
   void requestCancel(int id);
@@ -96,6 +103,7 @@ public:
   void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
   static constexpr int kMaxLines = 400;
+  static constexpr int kMaxLineBytes = 1024;
   static constexpr int kMaxEntries = 60;
 
 signals:

@@ -1,5 +1,6 @@
 #include "userfolder.h"
 
+#include "filesafe/output.h"
 #include "safefile.h"
 
 #include <QDir>
@@ -10,8 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
 #include <unistd.h>
 
 namespace kivo {
@@ -34,16 +37,32 @@ QStringList entriesBelow(const QString& root) {
 // A link that stands on its own and points nowhere any more.
 bool isDangling(const QFileInfo& link) { return link.isSymLink() && !link.exists(); }
 
-// Points path at target: made beside it and renamed over it, so a dangling link being replaced
-// never goes missing for a moment.
+// Points path at target: made beside it under a name of this process's own and renamed over it,
+// so a dangling link being replaced never goes missing for a moment, and two Kivo windows
+// starting at once both succeed.
 bool linkTo(const QString& target, const QString& path, QString* why) {
-  const QString fresh = path + QStringLiteral(".kivo-new");
-  QFile::remove(fresh);
-  if (QFile::link(target, fresh) &&
-      std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0)
-    return true;
+  if (filesafe::placeLink(QFile::encodeName(target).toStdString(), QFile::encodeName(path).toStdString())) return true;
   *why = QStringLiteral("cannot link %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-  QFile::remove(fresh);
+  return false;
+}
+
+// Whether path is, or leads to, source or a place inside it.
+bool inside(const QString& path, const QString& source) {
+  return path == source || path.startsWith(source + QLatin1Char('/'));
+}
+
+// A folder of the copy: a real one, made when missing (another Kivo starting at the same time may
+// make it first), never a link that leads into the installation.
+bool ensureFolder(const QString& path, const QString& source, QString* why) {
+  const QFileInfo present(path);
+  if (present.isSymLink() && (isDangling(present) || inside(present.canonicalFilePath(), source)))
+    QFile::remove(path);
+  else if (present.isDir())
+    return true;  // a real folder, or the user's link to a folder of their own
+  if (QDir().mkdir(path)) return true;
+  const QFileInfo now(path);
+  if (now.isDir() && !now.isSymLink()) return true;  // another Kivo made it meanwhile
+  *why = QStringLiteral("cannot create %1").arg(path);
   return false;
 }
 
@@ -88,10 +107,14 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
   const QString home = QFileInfo(dataHome).canonicalFilePath();
   const QString copy = QDir(home.isEmpty() ? QDir::cleanPath(QDir(dataHome).absolutePath()) : home)
                            .filePath(QStringLiteral("kivo"));
-  if (copy == source || copy.startsWith(source + QLatin1Char('/')) || source.startsWith(copy + QLatin1Char('/'))) {
-    *why = QStringLiteral("%1 lies inside %2").arg(copy, programFolder);
-    return {};
-  }
+  // Where the copy really is: a per-user folder that is a link leading into the installation
+  // would have Kivo write there.
+  const QString real = QFileInfo(copy).exists() ? QFileInfo(copy).canonicalFilePath() : copy;
+  for (const QString& where : {copy, real})
+    if (inside(where, source) || source.startsWith(where + QLatin1Char('/'))) {
+      *why = QStringLiteral("%1 lies inside %2").arg(copy, programFolder);
+      return {};
+    }
   if (!QDir().mkpath(copy)) {
     *why = QStringLiteral("cannot create %1").arg(copy);
     return {};
@@ -104,12 +127,7 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
     const QString path = to.filePath(entry);
     const QFileInfo present(path);
     if (installed.isDir() && !installed.isSymLink()) {
-      if (present.isDir()) continue;
-      if (isDangling(present)) QFile::remove(path);
-      if (!QDir().mkdir(path)) {
-        *why = QStringLiteral("cannot create %1").arg(path);
-        complete = false;
-      }
+      if (!ensureFolder(path, source, why)) complete = false;
       continue;
     }
     if (isEditable(entry)) {
@@ -136,6 +154,77 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
       QFile::remove(link.filePath());
   }
   return complete ? copy : QString();
+}
+
+namespace {
+
+// The lock file of the folder, open for as long as this process holds a claim in it. Each kind of
+// staging is one byte of it, locked through the open file rather than the process (which a test
+// can stand for a second Kivo with a second open file).
+struct StagingLocks {
+  int fd = -1;
+  pid_t owner = 0;
+  QString folder;
+  bool held[3] = {false, false, false};
+};
+StagingLocks& locks() {
+  static StagingLocks l;
+  // A child process is another Kivo: its parent's claims are not its own.
+  if (l.fd >= 0 && l.owner != ::getpid()) {
+    ::close(l.fd);
+    l = StagingLocks();
+  }
+  return l;
+}
+
+bool lockByte(int fd, Staging what, short type) {
+  struct flock range = {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = off_t(what);
+  range.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
+}
+
+}  // namespace
+
+bool claimStaging(const QString& programFolder, Staging what) {
+  StagingLocks& l = locks();
+  const QString folder = QFileInfo(programFolder).absoluteFilePath();
+  if (l.held[int(what)] && l.folder == folder) return true;
+  if (l.fd >= 0 && l.folder != folder && std::none_of(std::begin(l.held), std::end(l.held), [](bool h) { return h; })) {
+    ::close(l.fd);
+    l.fd = -1;
+  }
+  if (l.fd < 0) {
+    l.fd = ::open(QFile::encodeName(QDir(folder).filePath(QStringLiteral(".kivo-staging"))).constData(),
+                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (l.fd < 0) return true;
+    l.owner = ::getpid();
+    l.folder = folder;
+  }
+  if (l.folder != folder) return true;  // a claim in another folder is still held: nothing shared
+  if (!lockByte(l.fd, what, F_WRLCK)) return errno != EAGAIN && errno != EACCES;
+  l.held[int(what)] = true;
+  return true;
+}
+
+void releaseStaging(Staging what) {
+  StagingLocks& l = locks();
+  if (!l.held[int(what)] || l.fd < 0) return;
+  lockByte(l.fd, what, F_UNLCK);
+  l.held[int(what)] = false;
+}
+
+StagingClaim::StagingClaim(const QString& programFolder, Staging what) : what_(what) {
+  const StagingLocks& l = locks();
+  const bool before = l.held[int(what)];
+  held_ = claimStaging(programFolder, what);
+  mine_ = held_ && !before && locks().held[int(what)];
+}
+
+StagingClaim::~StagingClaim() {
+  if (mine_) releaseStaging(what_);
 }
 
 QString workingProgramFolder(const QString& programFolder) {

@@ -30,4 +30,31 @@ QString mirrorProgramFolder(const QString& programFolder, const QString& dataHom
 /// the XDG data folder. When the copy cannot be made, programFolder, with a warning.
 QString workingProgramFolder(const QString& programFolder);
 
+/// The files one build stages in the program folder under fixed names: the artwork of an EBOOT
+/// (from the first pick to the end of the build), temp.iso of a two-step conversion, the
+/// bitmaps of a top menu. Two Kivo windows working from the same folder must not mix them.
+enum class Staging { Artwork, TempImage, TopMenu };
+
+/// Claims the staging files for this Kivo: false when another Kivo holds them (a lock on
+/// programFolder's ".kivo-staging" file, which goes with the process that holds it). Claims of
+/// one Kivo never stand in each other's way; taking one held already is a no-op. Where no lock
+/// can be had at all (a folder Kivo cannot write), the claim is granted: nothing can be staged
+/// there anyway.
+bool claimStaging(const QString& programFolder, Staging what);
+void releaseStaging(Staging what);
+
+/// A claim for the length of a scope; held() is false when another Kivo has it.
+class StagingClaim {
+public:
+  StagingClaim(const QString& programFolder, Staging what);
+  ~StagingClaim();
+  StagingClaim(const StagingClaim&) = delete;
+  StagingClaim& operator=(const StagingClaim&) = delete;
+  bool held() const { return held_; }
+
+private:
+  Staging what_;
+  bool held_ = false, mine_ = false;
+};
+
 }  // namespace kivo

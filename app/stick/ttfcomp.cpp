@@ -1,9 +1,9 @@
 #include "ttfcomp.h"
 
+#include "filesafe/input.h"
+
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -86,17 +86,15 @@ bool TTtfComp::ReadFontNames(const std::string& path) {
   status_ = StatusReading;
   for (std::string* s : {&copyright_, &family_, &subFamily_, &fullName_, &version_, &postScript_, &trademark_})
     s->clear();
-  // Opened without blocking, and only a plain file is read: a FIFO would hang the window and a
-  // device such as /dev/zero never ends.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  struct stat st;
-  std::FILE* f = nullptr;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) f = fdopen(fd, "rb");
+  // Only a plain file is read: a FIFO would hang the window and a device such as /dev/zero
+  // never ends.
+  kivo::filesafe::Input in;
+  std::FILE* f = in.open(path, false) == kivo::filesafe::Refusal::None ? fdopen(in.fd(), "rb") : nullptr;
   if (!f) {
-    if (fd >= 0) ::close(fd);
     status_ = StatusCannotOpen;
     return false;
   }
+  in.release();  // the stream closes it
   FileSource source(f);
   const bool ok = ReadFontNames(source);
   std::fclose(f);

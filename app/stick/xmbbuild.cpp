@@ -6,6 +6,7 @@
 #include "shell/failure.h"
 #include "shell/platform.h"
 #include "shell/safefile.h"
+#include "shell/userfolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -53,6 +54,11 @@ QString pgfCommandLine(const QString& fontPath, const QString& outputPath) {
 
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
                      ToolRunner& runner, QString* note) {
+  // 1.bmp to 6.bmp and the result have fixed names: one build at a time per folder.
+  const StagingClaim claim(programFolder, Staging::TopMenu);
+  if (!claim.held())
+    throw Failure(QStringLiteral("Another Kivo window is building a top menu in %1; try again when it has finished.")
+                      .arg(programFolder));
   for (int n = 1; n <= 6; ++n)
     savePicture(icons[n - 1], programFolder + native(QStringLiteral("\\bin\\%1.bmp").arg(n)));
   enterToolFolder();

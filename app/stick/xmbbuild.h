@@ -32,7 +32,8 @@ QString pgfCommandLine(const QString& fontPath, const QString& outputPath);
 /// again when it returns. Writes bin/1.bmp to bin/6.bmp, runs doit.cmd in the tool folder,
 /// copies the program folder's topmenu_plugin.rco to target (unless target is that file) and
 /// deletes it. Returns the result text, empty when the built file could not be copied to target;
-/// throws kivo::Failure when a picture cannot be saved or the tool folder cannot be entered.
+/// throws kivo::Failure when a picture cannot be saved, the tool folder cannot be entered or
+/// another Kivo working from the same folder is building a top menu.
 /// When nothing was built because the base file is missing, *note says what to do.
 QString buildTopMenu(const std::array<XmbPicture, 6>& icons, const QString& programFolder, const QString& target,
                      ToolRunner& runner, QString* note = nullptr);

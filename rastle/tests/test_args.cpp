@@ -60,6 +60,13 @@ TEST(Args, DefaultNameDropsTheLastFourCharactersWhateverTheyAre) {
   EXPECT_EQ(rastle::defaultOutputPath("C:\\games\\EBOOT.PBP"), "C:\\games\\EBOOT.iso");
 }
 
+std::vector<std::string> texts(const std::vector<rastle::Argument>& args) {
+  std::vector<std::string> out;
+  for (const auto& a : args)
+    out.push_back(a.text);
+  return out;
+}
+
 TEST(Args, OnlyInputsThatNameNoFileAreExpanded) {
   namespace fs = std::filesystem;
   char tmpl[] = "/tmp/rastle-args-XXXXXX";
@@ -94,13 +101,20 @@ TEST(Args, OnlyInputsThatNameNoFileAreExpanded) {
     std::string where;
     for (const auto& a : c.in)
       where += "[" + a + "] ";
-    EXPECT_EQ(rastle::expandWildcards(c.in), c.out) << where;
+    EXPECT_EQ(texts(rastle::expandWildcards(c.in)), c.out) << where;
   }
-  // Relative names expand relative to the current folder, and "-o" names a file there.
+  // Relative names expand relative to the current folder, and "-o" names a file there: a file
+  // like any other, never the option.
   fs::path cwd = fs::current_path();
   fs::current_path(dir);
-  EXPECT_EQ(rastle::expandWildcards({"-?"}), Args{"-o"});
-  EXPECT_EQ(rastle::expandWildcards({"-o", "game*"}), (Args{"-o", "game*"}));
+  EXPECT_EQ(rastle::expandWildcards({"-?"}), (std::vector<rastle::Argument>{{"-o", true}}));
+  EXPECT_EQ(rastle::expandWildcards({"-o", "game*"}), (std::vector<rastle::Argument>{{"-o", false}, {"game*", false}}));
+  const Invocation all = parseArgs(rastle::expandWildcards({"*"}));
+  EXPECT_EQ(all.input, "gameB.iso");
+  EXPECT_EQ(all.output, "gameB.iso");  // the scan never saw an option: its default name
+  const Invocation named = parseArgs(rastle::expandWildcards({"-?", "c.iso"}));
+  EXPECT_EQ(named.input, "c.iso");
+  EXPECT_FALSE(named.usage);
   fs::current_path(cwd);
   fs::remove_all(dir);
 }

@@ -39,6 +39,7 @@ struct Launch {
   std::vector<std::string> env;  ///< added to the environment
   long fileSizeLimit = -1;       ///< RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
   std::string exe = kRastle;
+  uid_t user = 0;                ///< run as this user when not 0 (and the test runs as root)
 };
 
 // Starts the program directly (no shell, so wildcards arrive unexpanded) in the given folder.
@@ -60,6 +61,7 @@ Result runIn(const fs::path& cwd, std::vector<std::string> argv, const Launch& h
       struct rlimit lim {rlim_t(how.fileSizeLimit), rlim_t(how.fileSizeLimit)};
       if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(122);
     }
+    if (how.user && (setgid(how.user) != 0 || setuid(how.user) != 0)) _exit(123);
     alarm(30);
     std::vector<char*> args;
     for (auto& a : argv)
@@ -216,6 +218,57 @@ TEST_F(Program, NeverOverwritesItsInput) {
   EXPECT_EQ(r.out, "ERROR: Couldn't open 'x.iso' for writing: it is the input file\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(readFile(dir / "x.iso"), before);
+}
+
+TEST_F(Program, AnImageThatCannotBeReplacedSafelyIsLeftAlone) {
+  // A folder where nothing new can be made, holding an image its user may write: with no room
+  // for a temporary file beside it, the image is not cut and rewritten in place either.
+  const fs::path locked = dir / "locked", bin = dir / "bin";
+  fs::create_directories(locked);
+  fs::create_directories(bin);
+  fs::copy_file(kRastle, bin / "rastle");
+  const Bytes old(5000, 'o');
+  writeFile(locked / "old.iso", old);
+  writeFile(dir / "notes.txt", Bytes(1000, 'n'));
+  putEboot("EBOOT.PBP");
+  fs::permissions(locked / "old.iso", fs::perms(0666));
+  fs::permissions(locked, fs::perms(0555));
+  fs::permissions(dir, fs::perms(0755));
+  Launch how;
+  how.exe = (bin / "rastle").string();
+  if (geteuid() == 0) how.user = 65534; // root may write in any folder: the test runs as nobody
+  for (const char* input : {"notes.txt", "EBOOT.PBP"}) {
+    Result r = run({"-o", "locked/old.iso", input}, how);
+    EXPECT_EQ(r.out, "ERROR: Couldn't open 'locked/old.iso' for writing\n") << input;
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(readFile(locked / "old.iso"), old) << input;
+  }
+  EXPECT_EQ(names(locked), std::vector<std::string>{"old.iso"});
+  fs::permissions(locked, fs::perms(0755));
+}
+
+TEST_F(Program, NamesAWildcardMatchedAreNeverOptions) {
+  writeFile(dir / "-o", Bytes(3, 'x'));
+  writeFile(dir / "notes.txt", Bytes(20, 'n'));
+  putEboot("x.pbp");
+  Result r = run({"*"}); // the files "-o", "notes.txt" and "x.pbp": three inputs, the last counts
+  EXPECT_EQ(r.out, "Extracting iso (94080 bytes) from 'x.pbp' to 'x.iso'...\n");
+  EXPECT_EQ(readFile(dir / "notes.txt"), Bytes(20, 'n'));
+  EXPECT_EQ(readFile(dir / "x.iso"), smallDisc());
+  EXPECT_EQ(readFile(dir / "-o"), Bytes(3, 'x'));
+}
+
+TEST_F(Program, NamesOfUpTo255BytesAreWritten) {
+  putEboot("EBOOT.PBP");
+  for (size_t length : {244, 250, 255}) {
+    const std::string name = std::string(length - 4, 'g') + ".iso";
+    for (int round = 0; round < 2; ++round) { // written, then replaced
+      Result r = run({"-o", name, "EBOOT.PBP"});
+      EXPECT_EQ(r.status, 0) << length << ": " << r.out;
+      EXPECT_EQ(readFile(dir / name), smallDisc()) << length;
+    }
+  }
+  EXPECT_EQ(names(dir).size(), 4u);
 }
 
 TEST_F(Program, WriteErrorsAreNotSilent) {

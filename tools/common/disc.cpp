@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -111,12 +112,7 @@ DiscLayout layoutCue(const CueSheet& sheet, const std::vector<uint64_t>& fileSiz
   return disc;
 }
 
-std::unique_ptr<InputFile> openRegularFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::make_unique<InputFile>(path); // names the error
-  if (!S_ISREG(st.st_mode)) throw ToolError("cannot read '" + path + "': it is not a regular file");
-  return std::make_unique<InputFile>(path);
-}
+std::unique_ptr<InputFile> openRegularFile(const std::string& path) { return std::make_unique<InputFile>(path, false); }
 
 std::string readTextFile(const std::string& path, size_t limit) {
   auto in = openRegularFile(path);
@@ -127,16 +123,52 @@ std::string readTextFile(const std::string& path, size_t limit) {
   return text;
 }
 
-std::string findBeside(const fs::path& folder, const std::string& name) {
-  fs::path direct = fs::path(name).is_absolute() ? fs::path(name) : folder / name;
+namespace {
+
+// name as a path below folder, when it stays there: either separator, "." and ".." taken as they
+// read, nothing absolute (a root, a drive letter). Nothing when it leads elsewhere.
+std::optional<std::string> below(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':')) return std::nullopt;
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= name.size()) {
+    size_t end = name.find_first_of("/\\", at);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(at, end - at);
+    if (part == "..") {
+      if (parts.empty()) return std::nullopt;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  if (parts.empty()) return std::nullopt;
+  std::string path = parts.front();
+  for (size_t i = 1; i < parts.size(); ++i)
+    path += "/" + parts[i];
+  return path;
+}
+
+} // namespace
+
+std::string findBeside(const fs::path& folder, const std::string& name, bool confined) {
   std::error_code ec;
-  if (fs::exists(direct, ec)) return direct.string();
+  std::optional<std::string> inside;
+  if (confined) {
+    inside = below(name);
+    // Written as it stands (a backslash may be part of a name here), when that stays inside too.
+    if (inside && name.find("..") == std::string::npos && fs::exists(folder / name, ec)) return (folder / name).string();
+  }
+  fs::path direct = confined ? folder / inside.value_or(std::string())
+                             : fs::path(name).is_absolute() ? fs::path(name) : folder / name;
+  if ((!confined || inside) && fs::exists(direct, ec)) return direct.string();
   std::string leaf = name.substr(name.find_last_of("/\\") + 1);
-  if (leaf.empty()) return direct.string();
+  if (leaf.empty() || leaf == "." || leaf == "..") return confined && !inside ? std::string() : direct.string();
   if (fs::exists(folder / leaf, ec)) return (folder / leaf).string();
   for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec))
     if (strcasecmp(it->path().filename().c_str(), leaf.c_str()) == 0) return (folder / it->path().filename()).string();
-  return direct.string();
+  return confined && !inside ? std::string() : direct.string();
 }
 
 CueDisc::CueDisc(const std::string& cuePath) {
@@ -149,7 +181,12 @@ CueDisc::CueDisc(const std::string& cuePath) {
   const fs::path folder = fs::path(cuePath).parent_path();
   std::vector<uint64_t> sizes;
   for (const CueFile& f : sheet.files) {
-    paths_.push_back(findBeside(folder, f.name));
+    // A sheet may only bring in files of its own folder: one that names a path elsewhere does
+    // not pull that file into the disc.
+    paths_.push_back(findBeside(folder, f.name, true));
+    if (paths_.back().empty())
+      throw ToolError("'" + cuePath + "': line " + std::to_string(f.line) + ": FILE '" + f.name +
+                      "' lies outside the sheet's folder, and no file of that name is beside the sheet");
     files_.push_back(openRegularFile(paths_.back()));
     sizes.push_back(files_.back()->size());
   }

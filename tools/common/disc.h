@@ -80,8 +80,10 @@ private:
 };
 
 /// The file a sheet or playlist in folder names: as written, else (for a list written on another
-/// system, with backslashes or in another letter case) the file of that name in folder.
-std::string findBeside(const std::filesystem::path& folder, const std::string& name);
+/// system, with backslashes or in another letter case) the file of that name in folder. Confined,
+/// a name is only taken inside folder and below: one that leads elsewhere (an absolute path, a
+/// ".." too many) is looked up by its last part in folder, and "" comes back when it is not there.
+std::string findBeside(const std::filesystem::path& folder, const std::string& name, bool confined = false);
 
 /// Opens path as an input that must be a regular file (not a folder, FIFO or device).
 std::unique_ptr<InputFile> openRegularFile(const std::string& path);

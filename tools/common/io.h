@@ -2,6 +2,8 @@
 // message meant for the user; the programs print it and exit non-zero.
 #pragma once
 
+#include "filesafe/output.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -66,7 +68,8 @@ private:
 /// else (a folder, a pipe, a terminal) is refused at once rather than read or waited on.
 class InputFile : public ByteSource {
 public:
-  explicit InputFile(const std::string& path);
+  /// Without allowBlockDevice only a regular file is taken (a sheet, a playlist, a track).
+  explicit InputFile(const std::string& path, bool allowBlockDevice = true);
   ~InputFile() override;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -100,16 +103,18 @@ public:
   /// complete output and may be read back. commit() does this itself when not done yet.
   void finishWriting();
   /// The file being written: the temporary file, or the device written in place.
-  const std::string& writtenPath() const { return direct_ ? path_ : temp_; }
+  const std::string& writtenPath() const { return out_.writtenPath(); }
   void commit();
+  /// Commits several outputs as one: all are written and synced before the first is renamed,
+  /// and a failure leaves every old file in place and no new one.
+  static void commitAll(const std::vector<OutputFile*>& files);
 
 private:
   void flush();
   void writeRaw(uint64_t at, const uint8_t* p, size_t n);
-  std::string path_, target_, temp_;
-  bool direct_ = false; // a device, written in place
+  std::string path_;
+  filesafe::Output out_;
   bool synced_ = false;
-  int fd_ = -1;
   uint64_t pos_ = 0;
   std::vector<uint8_t> buf_;
 };

@@ -90,6 +90,23 @@ std::string titleOf(const pbp::Reader& reader, const std::vector<pbp::PsarDisc>&
   return id.empty() ? "disc" : id;
 }
 
+// The names go into the sheets and the playlist: a CUE sheet quotes its file names, so a double
+// quote or a line break cannot stand in one, and a playlist holds one name a line.
+void checkName(const std::string& base) {
+  const std::string leaf = fs::path(base).filename().string();
+  for (unsigned char c : leaf)
+    if (c == '"' || c < 0x20 || c == 0x7F)
+      throw ToolError("cannot name the files '" + base +
+                      "': a CUE sheet cannot hold a double quote or a control character such as a line break "
+                      "in a file name; choose another name with -o");
+}
+
+// A playlist entry as it must be written to be read back: one that would read as a comment or
+// lose its leading blanks is written as a path from the playlist's folder.
+std::string playlistEntry(const std::string& name) {
+  return name.empty() || name[0] == '#' || name[0] == ' ' || name[0] == '\t' ? "./" + name : name;
+}
+
 // The disc's LibCrypt data as STEM.sbi, where an emulator looks for it; what the report adds.
 template <class Create>
 std::string writeProtection(const ByteSource& in, const pbp::PsarDisc& disc, const ps1::DiscPlan& plan, size_t d,
@@ -119,6 +136,7 @@ int extract(const Options& o) {
   } else {
     for (const char* ext : {".cue", ".m3u", ".bin", ".chd"})
       if (base.size() > 4 && base.compare(base.size() - 4, 4, ext) == 0) base.resize(base.size() - 4);
+    checkName(base);
   }
   const bool several = discs.size() > 1;
   std::vector<size_t> chosen;
@@ -182,12 +200,15 @@ int extract(const Options& o) {
   if (several && o.disc == 0) {
     std::string text;
     for (const std::string& c : cues)
-      text += c + "\n";
+      text += playlistEntry(c) + "\n";
     playlist = base + ".m3u";
     create(playlist)->write(text.data(), text.size());
   }
+  // All of them at once: a full disk or a failed rename leaves every old file and no new one.
+  std::vector<OutputFile*> files;
   for (auto& f : outputs)
-    f->commit();
+    files.push_back(f.get());
+  OutputFile::commitAll(files);
   progress.finish();
   for (const std::string& line : report)
     std::printf("%s\n", line.c_str());

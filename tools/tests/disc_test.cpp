@@ -179,6 +179,36 @@ TEST(CueSheet, DiscReadsEveryKindOfTrackAsRawSectors) {
   EXPECT_NE(errorOf([&] { CueDisc((dir / "folder.cue").string()); }).find("not a regular file"), std::string::npos);
 }
 
+TEST(CueSheet, TakesFilesOnlyFromItsOwnFolder) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "rips" / "sub");
+  writeFile(dir / "secret.iso", isoImage(40, 40, 1)); // beside the folder, not in it
+  writeFile(dir / "rips" / "sub" / "data.iso", isoImage(40, 40, 2));
+  const std::string track = "\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n";
+  auto sheet = [&](const std::string& name) {
+    writeText(dir / "rips" / "game.cue", "FILE \"" + name + "\" BINARY" + track);
+    return (dir / "rips" / "game.cue").string();
+  };
+  auto sectors = [&](const std::string& cue) {
+    CueDisc disc(cue);
+    std::vector<uint8_t> raw(size_t(disc.sectors()) * 2352);
+    disc.readRaw(0, disc.sectors(), raw.data());
+    return raw;
+  };
+  // A name that leads out of the sheet's folder does not pull that file in.
+  for (const std::string& name : {(dir / "secret.iso").string(), std::string("../secret.iso"),
+                                  std::string("sub/../../secret.iso"), std::string("..\\secret.iso")}) {
+    const std::string why = errorOf([&] { CueDisc disc(sheet(name)); });
+    EXPECT_NE(why.find("outside the sheet's folder"), std::string::npos) << name << ": " << why;
+  }
+  // Below the folder, written with either separator, a name is taken as it reads.
+  for (const char* name : {"sub/data.iso", "sub\\data.iso", "./sub/../sub/data.iso"})
+    EXPECT_EQ(sectors(sheet(name)), rawImage(isoImage(40, 40, 2))) << name;
+  // A file of the same name beside the sheet is the one meant, as for a sheet from another system.
+  writeFile(dir / "rips" / "secret.iso", isoImage(40, 40, 3));
+  EXPECT_EQ(sectors(sheet("../secret.iso")), rawImage(isoImage(40, 40, 3)));
+}
+
 TEST(Playlist, OnePathALine) {
   EXPECT_EQ(parsePlaylist("\xEF\xBB\xBF# a game\r\nDisc 1.cue\r\n\r\n  disc2.cue  \n#EXTINF:x\n/abs/disc3.bin"),
             (std::vector<std::string>{"Disc 1.cue", "disc2.cue", "/abs/disc3.bin"}));

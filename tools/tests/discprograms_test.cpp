@@ -279,3 +279,56 @@ TEST(DiscPrograms, ProgressForKivo) {
         << r.output;
   }
 }
+
+TEST(DiscPrograms, ExtractPutsAllItsFilesInPlaceAtOnce) {
+  TempDir dir;
+  writeFile(dir / "game.iso", gameIso(200, "SLUS_123.45", 1));
+  ASSERT_EQ(runTool("psx", {"Game", "SLUS12345", "9", "game.iso"}, dir.path).status, 0);
+  const size_t page = 4096, binPages = (200 * 2352 + page - 1) / page;
+  {
+    // Room for the new BIN beside the old sheet, none for a new sheet as well.
+    SmallDisk disk((binPages + 1) * page);
+    if (!disk.mounted) GTEST_SKIP() << "a full disk here needs a tmpfs, which only the superuser may mount";
+    writeText(disk.path / "Game.bin", "");
+    writeText(disk.path / "Game.cue", "old sheet");
+    ToolRun r = runTool("psxdisc", {"extract", "-o", (disk.path / "Game").string(), "EBOOT.PBP"}, dir.path);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("No space left on device"), std::string::npos) << r.output;
+    EXPECT_EQ(readFile(disk.path / "Game.bin"), std::vector<uint8_t>{});
+    const auto sheet = readFile(disk.path / "Game.cue");
+    EXPECT_EQ(std::string(sheet.begin(), sheet.end()), "old sheet");
+    EXPECT_FALSE(hasPartFiles(disk.path));
+  }
+  {
+    // Room for a BIN alone: no BIN is left without its sheet.
+    SmallDisk disk(binPages * page);
+    ToolRun r = runTool("psxdisc", {"extract", "-o", (disk.path / "Game").string(), "EBOOT.PBP"}, dir.path);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_TRUE(fs::is_empty(disk.path));
+  }
+}
+
+TEST(DiscPrograms, NamesAreWrittenSoThatTheyReadBack) {
+  TempDir dir;
+  writeFile(dir / "game.iso", gameIso(200, "SLUS_123.45", 1));
+  ASSERT_EQ(runTool("psx", {"Game", "SLUS12345", "9", "game.iso"}, dir.path).status, 0);
+  // A sheet quotes its file names: a double quote or a line break cannot stand in one.
+  fs::create_directory(dir / "x");
+  for (const char* name : {"say \"hi\"", "two\nlines", "carriage\rreturn"}) {
+    ToolRun r = runTool("psxdisc", {"extract", "-o", std::string("x/") + name, "EBOOT.PBP"}, dir.path);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("cannot hold"), std::string::npos) << r.output;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "x"));
+
+  // A game whose title starts like a comment: its playlist still names every disc.
+  writeFile(dir / "disc2.iso", gameIso(150, "SLUS_123.46", 2));
+  writeText(dir / "two.m3u", std::string("game.iso\ndisc2.iso\n"));
+  ASSERT_EQ(runTool("psx", {"#1 Hits", "SLUS12345", "9", "two.m3u"}, dir.path).status, 0);
+  const auto eboot = readFile(dir / "EBOOT.PBP");
+  ToolRun r = runTool("psxdisc", {"extract", "EBOOT.PBP"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = runTool("psx", {"#1 Hits", "SLUS12345", "9", "#1 Hits.m3u"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "EBOOT.PBP"), eboot);
+}

@@ -173,3 +173,45 @@ TEST(Safety, AKilledRunLeavesTheOldOutputAndItsTemporaryIsClearedNextTime) {
   ASSERT_EQ(runTool("ciso", {"1", "a.iso", "out.cso"}, dir.path).status, 0);
   EXPECT_FALSE(hasPartFiles(dir.path));
 }
+
+TEST(Safety, AToolGuardsTheToolFolderItWasStartedFrom) {
+  // An installed Kivo's per-user tool folder: links to the installed tools, and a tool of the
+  // user's own that Kivo fetched there.
+  ToolFolderCopy installed({"ciso", "dax"});
+  TempDir user;
+  fs::create_directory(user / "bin");
+  for (const char* tool : {"ciso", "dax"})
+    fs::create_symlink(installed.bin / tool, user / "bin" / tool);
+  const std::vector<uint8_t> pgf = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
+  writeFile(user / "bin" / "pgf", pgf);
+  fs::permissions(user / "bin" / "pgf", fs::perms(0755));
+  writeFile(user / "a.iso", mixedBytes(50000));
+  RunOptions from;
+  from.toolDir = user / "bin";
+  for (const Job& job : {Job{"ciso", {"9", "a.iso", (user / "bin" / "pgf").string()}},
+                         Job{"dax", {"-l9", "a.iso", (user / "bin" / "pgf").string()}},
+                         Job{"ciso", {"9", "a.iso", "bin/new.exe"}}}) {
+    ToolRun r = runTool(job.tool, job.args, user.path, from);
+    EXPECT_EQ(r.status, 2) << job.tool << ": " << r.output;
+    EXPECT_NE(r.output.find("program"), std::string::npos) << r.output;
+  }
+  EXPECT_EQ(readFile(user / "bin" / "pgf"), pgf);
+  EXPECT_FALSE(fs::exists(user / "bin" / "new.exe"));
+  // What the user keeps there besides programs is theirs to write.
+  EXPECT_EQ(runTool("ciso", {"9", "a.iso", "bin/a.cso"}, user.path, from).status, 0);
+}
+
+TEST(Safety, NamesOfUpTo255BytesAreWrittenAndReplaced) {
+  TempDir dir;
+  writeFile(dir / "a.iso", mixedBytes(50000));
+  for (size_t length : {244, 250, 255}) {
+    const std::string name = std::string(length - 4, 'n') + ".cso";
+    for (int round = 0; round < 2; ++round) { // written, then replaced
+      ToolRun r = runTool("ciso", {"9", "a.iso", name}, dir.path);
+      EXPECT_EQ(r.status, 0) << length << ": " << r.output;
+    }
+    ToolRun r = runTool("ciso", {"0", name, name.substr(0, length - 4) + ".iso"}, dir.path);
+    EXPECT_EQ(r.status, 0) << length << ": " << r.output;
+  }
+  EXPECT_FALSE(hasPartFiles(dir.path));
+}

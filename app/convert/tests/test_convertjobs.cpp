@@ -6,6 +6,7 @@
 #include "shell/failure.h"
 #include "shell/tests/kit/fakes.h"
 #include "shell/tests/kit/fulldisk.h"
+#include "shell/userfolder.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -81,6 +82,63 @@ private slots:
     };
     runUmdConversion(fakes.runner, UmdConversion::DaxToCso, "a.dax", "a.cso", "9");
     QCOMPARE(seenByStep2, QStringList{""});
+  }
+
+  void twoKivosNeverMixTheirStagedFiles() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    const QString mine = program.write("art/mine.png", "mine"), theirs = program.write("art/theirs.png", "theirs");
+    QVERIFY(stageArtwork(program.path(), Artwork::Icon0, mine));
+    {
+      // Another Kivo working from the same folder picks an icon of its own, or builds: it is
+      // told, and neither its icon nor its build touches this one's.
+      const OtherKivo picking([&] { return stageArtwork(program.path(), Artwork::Icon0, theirs); });
+      QVERIFY(!picking.result());
+      const OtherKivo building([&] {
+        FakeServices others;
+        makeEboot(others.runner, {"B", "SCUS", "2", "9", "b.iso", program.filePath("outB")});
+        return true;
+      });
+      QVERIFY(!building.result());
+    }
+    QCOMPARE(program.read("bin/ICON0.PNG"), QByteArray("mine"));
+    makeEboot(fakes.runner, {"A", "SCUS", "1", "9", "a.iso", program.filePath("out")});
+    // This build took its artwork: the other Kivo may stage its own now.
+    OtherKivo after([&] { return stageArtwork(program.path(), Artwork::Icon0, theirs); });
+    QVERIFY(after.result());
+    after.release();
+    QCOMPARE(program.read("bin/ICON0.PNG"), QByteArray("theirs"));
+
+    // temp.iso: a two-step conversion while another Kivo converts through it is told.
+    OtherKivo converting([&] { return claimStaging(program.path(), Staging::TempImage); });
+    QVERIFY(converting.result());
+    try {
+      runUmdConversion(fakes.runner, UmdConversion::CsoToDax, "a.cso", "a.dax", "9");
+      QFAIL("the conversion started");
+    } catch (const Failure& f) {
+      QVERIFY2(f.text().startsWith("Another Kivo window is converting through temp.iso"), qPrintable(f.text()));
+    }
+    QCOMPARE(fakes.runner.starts.size(), size_t(1));  // the EBOOT build's psx only
+    converting.release();
+    runUmdConversion(fakes.runner, UmdConversion::CsoToDax, "a.cso", "a.dax", "9");
+    QCOMPARE(fakes.runner.starts.size(), size_t(3));
+  }
+
+  void aLevelThatIsNoNumberStartsNothing() {
+    for (UmdConversion c : {UmdConversion::IsoToCso, UmdConversion::IsoToDax, UmdConversion::CsoToDax,
+                            UmdConversion::DaxToCso})
+      for (const char* level : {"--output-dir=DIR", "9 --x", "-1", "9x", " 9"}) {
+        try {
+          umdSteps(c, "a", "b", QString::fromLatin1(level));
+          QFAIL(level);
+        } catch (const Failure& f) {
+          QCOMPARE(f.text(), QString("The compression level \"%1\" is not a number.").arg(level));
+        }
+      }
+    // Empty, or any number: as typed.
+    QCOMPARE(umdSteps(UmdConversion::IsoToCso, "a", "b", "").front().commandLine, QString(R"("bin/ciso.exe" "" "a" "b")"));
+    QCOMPARE(umdSteps(UmdConversion::IsoToDax, "a", "b", "12").front().commandLine, QString(R"("bin/dax.exe" -l12 "a" "b")"));
+    QCOMPARE(umdSteps(UmdConversion::CsoToIso, "a", "b", "x").front().commandLine, QString(R"("bin/ciso.exe" 0 "a" "b")"));
   }
 
   void joinAndChosenFolder() {
@@ -159,10 +217,16 @@ private slots:
     program.write("bin/keys.bin", "keys");
     QVERIFY(stageArtwork(program.path(), Artwork::Icon0, program.write("art/icon0.png", "art")));
     QDir().mkpath(program.filePath("out"));
-    fakes.runner.onStart = [&](const StartRecord&) { program.write("bin/EBOOT.PBP", "half an eboot"); };
+    QString half;
+    fakes.runner.onStart = [&](const StartRecord&) {
+      half = RecordingRunner::unfinished("EBOOT.PBP");
+      QFile f(half);
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write("half an eboot") == 13);
+    };
     fakes.runner.cancelStarts = 1;
     makeEboot(fakes.runner, {"A", "SCUS", "1", "9", "a.iso", program.filePath("out")});
     QCOMPARE(fakes.runner.lastEntry().state, JobState::Cancelled);
+    QVERIFY(!QFile::exists(half));
     QVERIFY(!QFile::exists(program.filePath("bin/EBOOT.PBP")));
     QVERIFY(!QFile::exists(program.filePath("out/EBOOT.PBP")));
     QCOMPARE(program.read("out/KEYS.BIN"), QByteArray("keys"));

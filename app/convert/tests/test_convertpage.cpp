@@ -280,7 +280,7 @@ private slots:
     TFrame1 page(fakes.services);
     for (const QString& name : hostileTexts()) {
       fakes.runner.starts.clear();
-      page.complvlbox->setCurrentText(name);
+      page.complvlbox->setCurrentText("7");  // a level is a number (refused otherwise, below)
       page.source->setText(name);
       page.destination->setText(name + ".cso");
       const QString level = page.complvlbox->currentText(), in = page.source->text(), out = page.destination->text();
@@ -320,6 +320,29 @@ private slots:
     }
     QVERIFY(fakes.messages.boxes.empty());
     QCOMPARE(QDir::currentPath(), program.path());
+  }
+
+  void aLevelThatIsNoNumberIsRefusedBeforeAnythingStarts() {
+    TempProgramFolder program;
+    FakeServices fakes;
+    TFrame1 page(fakes.services);
+    page.source->setText("a.iso");
+    page.destination->setText("a.cso");
+    const QStringList levels{"--output-dir=/tmp", "-9", "9 ", "nine"};
+    for (const QString& level : levels) {
+      page.complvlbox->setCurrentText(level);
+      for (QRadioButton* conversion : {page.isocso, page.isodax, page.csodax, page.daxcso}) {
+        conversion->click();
+        page.convertClick();
+      }
+    }
+    QVERIFY(fakes.runner.starts.empty());
+    QCOMPARE(fakes.messages.errors().size(), 16);
+    QCOMPARE(fakes.messages.errors().first(), QString("The compression level \"--output-dir=/tmp\" is not a number."));
+    // A conversion that uses no level does not look at the box.
+    page.csoiso->click();
+    page.convertClick();
+    QCOMPARE(fakes.runner.commandLines(), QStringList{R"("bin/ciso.exe" 0 "a.iso" "a.cso")"});
   }
 
   void aTextNoCommandLineCarriesStartsNothing() {
@@ -369,8 +392,13 @@ private slots:
       runner.exitCode = 2;
       runner.toolMessages = {"converting...", "tool: a.src is not an image of that kind"};
     }
+    QString half;
     if (outcome == "cancel") {
-      runner.onStart = writeOutput;  // half of it, when the user cancels
+      runner.onStart = [&](const StartRecord& s) {  // half of it, when the user cancels
+        half = RecordingRunner::unfinished(s.job.writes);
+        QFile out(half);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("ima") == 3);
+      };
       runner.cancelStarts = 1;
     }
     page.findChild<QRadioButton*>(radio)->click();
@@ -398,6 +426,7 @@ private slots:
       QCOMPARE(first.failure, QString("The tool ended without writing %1.").arg(first.writes));
     } else {
       QCOMPARE(first.state, JobState::Cancelled);
+      QVERIFY(!QFile::exists(half));
       QVERIFY(!QFile::exists(first.writes));
       QVERIFY(!QFile::exists(destination));
     }

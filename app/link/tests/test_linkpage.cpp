@@ -4,6 +4,7 @@
 #include "shell/clicklabel.h"
 #include "link/registrybackup.h"
 #include "shell/folderguard.h"
+#include "shell/safefile.h"
 #include "shell/tests/kit/fakes.h"
 #include "shell/tests/kit/fulldisk.h"
 
@@ -11,6 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kivo::testing;
 
@@ -27,6 +31,29 @@ class LinkPageTest : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() { kivo::installFontSubstitutes(); }
+
+  void aBackupKilledBeforeItsRenamesIsSetRightAtStart() {
+    TempProgramFolder program;
+    const QString set = program.filePath("backup/registry/1-12-2026");
+    program.write("backup/registry/1-12-2026/system.dreg", "old dreg");
+    program.write("backup/registry/1-12-2026/system.ireg", "old ireg");
+    const QString dreg = program.write("flash1/registry/system.dreg", "new dreg");
+    const QString ireg = program.write("flash1/registry/system.ireg", "new ireg");
+    const pid_t killed = fork();
+    if (killed == 0) {
+      kivo::copyPairSafely(dreg, set + "/system.dreg", ireg, set + "/system.ireg", nullptr, [] { _exit(0); });
+      _exit(1);
+    }
+    int status = 0;
+    waitpid(killed, &status, 0);
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY(QDir(set).entryList(QDir::Files | QDir::Hidden).size() > 2);  // what the killed run left
+    // Kivo starts: the set is whole again, with nothing beside it, before anyone restores it.
+    FakeServices fakes;
+    TFrame3 page(fakes.services);
+    QCOMPARE(QDir(set).entryList(QDir::Files | QDir::Hidden), (QStringList{"system.dreg", "system.ireg"}));
+    QCOMPARE(slurp(set + "/system.dreg") + slurp(set + "/system.ireg"), QByteArray("old dregold ireg"));
+  }
 
   void startsAndTheirLines() {
     TempProgramFolder program;

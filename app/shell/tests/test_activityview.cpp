@@ -49,7 +49,7 @@ private slots:
     QCOMPARE(p->bar->maximum(), 0);  // busy until the tool tells how far it is
     QVERIFY(p->detail->text().startsWith("Running for 0:0"));
     activity.addOutput(a, "KIVO-PROGRESS 50 100\nciso: compressing a.iso\n", Err::Err);
-    QCOMPARE(p->bar->maximum(), 100);
+    QTRY_COMPARE(p->bar->maximum(), 100);
     QCOMPARE(p->bar->value(), 50);
     QVERIFY(p->detail->text().startsWith("50 %"));
     QCOMPARE(p->messages->text(), QString("ciso: compressing a.iso"));
@@ -96,6 +96,28 @@ private slots:
     view.clear->click();
     QVERIFY(!view.panel(b) && !view.panel(c) && view.panel(d));
     QVERIFY(!view.banner->isVisibleTo(&view));
+  }
+
+  void fastToolsAreLaidOutAFewTimesASecond() {
+    TempProgramFolder program;
+    ToolActivity activity;
+    ActivityView view(activity);
+    const int a = activity.begin({QStringLiteral("EBOOT.PBP to ISO"), {}, QStringLiteral("out.iso")}, "rastle", false);
+    JobPanel* p = view.panel(a);
+    activity.addOutput(a, "first\n", Err::Out);
+    QTRY_COMPARE(p->messages->text(), QString("first"));
+    // A burst of output is not laid out line by line: the panel shows the latest lines at its
+    // next turn.
+    for (int i = 0; i < 1000; ++i) activity.addOutput(a, QByteArray::number(i) + "\n", Err::Out);
+    QCOMPARE(p->messages->text(), QString("first"));
+    QTRY_COMPARE(p->messages->text(), QString("997\n998\n999"));
+
+    // A success that warns (rastle given a file that is no EBOOT) shows as a warning at once.
+    activity.addOutput(a, "WARNING: 'notes.txt' ends before the block index\n", Err::Out);
+    program.write("out.iso", {});
+    activity.finish(a, 0, false);
+    QCOMPARE(p->state->text(), QString("Warning"));
+    QCOMPARE(p->messages->text(), QString("WARNING: 'notes.txt' ends before the block index"));
   }
 
   void theViewFindsRoomBesideTheWindow() {

@@ -1,5 +1,6 @@
 // The real runner with real processes: what is started, where, with which arguments, and what
 // comes back. The stand-in tool records every start in a log file.
+#include "filesafe/temporary.h"
 #include "shell/failure.h"
 #include "shell/folderguard.h"
 #include "shell/processrunner.h"
@@ -237,10 +238,14 @@ private slots:
     QCOMPARE(entries[1].failure, QString("The tool ended without writing %1.").arg(folder.filePath("b.iso")));
   }
 
-  void cancelEndsTheToolAndWhatItStartedAndRemovesItsOutput() {
+  void cancelEndsTheToolAndWhatItStartedAndRemovesWhatItLeftUnfinished() {
     TempProgramFolder folder;
-    // A script that leaves half an output and starts a child of its own, then waits.
-    folder.write("bin/doit.cmd", "echo half > out.iso\nsleep 30 &\necho $! > child.pid\nwait\n");
+    // A script that leaves half an output as the tools do, in a temporary file of its own beside
+    // the old one, and starts a child of its own, then waits.
+    const QString temporary =
+        QString::fromStdString(kivo::filesafe::temporaryName("out.iso", 12345, 0)).replace("12345", "$$");
+    folder.write("bin/out.iso", "the old image");
+    folder.write("bin/doit.cmd", "echo half > \"" + temporary.toUtf8() + "\"\nsleep 30 &\necho $! > child.pid\nwait\n");
     QVERIFY(QDir::setCurrent(folder.filePath("bin")));
     kivo::ProcessRunner runner;
     QTimer::singleShot(300, &runner, [&] { runner.activity().requestCancel(runner.activity().entries().back().id); });
@@ -250,7 +255,8 @@ private slots:
     QVERIFY2(clock.elapsed() < 2500, "the tool was not ended at once");
     QVERIFY(runner.lastRunCancelled());
     QCOMPARE(runner.activity().entries().back().state, kivo::JobState::Cancelled);
-    QVERIFY(!QFile::exists(folder.filePath("bin/out.iso")));
+    QCOMPARE(folder.read("bin/out.iso"), QByteArray("the old image"));
+    QCOMPARE(QDir(folder.filePath("bin")).entryList({"out.iso*"}), QStringList{"out.iso"});
     const int child = folder.read("bin/child.pid").trimmed().toInt();
     QVERIFY(child > 0);
     const auto gone = [child] {

@@ -1,6 +1,7 @@
 // Replacing a user's file: on a full disk nothing is cut short and nothing stray is left, the
 // replaced file keeps its mode, leftovers of a killed run go at the next write, a pair ends old
 // or new, and outside files that are not plain files are refused without blocking.
+#include "filesafe/temporary.h"
 #include "shell/platform.h"
 #include "shell/safefile.h"
 #include "shell/tests/kit/fulldisk.h"
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using kivo::testing::FullDisk;
@@ -29,6 +31,25 @@ QStringList entries(const QString& folder) {
   QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
   names.removeAll(QStringLiteral(".filler"));
   return names;
+}
+
+// The library's names beside a file, as QStrings.
+QString temporaryOf(const QString& path, long pid) {
+  return QFile::decodeName(kivo::filesafe::temporaryName(QFile::encodeName(path).toStdString(), pid, 0).c_str());
+}
+QString keptOf(const QString& path) {
+  return QFile::decodeName(kivo::filesafe::keptName(QFile::encodeName(path).toStdString()).c_str());
+}
+QString noneOf(const QString& path) {
+  return QFile::decodeName(kivo::filesafe::noneName(QFile::encodeName(path).toStdString()).c_str());
+}
+
+// A process that has ended, so that a temporary named after it is a leftover.
+long endedPid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
 }
 
 mode_t modeOf(const QString& path) {
@@ -86,7 +107,7 @@ private slots:
     // The new contents are as private as the old ones, also while they are being written.
     kivo::FileReplacement replacement(path);
     QVERIFY(replacement.open() && replacement.write("new"));
-    const QStringList writing = QDir(dir.path()).entryList({"vsh.txt.kivo-*"});
+    const QStringList writing = QDir(dir.path()).entryList({"vsh.txt.part*"});
     QCOMPARE(writing.size(), 1);
     QCOMPARE(modeOf(dir.filePath(writing[0])), mode_t(0600));
     QVERIFY(replacement.commit());
@@ -112,12 +133,29 @@ private slots:
   void leftoversGoAtTheNextWrite() {
     QTemporaryDir dir;
     const QString path = dir.filePath("vsh.txt");
+    const long ended = endedPid();
     writeFile(path, "old");
-    writeFile(path + ".kivo-a1b2c3", "half");   // a killed run's
-    writeFile(path + ".kivo-notours", "keep");  // not a name we make
-    writeFile(dir.filePath("game.txt.kivo-a1b2c3"), "keep");  // another file's, left to its own next write
+    writeFile(temporaryOf(path, ended), "half");                   // a killed run's
+    writeFile(temporaryOf(path, 1), "another Kivo's, still at work");  // a live process's
+    writeFile(path + ".part-notours", "keep");                     // not a name we make
+    writeFile(temporaryOf(dir.filePath("game.txt"), ended), "keep");  // another file's, left to its own next write
     QVERIFY(kivo::replaceFile(path, "new"));
-    QCOMPARE(entries(dir.path()), (QStringList{"game.txt.kivo-a1b2c3", "vsh.txt", "vsh.txt.kivo-notours"}));
+    QCOMPARE(entries(dir.path()).size(), 4);
+    QVERIFY(!QFileInfo::exists(temporaryOf(path, ended)));
+    QVERIFY(QFileInfo::exists(temporaryOf(path, 1)));
+  }
+
+  void namesOfUpTo255BytesAreWritten() {
+    QTemporaryDir dir;
+    for (int length : {244, 250, 255}) {
+      const QString path = dir.filePath(QString(length - 4, 'n') + ".txt");
+      QString error;
+      QVERIFY2(kivo::replaceFile(path, "first", &error), qPrintable(error));
+      QVERIFY2(kivo::replaceFile(path, "second", &error), qPrintable(error));
+      QVERIFY2(kivo::copyFile(path, path.left(path.size() - 4) + ".bak", false), qPrintable(path));
+      QCOMPARE(fileBytes(path), QByteArray("second"));
+    }
+    QCOMPARE(entries(dir.path()).size(), 6);
   }
 
   void aPairIsReplacedWholeOrNotAtAll() {
@@ -152,24 +190,27 @@ private slots:
   void recoveryAfterAKillBetweenTheRenames() {
     QTemporaryDir dir;
     const QString dreg = dir.filePath("system.dreg"), ireg = dir.filePath("system.ireg");
+    const long killed = endedPid();
     // Killed with the first renamed and the second still waiting: the first goes back.
     writeFile(dreg, "new dreg");
-    writeFile(dreg + ".kivo-old", "old dreg");
+    writeFile(keptOf(dreg), "old dreg");
     writeFile(ireg, "old ireg");
-    writeFile(ireg + ".kivo-x1y2z3", "new ireg");
+    writeFile(keptOf(ireg), "old ireg");
+    writeFile(temporaryOf(ireg, killed), "new ireg");
     QVERIFY(kivo::recoverPair(dreg, ireg));
     QCOMPARE(fileBytes(dreg) + fileBytes(ireg), QByteArray("old dregold ireg"));
+    QCOMPARE(entries(dir.path()), (QStringList{"system.dreg", "system.ireg"}));
     // Killed after both renames, before the kept old file was removed: the new pair stays.
     writeFile(dreg, "new dreg");
     writeFile(ireg, "new ireg");
-    writeFile(dreg + ".kivo-old", "old dreg");
+    writeFile(keptOf(dreg), "old dreg");
     QVERIFY(kivo::recoverPair(dreg, ireg));
     QCOMPARE(fileBytes(dreg) + fileBytes(ireg), QByteArray("new dregnew ireg"));
     // A first file that did not exist before is removed again.
     QFile::remove(dreg);
     writeFile(dreg, "new dreg");
-    writeFile(dreg + ".kivo-none", "");
-    writeFile(ireg + ".kivo-x1y2z3", "newer ireg");
+    writeFile(noneOf(dreg), "");
+    writeFile(temporaryOf(ireg, killed), "newer ireg");
     QVERIFY(kivo::recoverPair(dreg, ireg));
     QVERIFY(!QFileInfo::exists(dreg));
     QCOMPARE(entries(dir.path()), QStringList{"system.ireg"});

@@ -5,8 +5,13 @@
 #include "shell/tests/kit/fakes.h"
 #include "shell/toolactivity.h"
 
+#include "filesafe/temporary.h"
+
 #include <QFile>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kivo;
 using namespace kivo::testing;
@@ -142,34 +147,47 @@ private slots:
     QCOMPARE(c.e(id).state, JobState::Failed);
   }
 
-  void aCancelRemovesOnlyWhatTheToolWrote() {
+  void aCancelRemovesOnlyWhatTheToolLeftUnfinished() {
     Clocked c;
     const QString out = c.program.filePath("a.cso");
     const ToolJob job{QStringLiteral("ISO to CSO"), {}, QStringLiteral("a.cso")};
     QSignalSpy asked(&c.activity, &ToolActivity::cancelRequested);
 
-    int id = c.start(job);  // the tool writes a new file and is stopped
-    touch(out, "half");
+    // Another job finished a.cso while this one ran: its file is no unfinished work of this one.
+    int id = c.start(job);
+    touch(out, "written by another job");
     c.activity.requestCancel(id);
     c.activity.requestCancel(id);
     QCOMPARE(asked.size(), 1);
     c.activity.finish(id, 0, true);
     QCOMPARE(c.e(id).state, JobState::Cancelled);
-    QVERIFY(!QFile::exists(out));
-    QCOMPARE(c.e(id).failure, QString("Cancelled; the unfinished %1 was removed.").arg(out));
+    QCOMPARE(c.program.read("a.cso"), QByteArray("written by another job"));
+    QCOMPARE(c.e(id).failure, QString("Cancelled."));
 
-    touch(out, "the user's own file");  // not touched by the tool: stays
-    id = c.start(job);
-    c.activity.requestCancel(id);
-    c.activity.finish(id, 143, false);
-    QCOMPARE(c.e(id).state, JobState::Cancelled);
-    QCOMPARE(c.program.read("a.cso"), QByteArray("the user's own file"));
-
-    id = c.start(job);  // rewritten in place: what is there now is half a result
-    touch(out, "half of the new one, longer");
-    c.activity.requestCancel(id);
-    c.activity.finish(id, 0, true);
-    QVERIFY(!QFile::exists(out));
+    // The tool's own temporary files go, beside the output and wherever a link leads it; those
+    // of other programs, and the output itself, stay.
+    const pid_t tool = fork();
+    if (tool == 0) _exit(0);
+    waitpid(tool, nullptr, 0);
+    auto temporary = [](const QString& target, long pid) {
+      return QFile::decodeName(filesafe::temporaryName(QFile::encodeName(target).toStdString(), pid, 0).c_str());
+    };
+    QDir().mkpath(c.program.filePath("images"));
+    QVERIFY(QFile::link(c.program.filePath("images/b.cso"), c.program.filePath("b.cso")));
+    for (const QString& t : {temporary(out, tool), temporary(c.program.filePath("images/b.cso"), tool),
+                             temporary(out, 1)})
+      touch(t, "half");
+    for (const char* writes : {"a.cso", "b.cso"}) {
+      id = c.start({QStringLiteral("ISO to CSO"), {}, QString::fromLatin1(writes)});
+      c.activity.started(id, tool);
+      c.activity.requestCancel(id);
+      c.activity.finish(id, 143, false);
+      QCOMPARE(c.e(id).failure, QString("Cancelled; the unfinished %1 was removed.").arg(c.program.filePath(writes)));
+    }
+    QVERIFY(!QFile::exists(temporary(out, tool)));
+    QVERIFY(!QFile::exists(temporary(c.program.filePath("images/b.cso"), tool)));
+    QVERIFY(QFile::exists(temporary(out, 1)));
+    QCOMPARE(c.program.read("a.cso"), QByteArray("written by another job"));
 
     // A job that ended already cannot be cancelled.
     id = c.start(job);
@@ -177,6 +195,57 @@ private slots:
     c.activity.requestCancel(id);
     QCOMPARE(asked.size(), 3);
     QVERIFY(!c.e(id).cancelRequested);
+  }
+
+  void longOutputIsKeptShort() {
+    Clocked c;
+    const int id = c.start();
+    // 100 MB without a line break, in the pieces a pipe delivers: the start of the line, cut.
+    const QByteArray piece(64 * 1024, 'x');
+    for (int i = 0; i < 1600; ++i) c.activity.addOutput(id, piece, Err::Out);
+    c.activity.addOutput(id, "\nnext line\n", Err::Out);
+    QCOMPARE(c.e(id).lines.size(), 2);
+    QCOMPARE(c.e(id).lines[0], QString(ToolActivity::kMaxLineBytes, 'x') + QChar(0x2026));
+    QCOMPARE(c.e(id).lines[1], QString("next line"));
+    // A line that fits is whole; a character is never split at the cut.
+    const QByteArray exact(ToolActivity::kMaxLineBytes, 'y');
+    c.activity.addOutput(id, exact + "\n" + QByteArray(ToolActivity::kMaxLineBytes - 1, 'z') + "\xC3\xA9tail\n", Err::Out);
+    QCOMPARE(c.e(id).lines[2], QString(exact));
+    QCOMPARE(c.e(id).lines[3], QString(ToolActivity::kMaxLineBytes - 1, 'z') + QChar(0x2026));
+    // A bar redrawn over and over without a line break shows what it says last.
+    for (int i = 0; i <= 100000; ++i) c.activity.addOutput(id, QByteArray::number(i % 100) + " %\r", Err::Out);
+    c.activity.addOutput(id, "done\n", Err::Out);
+    QCOMPARE(c.e(id).lines.last(), QString("done"));
+  }
+
+  void aSuccessThatWarnsAndHugeCounts() {
+    Clocked c;
+    // rastle given a file that is no EBOOT: status 0, its warning, and an empty image.
+    const ToolJob job{QStringLiteral("EBOOT.PBP to ISO"), {QStringLiteral("notes.txt")}, QStringLiteral("out.iso")};
+    int id = c.start(job);
+    c.activity.addOutput(id, "WARNING: 'notes.txt' ends before the block index\n", Err::Out);
+    touch(c.program.filePath("out.iso"), "");
+    c.activity.finish(id, 0, false);
+    QCOMPARE(c.e(id).state, JobState::Succeeded);
+    QCOMPARE(c.e(id).warning, QString("WARNING: 'notes.txt' ends before the block index"));
+    id = c.start(job);
+    QFile::remove(c.program.filePath("out.iso"));
+    touch(c.program.filePath("out.iso"), "");
+    c.activity.finish(id, 0, false);  // an empty result alone is worth a look as well
+    QCOMPARE(c.e(id).state, JobState::Succeeded);
+    QCOMPARE(c.e(id).warning, QString("The tool wrote an empty file."));
+    id = c.start(job);
+    touch(c.program.filePath("out.iso"), "image");
+    c.activity.finish(id, 0, false);
+    QCOMPARE(c.e(id).state, JobState::Succeeded);
+    QVERIFY(c.e(id).warning.isEmpty());
+
+    // Counts near 2^64 do not wrap around.
+    id = c.start();
+    c.activity.addOutput(id, "KIVO-PROGRESS 18446744073709551615 18446744073709551615\n", Err::Err);
+    QCOMPARE(c.e(id).percent(), 100);
+    c.activity.addOutput(id, "KIVO-PROGRESS 9223372036854775807 18446744073709551615\n", Err::Err);
+    QCOMPARE(c.e(id).percent(), 49);
   }
 
   void thePageHasTheLastWord() {

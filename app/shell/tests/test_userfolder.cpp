@@ -1,5 +1,6 @@
 // An installed Kivo works from the user's own copy of its program folder: everything the
 // installation ships is reachable there, and everything Kivo writes stays there.
+#include "shell/tests/kit/fakes.h"
 #include "shell/userfolder.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -165,6 +167,93 @@ private slots:
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
     QCOMPARE(kivo::workingProgramFolder(installed.path()), installed.path());
     qunsetenv("XDG_DATA_HOME");
+  }
+
+  void twoKivosStartingAtOnceBothGetTheirCopy() {
+    Installed installed;
+    for (int i = 0; i < 120; ++i) put(installed.path(QString("gfx/many/%1/%2.gif").arg(i % 12).arg(i)), "x");
+    int failed = 0;
+    for (int round = 0; round < 12; ++round) {
+      QTemporaryDir home;
+      int go[2];
+      QVERIFY(pipe(go) == 0);
+      pid_t kivos[2];
+      for (pid_t& kivo : kivos) {
+        kivo = fork();
+        if (kivo == 0) {
+          char c;
+          if (read(go[0], &c, 1) != 1) _exit(2);
+          _exit(kivo::mirrorProgramFolder(installed.path(), home.path()).isEmpty() ? 1 : 0);
+        }
+      }
+      close(go[0]);
+      QCOMPARE(write(go[1], "xx", 2), ssize_t(2));  // off they go, together
+      close(go[1]);
+      for (pid_t kivo : kivos) {
+        int status = 0;
+        waitpid(kivo, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
+      }
+      const QString copy = home.filePath("kivo");
+      QCOMPARE(get(copy + "/gfx/many/11/119.gif"), QByteArray("x"));
+      QCOMPARE(QDir(copy + "/bin").entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+               QStringList{"ciso"});
+    }
+    QCOMPARE(failed, 0);
+  }
+
+  void aLinkedCopyIsNotFollowedIntoTheInstallation() {
+    Installed installed;
+    QTemporaryDir home;
+    // The per-user folder itself a link to the installation: Kivo would write there.
+    QVERIFY(QFile::link(installed.path(), home.filePath("kivo")));
+    QString why;
+    QVERIFY(kivo::mirrorProgramFolder(installed.path(), home.path(), &why).isEmpty());
+    QVERIFY2(why.contains("inside"), qPrintable(why));
+    // A folder of the copy that leads into the installation becomes a folder of the user's own.
+    QVERIFY(QFile::remove(home.filePath("kivo")));
+    QVERIFY(QDir().mkpath(home.filePath("kivo")));
+    QVERIFY(QFile::link(installed.path("bin"), home.filePath("kivo/bin")));
+    const QString copy = kivo::mirrorProgramFolder(installed.path(), home.path(), &why);
+    QVERIFY2(!copy.isEmpty(), qPrintable(why));
+    QVERIFY(!QFileInfo(copy + "/bin").isSymLink());
+    QCOMPARE(get(copy + "/bin/ciso"), QByteArray("tool"));
+    put(copy + "/bin/ICON0.PNG", "staged");
+    QVERIFY(!QFile::exists(installed.path("bin/ICON0.PNG")));
+    // A link of the user's own to a folder elsewhere is theirs.
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir(copy).removeRecursively() && QDir().mkpath(copy));
+    QVERIFY(QFile::link(elsewhere.path(), copy + "/gfx"));
+    QVERIFY(!kivo::mirrorProgramFolder(installed.path(), home.path(), &why).isEmpty());
+    QVERIFY(QFileInfo(copy + "/gfx").isSymLink());
+    QCOMPARE(get(elsewhere.filePath("Themes/Vista black/top.gif")), QByteArray("gif"));
+  }
+
+  void oneKivoAtATimeStagesInAFolder() {
+    QTemporaryDir program;
+    using kivo::Staging;
+    QVERIFY(kivo::claimStaging(program.path(), Staging::Artwork));
+    QVERIFY(kivo::claimStaging(program.path(), Staging::Artwork));  // held already: still this Kivo's
+    {
+      // Another Kivo is refused what this one holds, and gets what it does not.
+      kivo::testing::OtherKivo other([&] {
+        return !kivo::claimStaging(program.path(), Staging::Artwork) &&
+               kivo::claimStaging(program.path(), Staging::TempImage);
+      });
+      QVERIFY(other.result());
+      const kivo::StagingClaim claim(program.path(), Staging::TempImage);
+      QVERIFY(!claim.held());
+    }
+    // Its claims went with it.
+    {
+      const kivo::StagingClaim claim(program.path(), Staging::TempImage);
+      QVERIFY(claim.held());
+      const kivo::StagingClaim again(program.path(), Staging::TempImage);
+      QVERIFY(again.held());
+    }
+    kivo::releaseStaging(Staging::Artwork);
+    kivo::testing::OtherKivo other([&] { return kivo::claimStaging(program.path(), Staging::Artwork); });
+    QVERIFY(other.result());
   }
 
   void aFullFileSystemLeavesAnIncompleteCopyThatTheNextStartCompletes() {

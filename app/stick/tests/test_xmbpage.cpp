@@ -206,17 +206,25 @@ private slots:
              QStringLiteral("The tool ended without writing %1.").arg(x.program.filePath("topmenu_plugin.rco")));
     QVERIFY(x.atProgramFolder());
 
-    // Cancelled while doit.cmd writes: nothing half-made is left, and the page says so as
-    // after any build that made nothing.
-    x.playDoit();
+    // Cancelled while doit.cmd writes (beside its output, as the tools do): nothing half-made is
+    // left, and the page says so as after any build that made nothing.
+    QString half;
+    x.fakes.runner.onStart = [&](const StartRecord& start) {
+      if (start.commandLine != QLatin1String("doit.cmd")) return;
+      half = RecordingRunner::unfinished(QStringLiteral("../topmenu_plugin.rco"));
+      QFile out(half);
+      if (out.open(QIODevice::WriteOnly)) out.write("RC");
+    };
     x.fakes.runner.cancelStarts = 1;
     x.page.buildtopClick();
     QCOMPARE(x.fakes.runner.lastEntry().state, kivo::JobState::Cancelled);
+    QVERIFY(!QFileInfo::exists(half));
     QVERIFY(!QFileInfo::exists(x.program.filePath("topmenu_plugin.rco")));
     QCOMPARE(x.page.labeldone->text(),
              QStringLiteral("Oops! Topmenu was not created. Please check your bitmaps for compability!"));
 
     // The copy to a place that cannot take it: never called done, and the job says why.
+    x.playDoit();
     x.fakes.dialogs.answers = {x.program.filePath("missing folder/menu.rco")};
     x.page.buildtopClick();
     QVERIFY(x.page.labeldone->text().isEmpty());

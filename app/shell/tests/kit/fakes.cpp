@@ -2,15 +2,57 @@
 
 #include "shell/commandline.h"
 
+#include "filesafe/temporary.h"
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace kivo::testing {
+
+OtherKivo::OtherKivo(const std::function<bool()>& act) {
+  int said[2], hold[2];
+  if (pipe(said) != 0 || pipe(hold) != 0) qFatal("pipe");
+  pid_ = fork();
+  if (pid_ < 0) qFatal("fork");
+  if (pid_ == 0) {
+    close(said[0]);
+    close(hold[1]);  // so that the parent's close ends the wait
+    bool ok = false;
+    try {
+      ok = act();
+    } catch (...) {
+    }
+    const char answer = ok ? '1' : '0';
+    char go;
+    if (write(said[1], &answer, 1) != 1 || read(hold[0], &go, 1) < 0) _exit(2);
+    _exit(0);
+  }
+  close(said[1]);
+  close(hold[0]);
+  hold_ = hold[1];
+  char answer = '0';
+  if (read(said[0], &answer, 1) != 1) answer = '0';
+  close(said[0]);
+  result_ = answer == '1';
+}
+
+OtherKivo::~OtherKivo() { release(); }
+
+void OtherKivo::release() {
+  if (pid_ <= 0) return;
+  close(hold_);  // the child's read ends: it exits, and what it held goes with it
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
 
 int RecordingRunner::record(StartRecord::Kind kind, const QString& line, int show, const ToolJob& job) {
   starts.push_back({kind, line, show, QDir::currentPath(), job});
   const bool tool = kind != StartRecord::OpenWithShell;
   const int id = tool ? activity.begin(job, line, kind == StartRecord::RunAndWait) : 0;
+  if (tool) activity.started(id, toolPid());
   if (onStart) onStart(starts.back());
   if (!tool) return 0;
   lastId_ = id;
@@ -44,6 +86,21 @@ void RecordingRunner::settleLastRun(const QString& resultPath, const QString& fa
 }
 
 const JobEntry& RecordingRunner::lastEntry() const { return *activity.entry(lastId_); }
+
+qint64 RecordingRunner::toolPid() {
+  static const qint64 pid = [] {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return qint64(child);
+  }();
+  return pid;
+}
+
+QString RecordingRunner::unfinished(const QString& path) {
+  const std::string absolute = QFile::encodeName(QDir::current().absoluteFilePath(path)).toStdString();
+  return QFile::decodeName(filesafe::temporaryName(absolute, long(toolPid()), 0).c_str());
+}
 
 QStringList RecordingRunner::commandLines() const {
   QStringList lines;

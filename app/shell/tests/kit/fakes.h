@@ -45,6 +45,11 @@ public:
   ToolActivity activity;
   /// The entry of the last start.
   const JobEntry& lastEntry() const;
+  /// The process every start is told it runs as: one that has ended, as a stopped tool's has.
+  static qint64 toolPid();
+  /// Where such a tool writes path (against the current folder) until it is complete: the
+  /// temporary file a cancel removes.
+  static QString unfinished(const QString& path);
 
 private:
   int record(StartRecord::Kind kind, const QString& line, int show, const ToolJob& job);
@@ -130,6 +135,23 @@ struct FakeServices {
 };
 
 /// A temporary program folder (with bin/) made current for the test's lifetime.
+/// Stands for a second Kivo at work beside the one under test: act runs in a child process,
+/// which then holds on (whatever it claimed stays claimed) until release() or the end.
+class OtherKivo {
+public:
+  explicit OtherKivo(const std::function<bool()>& act);
+  ~OtherKivo();
+  OtherKivo(const OtherKivo&) = delete;
+  OtherKivo& operator=(const OtherKivo&) = delete;
+  /// What act returned; false also when it threw.
+  bool result() const { return result_; }
+  void release();
+
+private:
+  int pid_ = -1, hold_ = -1;
+  bool result_ = false;
+};
+
 class TempProgramFolder {
 public:
   TempProgramFolder();
