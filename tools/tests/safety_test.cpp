@@ -185,7 +185,7 @@ TEST(Safety, AToolGuardsTheToolFolderItWasStartedFrom) {
   const std::vector<uint8_t> pgf = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
   writeFile(user / "bin" / "pgf", pgf);
   fs::permissions(user / "bin" / "pgf", fs::perms(0755));
-  writeFile(user / "a.iso", mixedBytes(50000));
+  writeFile(user / "a.iso", discBytes(50000));
   RunOptions from;
   from.toolDir = user / "bin";
   for (const Job& job : {Job{"ciso", {"9", "a.iso", (user / "bin" / "pgf").string()}},
@@ -203,7 +203,7 @@ TEST(Safety, AToolGuardsTheToolFolderItWasStartedFrom) {
 
 TEST(Safety, NamesOfUpTo255BytesAreWrittenAndReplaced) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(50000));
+  writeFile(dir / "a.iso", discBytes(50000));
   for (size_t length : {244, 250, 255}) {
     const std::string name = std::string(length - 4, 'n') + ".cso";
     for (int round = 0; round < 2; ++round) { // written, then replaced
