@@ -55,6 +55,8 @@ ciso 0 game.cso back.iso >/dev/null
 cmp game.iso back.iso || fail "ciso's round trip changed the image"
 dax -l9 game.iso game.dax >/dev/null && dax -d game.dax back2.iso >/dev/null
 cmp game.iso back2.iso || fail "dax's round trip changed the image"
+ciso -f chd 9 game.iso game.chd >/dev/null && ciso 0 game.chd back3.iso >/dev/null
+cmp game.iso back3.iso || fail "ciso's round trip through CHD changed the image"
 psx "Test Game" SLUS00001 9 game.iso >/dev/null
 rastle EBOOT.PBP | tee rastle.txt
 grep -q "^Extracting iso ($((600 * 2352)) bytes) from 'EBOOT.PBP' to 'EBOOT.iso'" rastle.txt || fail "rastle's message"
@@ -80,6 +82,7 @@ eval "${exec_line/\%F/opened/EBOOT.PBP}" 2>/dev/null && fail "the EBOOT action r
 if command -v update-mime-database >/dev/null; then
   grep -q ':application/x-dax-image:\*\.dax$' /usr/share/mime/globs2 || fail "no MIME type for .dax"
   grep -q ':application/x-pbp:\*\.pbp$' /usr/share/mime/globs2 || fail "no MIME type for .pbp"
+  grep -q ':application/x-mame-chd:\*\.chd$' /usr/share/mime/globs2 || fail "no MIME type for .chd"
 fi
 
 echo "== opening a CSO as a normal user: Kivo opens it, nothing is converted"
@@ -93,7 +96,8 @@ install -o "$user" -d "$home/images"
 install -o "$user" game.cso "$home/images/game.cso"
 runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home" \
   xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
-    for type in application/x-compressed-iso application/x-dax-image application/x-pbp application/x-cd-image; do
+    for type in application/x-compressed-iso application/x-dax-image application/x-mame-chd application/x-pbp \
+        application/x-cd-image; do
       apps=$(gio mime $type)
       echo "$apps" | head -1 | grep -q ": kivo-image.desktop\$" || { echo "gio: $type: $apps"; exit 1; }
       echo "$apps" | grep -q -e kivo-isoconv -e kivo-workbench-eboot || { echo "no conversion offered for $type"; exit 1; }

@@ -37,6 +37,7 @@ exec_word("${program}/kivo" KIVO)
 set(iso_types "application/x-cd-image;application/x-iso9660-image;")
 set(cso_types "application/x-compressed-iso;")
 set(dax_types "application/x-dax-image;")
+set(chd_types "application/x-mame-chd;")
 function(action id title comment format types)
   set(TITLE "${title}")
   set(COMMENT "${comment}")
@@ -56,14 +57,15 @@ GenericName=PSP toolkit
 Comment=Open in Kivo Workbench, ready to convert
 Icon=kivo-workbench
 Exec=${KIVO} --open %f
-MimeType=${iso_types}${cso_types}${dax_types}application/x-pbp;
+MimeType=${iso_types}${cso_types}${dax_types}${chd_types}application/x-pbp;
 NoDisplay=true
 Terminal=false
 ")
 message(STATUS "Installing: ${root}/share/applications/kivo-image.desktop")
 set(umd "Convert UMD images with Kivo Workbench")
-action(kivo-isoconv-cso "Convert to CSO" "${umd}" cso "${iso_types}${dax_types}")
-action(kivo-isoconv-dax "Convert to DAX" "${umd}" dax "${iso_types}${cso_types}")
-action(kivo-isoconv-iso "Convert to ISO" "${umd}" iso "${cso_types}${dax_types}")
+action(kivo-isoconv-cso "Convert to CSO" "${umd}" cso "${iso_types}${dax_types}${chd_types}")
+action(kivo-isoconv-dax "Convert to DAX" "${umd}" dax "${iso_types}${cso_types}${chd_types}")
+action(kivo-isoconv-iso "Convert to ISO" "${umd}" iso "${cso_types}${dax_types}${chd_types}")
+action(kivo-isoconv-chd "Convert to CHD" "${umd}" chd "${iso_types}${cso_types}${dax_types}")
 action(kivo-workbench-eboot "Extract the PS1 disc image" "Write the disc image of a PS1 EBOOT.PBP beside it"
        iso "application/x-pbp;")

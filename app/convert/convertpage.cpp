@@ -67,6 +67,9 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       isodax(radio("isodax", QStringLiteral("ISO to DAX"), groupUMD)),
       csodax(radio("csodax", QStringLiteral("CSO to DAX"), groupUMD)),
       daxcso(radio("daxcso", QStringLiteral("DAX to CSO"), groupUMD)),
+      isochd(radio("isochd", QStringLiteral("ISO to CHD"), groupUMD)),
+      chdiso(radio("chdiso", QStringLiteral("CHD to ISO"), groupUMD)),
+      chdcso(radio("chdcso", QStringLiteral("CHD to CSO"), groupUMD)),
       compLabel(label("compLabel", kLevelText, groupUMD)), complvlbox(levelBox("complvlbox", groupUMD)),
       inputlabel(label("inputlabel", QStringLiteral("Input file:"), groupUMD)),
       source(edit("source", kNoFile, groupUMD)), browse2(link("browse2", QStringLiteral("Browse..."), groupUMD)),
@@ -75,9 +78,9 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       browse1(link("browse1", QStringLiteral("Browse..."), groupUMD)),
       convert(link("convert", QStringLiteral("Convert!"), groupUMD)),
       open1(services.dialogs, DialogKind::Open, QStringLiteral("Open your UMD image..."),
-            QStringLiteral("*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX")),
+            QStringLiteral("*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX|*.CHD|*.CHD")),
       save1(services.dialogs, DialogKind::Save, QStringLiteral("Save your UMD image to..."),
-            QStringLiteral("*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX")),
+            QStringLiteral("*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX|*.CHD|*.CHD")),
       umdicon(make<QLabel>("umdicon", groupUMD)), umdgame(make<QLabel>("umdgame", groupUMD)),
       groupPSX(make<QGroupBox>("groupPSX", this, QStringLiteral(" PSX images "))),
       bgline2(make<QLabel>("bgline2", groupPSX)),
@@ -98,7 +101,8 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
       psxgo(link("psxgo", QStringLiteral("Make EBOOT.PBP!"), groupPSX)),
       psxlibcrypt(make<QLabel>("psxlibcrypt", groupPSX)),
       openX(services.dialogs, DialogKind::Open, QStringLiteral("Open PSX image"),
-            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u"),
+            QStringLiteral("ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u|"
+                           "CHD images|*.chd"),
             QStringLiteral(".ISO")),
       openPNG(services.dialogs, DialogKind::Open, QStringLiteral("Open a PNG image..."),
               QStringLiteral("PNG images|*.PNG"), QStringLiteral(".PNG")),
@@ -142,12 +146,20 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
 
   // UMD images
   groupUMD->setGeometry(8, 84, 345, 214);
-  isocso->setGeometry(12, 22, 150, 20);
-  csoiso->setGeometry(12, 44, 150, 20);
-  daxiso->setGeometry(12, 66, 150, 20);
-  isodax->setGeometry(175, 22, 150, 20);
-  csodax->setGeometry(175, 44, 150, 20);
-  daxcso->setGeometry(175, 66, 150, 20);
+  // Three columns: the described six, then the conversions to and from CHD.
+  isocso->setGeometry(12, 22, 106, 20);
+  csoiso->setGeometry(12, 44, 106, 20);
+  daxiso->setGeometry(12, 66, 106, 20);
+  isodax->setGeometry(120, 22, 106, 20);
+  csodax->setGeometry(120, 44, 106, 20);
+  daxcso->setGeometry(120, 66, 106, 20);
+  isochd->setGeometry(228, 22, 110, 20);
+  chdiso->setGeometry(228, 44, 110, 20);
+  chdcso->setGeometry(228, 66, 110, 20);
+  isochd->setToolTip(QStringLiteral("Any UMD image (ISO, CSO, ZSO or DAX) into a CHD, as PPSSPP and other emulators "
+                                    "read it"));
+  chdiso->setToolTip(QStringLiteral("A CHD of a UMD image back into an ISO image"));
+  chdcso->setToolTip(QStringLiteral("A CHD of a UMD image into a CSO, as the PSP reads it"));
   isocso->setChecked(true);
   compLabel->setGeometry(12, 98, 262, 20);
   complvlbox->setGeometry(278, 96, 55, 22);
@@ -274,7 +286,8 @@ TFrame1::TFrame1(kivo::Services& services, QWidget* parent)
 
   const std::initializer_list<std::pair<QRadioButton*, void (TFrame1::*)()>> radios{
       {isocso, &TFrame1::isocsoClick}, {csoiso, &TFrame1::csoisoClick}, {daxiso, &TFrame1::daxisoClick},
-      {isodax, &TFrame1::isodaxClick}, {csodax, &TFrame1::csodaxClick}, {daxcso, &TFrame1::daxcsoClick}};
+      {isodax, &TFrame1::isodaxClick}, {csodax, &TFrame1::csodaxClick}, {daxcso, &TFrame1::daxcsoClick},
+      {isochd, &TFrame1::isochdClick}, {chdiso, &TFrame1::chdisoClick}, {chdcso, &TFrame1::chdcsoClick}};
   for (const auto& [r, handler] : radios) connect(r, &QRadioButton::clicked, this, handler);
 
   connect(psxcompbox, &QCheckBox::clicked, this, &TFrame1::psxcompboxClick);
@@ -293,7 +306,10 @@ kivo::UmdConversion TFrame1::selectedConversion() const {
   if (csoiso->isChecked()) return C::CsoToIso;
   if (csodax->isChecked()) return C::CsoToDax;
   if (daxiso->isChecked()) return C::DaxToIso;
-  return C::DaxToCso;
+  if (daxcso->isChecked()) return C::DaxToCso;
+  if (isochd->isChecked()) return C::IsoToChd;
+  if (chdiso->isChecked()) return C::ChdToIso;
+  return C::ChdToCso;
 }
 
 void TFrame1::isocsoClick() { complvlbox->setEnabled(true); }
@@ -302,6 +318,9 @@ void TFrame1::csodaxClick() { complvlbox->setEnabled(true); }
 void TFrame1::daxcsoClick() { complvlbox->setEnabled(true); }
 void TFrame1::csoisoClick() { complvlbox->setEnabled(false); }
 void TFrame1::daxisoClick() { complvlbox->setEnabled(false); }
+void TFrame1::isochdClick() { complvlbox->setEnabled(true); }
+void TFrame1::chdcsoClick() { complvlbox->setEnabled(true); }
+void TFrame1::chdisoClick() { complvlbox->setEnabled(false); }
 
 void TFrame1::browse2Click() {
   handle([&] {

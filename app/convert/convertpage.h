@@ -27,6 +27,8 @@ public:
   // UMD images
   QGroupBox* const groupUMD;
   QRadioButton *const isocso, *const csoiso, *const daxiso, *const isodax, *const csodax, *const daxcso;
+  // Beside the described six: CHD, which PPSSPP and other emulators read.
+  QRadioButton *const isochd, *const chdiso, *const chdcso;
   QLabel* const compLabel;
   QComboBox* const complvlbox;
   QLabel* const inputlabel;
@@ -91,6 +93,9 @@ public:
   void isodaxClick();
   void csodaxClick();
   void daxcsoClick();
+  void isochdClick();
+  void chdisoClick();
+  void chdcsoClick();
   void browse2Click();
   void browse1Click();
   void convertClick();

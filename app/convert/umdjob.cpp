@@ -32,6 +32,9 @@ QString title(UmdConversion conversion) {
   case UmdConversion::CsoToDax: return QStringLiteral("CSO to DAX");
   case UmdConversion::DaxToIso: return QStringLiteral("DAX to ISO");
   case UmdConversion::DaxToCso: return QStringLiteral("DAX to CSO");
+  case UmdConversion::IsoToChd: return QStringLiteral("ISO to CHD");
+  case UmdConversion::ChdToIso: return QStringLiteral("CHD to ISO");
+  case UmdConversion::ChdToCso: return QStringLiteral("CHD to CSO");
   }
   return {};
 }
@@ -59,12 +62,20 @@ std::vector<UmdStep> umdSteps(UmdConversion conversion, const QString& source, c
   case UmdConversion::DaxToIso: return {{dax(decompress, source, destination), false, whole}};
   case UmdConversion::DaxToCso:
     return {{dax(decompress, source, kTempImage), true, first}, {ciso(level, kTempImage, destination), true, second}};
+  // ciso reads every container, a CHD among them, so these need no intermediate image.
+  case UmdConversion::IsoToChd:
+    return {{tool("bin\\ciso.exe") + QStringLiteral(" -f chd ") + commandArgument(level, Quoting::AsNeeded) +
+                 QLatin1Char(' ') + commandArgument(source) + QLatin1Char(' ') + commandArgument(destination),
+             false, whole}};
+  case UmdConversion::ChdToIso: return {{ciso(QStringLiteral("0"), source, destination), false, whole}};
+  case UmdConversion::ChdToCso: return {{ciso(level, source, destination), false, whole}};
   }
   return {};
 }
 
 bool umdUsesLevel(UmdConversion conversion) {
-  return conversion != UmdConversion::CsoToIso && conversion != UmdConversion::DaxToIso;
+  return conversion != UmdConversion::CsoToIso && conversion != UmdConversion::DaxToIso &&
+         conversion != UmdConversion::ChdToIso;
 }
 
 void runUmdConversion(ToolRunner& runner, UmdConversion conversion, const QString& source,

@@ -9,8 +9,8 @@
 
 namespace kivo {
 
-/// In the order the page tests its radio buttons.
-enum class UmdConversion { IsoToCso, IsoToDax, CsoToIso, CsoToDax, DaxToIso, DaxToCso };
+/// In the order the page tests its radio buttons: the six described, then those to and from CHD.
+enum class UmdConversion { IsoToCso, IsoToDax, CsoToIso, CsoToDax, DaxToIso, DaxToCso, IsoToChd, ChdToIso, ChdToCso };
 
 struct UmdStep {
   QString commandLine;

@@ -318,6 +318,7 @@ void TfrmMain::openForConversion(const QString& file) {
   }
   QRadioButton* conversion = suffix == QLatin1String("cso")   ? Frame1->csoiso
                              : suffix == QLatin1String("dax") ? Frame1->daxiso
+                             : suffix == QLatin1String("chd") ? Frame1->chdiso
                                                               : Frame1->isocso;
   conversion->click();
   Frame1->source->setText(path);

@@ -182,6 +182,18 @@ bool eccHolds(const uint8_t* raw, bool zeroHeader) {
 
 } // namespace
 
+bool parityHolds(const uint8_t* raw) {
+  return eccHolds(raw, raw[15] == 2);
+}
+
+void writeParity(uint8_t* raw) {
+  uint8_t header[4];
+  std::memcpy(header, raw + 12, 4);
+  if (raw[15] == 2) std::memset(raw + 12, 0, 4);
+  parity(raw);
+  std::memcpy(raw + 12, header, 4);
+}
+
 SectorFault checkDataSector(const uint8_t* raw, uint32_t lba) {
   if (!hasSync(raw)) return SectorFault::NoSync;
   uint8_t msf[3];

@@ -17,6 +17,12 @@ void makeMode2Form1(uint8_t* raw, const uint8_t* user, uint32_t lba);
 /// Builds the Mode 1 sector at lba around 2048 bytes of user data.
 void makeMode1(uint8_t* raw, const uint8_t* user, uint32_t lba);
 
+/// Whether the P and Q parity of a raw sector match its bytes 12 to 2075, and writes them so:
+/// with the header, or taken as zero when the mode byte says 2 (as Mode 2 Form 1 has it). CHD
+/// files leave out parity that the second can make again.
+bool parityHolds(const uint8_t* raw);
+void writeParity(uint8_t* raw);
+
 /// True when the 12 bytes at p are the sync pattern that starts every raw data sector.
 bool hasSync(const uint8_t* p);
 

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include "chd.h"
 #include "cli.h"
 #include "cso.h"
 #include "dax.h"
@@ -36,15 +37,17 @@ const char kMoreDax[] = "       dax [OPTIONS] -lLEVEL|-d IN OUT\n"
 
 const char kOptions[] =
     "\n"
-    "IN may be an ISO image or a CSO (version 1 or 2), ZSO or DAX file: its header tells which;\n"
+    "IN may be an ISO image or a CSO (version 1 or 2), ZSO, DAX or CHD file: its header tells which;\n"
     "--info also reads raw 2352-byte images and CUE sheets.\n"
     "\n"
     "options:\n"
     "  -f, --format FORMAT    write FORMAT: cso (CSO version 1), cso2 (CSO version 2, deflate or\n"
-    "                         LZ4 blocks), zso (LZ4 blocks), dax, or iso (decompress)\n"
+    "                         LZ4 blocks), zso (LZ4 blocks), dax, chd (a DVD CHD, as emulators\n"
+    "                         read them), or iso (decompress)\n"
     "  -t, --threads N        use N threads (default: every core this process may use)\n"
-    "  -b, --block-size SIZE  block size of a CSO or ZSO: a power of two from 2048 to 1048576\n"
-    "                         bytes, or with a k suffix (default 2048, what a PSP reads best)\n"
+    "  -b, --block-size SIZE  block size of a CSO or ZSO, hunk size of a CHD: a power of two from\n"
+    "                         2048 to 1048576 bytes (524288 for a CHD), or with a k suffix\n"
+    "                         (default 2048, what a PSP and PPSSPP read best)\n"
     "      --slowest          also try zopfli on every block: the smallest deflate file, many\n"
     "                         times slower than level 9\n"
     "      --verify           read the written file back and compare it with IN before it\n"
@@ -62,7 +65,8 @@ const char kOptions[] =
     "  -h, --help             show this text\n"
     "      --version          show the version\n"
     "\n"
-    "Levels 8 and 9 keep, block by block, the smallest of several deflate encoders' results.";
+    "Levels 8 and 9 keep, block by block, the smallest of several deflate encoders' results. A CHD\n"
+    "keeps, hunk by hunk, the smallest of lzma, zlib, huff and flac, as chdman createdvd does.";
 
 const char* usageOf(Tool tool) {
   return tool == Tool::Ciso ? kCisoUsage : kDaxUsage;
@@ -78,7 +82,8 @@ Format parseFormat(const std::string& text) {
   if (text == "zso") return Format::Zso;
   if (text == "dax") return Format::Dax;
   if (text == "iso") return Format::Iso;
-  throw UsageError{"unknown format '" + text + "' (cso, cso2, zso, dax or iso)"};
+  if (text == "chd") return Format::Chd;
+  throw UsageError{"unknown format '" + text + "' (cso, cso2, zso, dax, chd or iso)"};
 }
 
 unsigned long parseNumber(const std::string& text, const char* what) {
@@ -112,6 +117,7 @@ const char* extensionOf(Format format) {
   case Format::Cso2: return ".cso";
   case Format::Zso: return ".zso";
   case Format::Dax: return ".dax";
+  case Format::Chd: return ".chd";
   }
   return "";
 }
@@ -239,9 +245,11 @@ CommandLine parseCommandLine(Tool tool, const std::vector<std::string>& args) {
     throw UsageError{std::string(tool == Tool::Ciso ? "level 0" : "-d") +
                      " decompresses; give a level from 1 to 9 to write " + formatName(cl.options.format)};
   if (blockGiven && cl.options.format != Format::Cso1 && cl.options.format != Format::Cso2 &&
-      cl.options.format != Format::Zso)
-    throw UsageError{std::string("--block-size applies to CSO and ZSO files only") +
+      cl.options.format != Format::Zso && cl.options.format != Format::Chd)
+    throw UsageError{std::string("--block-size applies to CSO, ZSO and CHD files only") +
                      (cl.options.format == Format::Dax ? " (DAX frames are always 8192 bytes)" : "")};
+  if (cl.options.format == Format::Chd && cl.options.blockSize > 512 * 1024)
+    throw UsageError{"a CHD hunk is at most 524288 bytes"};
   if (cl.options.effort.level == 0 && isCompressed(cl.options.format) && cl.options.format != Format::Dax)
     throw UsageError{std::string("level 0 cannot write ") + formatName(cl.options.format)};
 
@@ -278,12 +286,11 @@ void convertFile(const std::string& inPath, const std::string& outPath, const Co
   std::unique_ptr<ImageSource> image = openImage(in);
   const uint64_t size = image->size();
   const bool packing = isCompressed(options.format);
-  if (!packing && image->format() == Format::Iso) {
-    // A disc image picked by mistake is harmless to copy; any other file is a wrong pick.
-    if (!looksLikeDiscImage(*image))
-      throw ToolError("'" + inPath + "' is not a CSO, ZSO or DAX file, nor a disc image");
+  // A file of no known container is read as an image only when it holds a disc's volume.
+  if (image->format() == Format::Iso && !looksLikeDiscImage(*image))
+    throw ToolError("'" + inPath + "' is not a CSO, ZSO, DAX or CHD file, nor a disc image");
+  if (!packing && image->format() == Format::Iso)
     std::fprintf(stderr, "note: '%s' is not a compressed image; it is copied as it is\n", inPath.c_str());
-  }
   ProgressLine progress(packing ? "Compressing" : "Decompressing", options.verify ? 2 * size : size);
   switch (options.format) {
   case Format::Iso:
@@ -292,6 +299,14 @@ void convertFile(const std::string& inPath, const std::string& outPath, const Co
   case Format::Dax:
     dax::compress(*image, out, options.effort, options.threads, std::ref(progress));
     break;
+  case Format::Chd: {
+    chd::WriteOptions w;
+    w.hunkBytes = options.blockSize;
+    w.level = options.effort.level;
+    w.threads = options.threads;
+    chd::writeDvd(*image, out, w, std::ref(progress));
+    break;
+  }
   default: {
     cso::WriteOptions w;
     w.format = options.format;

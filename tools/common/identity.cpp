@@ -2,6 +2,7 @@
 
 #include "ccd.h"
 #include "cdrom.h"
+#include "chddisc.h"
 #include "cli.h"
 #include "image.h"
 
@@ -109,6 +110,19 @@ DiscIdentity identifyFile(const std::string& path, bool withIcon) {
   if (file.size() >= sizeof magic) file.readAt(0, magic, sizeof magic);
   if (std::memcmp(magic, "\0PBP", 4) == 0)
     throw ToolError("a PBP file, not a disc image: psxdisc info describes the discs of a PS1 EBOOT");
+  // A CHD of a CD is read like a CUE sheet: raw sectors and the tracks of its metadata.
+  if (chd::isChd(file) && chd::Reader(file).isCd()) {
+    const chd::ChdDisc disc(file);
+    id.format = "CHD (CD)";
+    id.compressed = true;
+    id.blockSize = disc.reader().header().hunkBytes;
+    id.sectorSize = cdrom::kRawSector;
+    id.fileSize = file.size();
+    id.imageSize = uint64_t(disc.sectors()) * cdrom::kRawSector;
+    id.tracks = disc.tracks();
+    readIdentity(*iso::sectorsOf(disc), id, withIcon);
+    return id;
+  }
   const std::unique_ptr<ImageSource> image = openImage(file);
   const auto* blocks = dynamic_cast<const BlockImage*>(image.get());
   id.format = formatName(image->format());
@@ -116,8 +130,9 @@ DiscIdentity identifyFile(const std::string& path, bool withIcon) {
   id.imageSize = image->size();
   const std::unique_ptr<iso::SectorSource> sectors = iso::sectorsOf(*image);
   id.sectorSize = sectors->raw() ? cdrom::kRawSector : iso::kSector;
-  id.compressed = blocks != nullptr;
-  id.blockSize = blocks ? blocks->blockSize() : id.sectorSize;
+  const auto* hunks = dynamic_cast<const chd::Reader*>(image.get());
+  id.compressed = blocks != nullptr || hunks != nullptr;
+  id.blockSize = blocks ? blocks->blockSize() : hunks ? hunks->header().hunkBytes : id.sectorSize;
   if (sectors->raw()) {
     if (!blocks) id.format = "raw image";
     DiscTrack track;

@@ -14,8 +14,9 @@
 namespace kivo {
 
 struct DiscIdentity {
-  std::string format;         ///< "ISO", "CSO v1", "CSO v2", "ZSO", "DAX", "raw image", "CUE sheet", "CloneCD sheet"
-  bool compressed = false;    ///< a CSO, ZSO or DAX container
+  std::string format;         ///< "ISO", "CSO v1", "CSO v2", "ZSO", "DAX", "CHD", "CHD (CD)", "raw image", "CUE sheet",
+                              ///< "CloneCD sheet"
+  bool compressed = false;    ///< a CSO, ZSO, DAX or CHD container
   uint32_t blockSize = 0;     ///< the container's blocks; the sector size for an image as it is
   uint32_t sectorSize = 2048; ///< 2352 for raw sectors
   uint64_t fileSize = 0;      ///< bytes the container takes (every file of a CUE sheet)
@@ -38,7 +39,7 @@ struct DiscIdentity {
 /// volume; damage further in is kept in problems.
 void readIdentity(const iso::SectorSource& sectors, DiscIdentity& id, bool withIcon = false);
 
-/// Opens path as any container Kivo reads (ISO, CSO v1/v2, ZSO, DAX, a raw image, a CUE or CloneCD sheet) and
+/// Opens path as any container Kivo reads (ISO, CSO v1/v2, ZSO, DAX, CHD, a raw image, a CUE or CloneCD sheet) and
 /// reads its identity; ICON0.PNG's bytes too when withIcon. Throws ToolError.
 DiscIdentity identifyFile(const std::string& path, bool withIcon = false);
 

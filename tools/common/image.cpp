@@ -1,5 +1,6 @@
 #include "image.h"
 
+#include "chd.h"
 #include "codec.h"
 #include "cso.h"
 #include "dax.h"
@@ -39,6 +40,7 @@ const char* formatName(Format format) {
   case Format::Cso2: return "CSO v2";
   case Format::Zso: return "ZSO";
   case Format::Dax: return "DAX";
+  case Format::Chd: return "CHD";
   }
   return "?";
 }
@@ -92,6 +94,12 @@ std::unique_ptr<ImageSource> openImage(const ByteSource& file) {
   if (std::memcmp(magic, "CISO", 4) == 0 || std::memcmp(magic, "ZISO", 4) == 0)
     return std::make_unique<cso::Reader>(file);
   if (getLe32(magic) == dax::kMagic) return std::make_unique<dax::Reader>(file);
+  if (chd::isChd(file)) {
+    auto chd = std::make_unique<chd::Reader>(file);
+    if (chd->isCd())
+      throw ToolError("this CHD file holds a CD (a PS1 disc?), not a UMD image: psx makes an EBOOT of it");
+    return chd;
+  }
   return std::make_unique<PlainImage>(file);
 }
 

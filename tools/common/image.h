@@ -12,9 +12,9 @@
 
 namespace kivo {
 
-enum class Format { Iso, Cso1, Cso2, Zso, Dax };
+enum class Format { Iso, Cso1, Cso2, Zso, Dax, Chd };
 
-/// "ISO", "CSO v1", "CSO v2", "ZSO", "DAX".
+/// "ISO", "CSO v1", "CSO v2", "ZSO", "DAX", "CHD".
 const char* formatName(Format format);
 
 using Progress = std::function<void(uint64_t done)>;

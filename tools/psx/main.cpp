@@ -1,9 +1,10 @@
 // psx [--base BASE] [--sbi FILE]... "TITLE" "ID" "LEVEL" "IMAGE": makes EBOOT.PBP in the current
-// folder from a PS1 disc image, a CUE or CloneCD sheet or a playlist of discs, and the artwork
-// staged beside it (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's
+// folder from a PS1 disc image, a CUE or CloneCD sheet, a CD CHD or a playlist of discs, and the
+// artwork staged beside it (ICON0.PNG, ICON1.PMF, PIC0.PNG, PIC1.PNG, SND0.AT3), with each disc's
 // LibCrypt data and the boot code of a base EBOOT the user owns (BASE, else BASE.PBP beside the
 // artwork) so that the PSP starts it.
 #include "ccd.h"
+#include "chddisc.h"
 #include "cli.h"
 #include "cue.h"
 #include "identity.h"
@@ -29,8 +30,9 @@ static const char kUsage[] =
     "  the current folder go in as well. IMAGE is one of:\n"
     "    a 2048-byte-sector ISO or a raw 2352-byte-sector image;\n"
     "    a CUE sheet (.cue) with its BIN files: data and audio tracks, one file or one per track;\n"
+    "    a CD CHD file (.chd), its tracks from its metadata;\n"
     "    a CloneCD sheet (.ccd) with its .img;\n"
-    "    an .m3u playlist of up to 5 discs, each an image or a sheet, for one multi-disc EBOOT.\n"
+    "    an .m3u playlist of up to 5 discs, each an image, a sheet or a CHD, for one multi-disc EBOOT.\n"
     "  The later discs' IDs come from their SYSTEM.CNF, else from ID with its number counted on.\n"
     "  The PSP starts the EBOOT with the boot code of a PS1 EBOOT you own: BASE, or else BASE.PBP in\n"
     "  the current folder; without one the EBOOT is for PS1 emulators only.\n"
@@ -108,7 +110,15 @@ Disc openDisc(const std::string& path) {
     d.source = std::make_unique<CcdDisc>(path);
   } else {
     d.file = std::make_unique<InputFile>(path);
-    d.source = std::make_unique<pbp::DiscImage>(*d.file);
+    if (chd::isChd(*d.file)) {
+      try {
+        d.source = std::make_unique<chd::ChdDisc>(*d.file);
+      } catch (const ToolError& e) {
+        throw ToolError("'" + path + "': " + e.what());
+      }
+    } else {
+      d.source = std::make_unique<pbp::DiscImage>(*d.file);
+    }
   }
   return d;
 }
@@ -195,8 +205,8 @@ std::string numberedId(const std::string& id, size_t n) {
 std::string describeDisc(const Disc& d) {
   const std::vector<DiscTrack> tracks = d.source->tracks();
   std::string what = std::to_string(d.source->sectors()) + " sectors, ";
-  if (d.file) {
-    what += static_cast<const pbp::DiscImage&>(*d.source).isRaw() ? "raw image" : "ISO wrapped into raw sectors";
+  if (auto* image = dynamic_cast<const pbp::DiscImage*>(d.source.get())) {
+    what += image->isRaw() ? "raw image" : "ISO wrapped into raw sectors";
   } else {
     const size_t audio = size_t(std::count_if(tracks.begin(), tracks.end(),
                                                [](const DiscTrack& t) { return t.mode == TrackMode::Audio; }));

@@ -1,8 +1,10 @@
 // psxdisc info|extract|verify EBOOT.PBP: everything about the discs of a PS1 EBOOT that rastle
 // does not do: every disc and track back as BIN/CUE, and a check of every block and sector.
 #include "cdrom.h"
+#include "chddisc.h"
 #include "cli.h"
 #include "disc.h"
+#include "ebootdisc.h"
 #include "ps1image.h"
 
 #include <cstdio>
@@ -16,13 +18,14 @@ namespace fs = std::filesystem;
 
 static const char kUsage[] =
     "usage: psxdisc info EBOOT.PBP\n"
-    "       psxdisc extract [-d DISC] [-o NAME] [--split] EBOOT.PBP\n"
+    "       psxdisc extract [-d DISC] [-o NAME] [--split | -f chd] EBOOT.PBP\n"
     "       psxdisc verify EBOOT.PBP\n"
     "  info     shows the title, the disc IDs, each disc's tracks, sizes and compression\n"
     "  extract  writes every disc (or disc DISC, from 1) as BIN/CUE with the tracks of its table of\n"
     "           contents, and an .m3u playlist when there are several; NAME is the output path\n"
     "           without extension (default: the title, beside the EBOOT); --split writes one BIN\n"
-    "           per track; a disc's LibCrypt data goes beside its sheet as an .sbi file\n"
+    "           per track; -f chd writes each disc as a CD CHD file instead; a disc's LibCrypt\n"
+    "           data goes beside its sheet or CHD as an .sbi file\n"
     "  verify   checks that every block decodes and matches its checksum, that the data sectors'\n"
     "           EDC/ECC are right, that the sizes agree with the table of contents, that every\n"
     "           deflated block has zlib's shape, the only one the PSP is known to read, and that\n"
@@ -33,7 +36,7 @@ namespace {
 struct Options {
   std::string command, input, name;
   int disc = 0;
-  bool split = false;
+  bool split = false, chd = false;
 };
 
 Options parseArgs(int argc, char** argv) {
@@ -44,7 +47,13 @@ Options parseArgs(int argc, char** argv) {
     throw UsageError{"unknown command '" + o.command + "'\n" + kUsage};
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    if (o.command == "extract" && (a == "-d" || a == "-o")) {
+    if (o.command == "extract" && (a == "-f" || a == "--format")) {
+      if (i + 1 >= argc) throw UsageError{a + " needs a value\n" + kUsage};
+      const std::string v = argv[++i];
+      if (v != "chd" && v != "bin")
+        throw UsageError{"unknown format '" + v + "' (bin for BIN/CUE, chd for a CD CHD)\n" + kUsage};
+      o.chd = v == "chd";
+    } else if (o.command == "extract" && (a == "-d" || a == "-o")) {
       if (i + 1 >= argc) throw UsageError{a + " needs a value\n" + kUsage};
       const std::string v = argv[++i];
       if (a == "-o") {
@@ -66,6 +75,7 @@ Options parseArgs(int argc, char** argv) {
     }
   }
   if (o.input.empty()) throw UsageError{std::string("expected an EBOOT.PBP\n") + kUsage};
+  if (o.split && o.chd) throw UsageError{std::string("--split writes BIN files; a CHD holds every track\n") + kUsage};
   return o;
 }
 
@@ -124,7 +134,7 @@ int extract(const Options& o) {
   if (base.empty()) {
     base = (fs::path(o.input).parent_path() / titleOf(reader, discs)).string();
   } else {
-    for (const char* ext : {".cue", ".m3u", ".bin"})
+    for (const char* ext : {".cue", ".m3u", ".bin", ".chd"})
       if (base.size() > 4 && base.compare(base.size() - 4, 4, ext) == 0) base.resize(base.size() - 4);
     checkName(base);
   }
@@ -133,9 +143,13 @@ int extract(const Options& o) {
   for (size_t d = 0; d < discs.size(); ++d)
     if (o.disc == 0 || size_t(o.disc) == d + 1) chosen.push_back(d);
 
+  // A CHD is counted in the bytes it holds, BIN/CUE in the bytes read from the EBOOT.
+  std::vector<ps1::DiscPlan> plans(discs.size());
   uint64_t total = 0;
-  for (size_t d : chosen)
-    total += ps1::storedBytes(discs[d]);
+  for (size_t d : chosen) {
+    plans[d] = ps1::planDisc(*in, discs[d]);
+    total += o.chd ? chd::cdFrames(plans[d].tracks) * chd::kCdFrame : ps1::storedBytes(discs[d]);
+  }
   ProgressLine progress("Extracting", total);
   uint64_t before = 0;
   // Every file is written beside its name and renamed only when all of them are complete.
@@ -150,7 +164,19 @@ int extract(const Options& o) {
   };
   for (size_t d : chosen) {
     const std::string stem = several ? base + " (Disc " + std::to_string(d + 1) + ")" : base;
-    ps1::DiscPlan plan = ps1::planDisc(*in, discs[d]);
+    ps1::DiscPlan& plan = plans[d];
+    if (o.chd) {
+      const ps1::EbootDisc disc(*in, discs[d], plan);
+      chd::WriteOptions options;
+      chd::writeCd(disc, *create(stem + ".chd"), options, [&](uint64_t done) { progress(before + done); });
+      before += chd::cdFrames(plan.tracks) * chd::kCdFrame;
+      cues.push_back(fs::path(stem + ".chd").filename().string());
+      report.push_back("Disc " + std::to_string(d + 1) + " [" + pbp::plainDiscId(discs[d].id) + "]: " + stem +
+                       ".chd, " + std::to_string(plan.tracks.size()) +
+                       (plan.tracks.size() == 1 ? " track, " : " tracks, ") + std::to_string(plan.sectors) +
+                       " sectors" + writeProtection(*in, discs[d], plan, d, stem, create));
+      continue;
+    }
     std::vector<std::string> bins;
     std::vector<ByteSink*> sinks;
     const size_t files = o.split ? plan.tracks.size() : 1;

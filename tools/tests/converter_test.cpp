@@ -29,7 +29,7 @@ size_t count(const std::string& text, const std::string& what) {
 
 TEST(Converter, ThePageCommandLinesUnpackWhateverContainerTheyAreGiven) {
   TempDir dir;
-  const auto iso = mixedBytes(700000, 4);
+  const auto iso = discBytes(700000, 4);
   writeFile(dir / "a.iso", iso);
   ASSERT_EQ(runTool("ciso", {"-f", "zso", "9", "a.iso", "a.zso"}, dir.path).status, 0);
   ASSERT_EQ(runTool("ciso", {"--format=cso2", "9", "a.iso", "a2.cso"}, dir.path).status, 0);
@@ -68,14 +68,14 @@ TEST(Converter, UnpackingAPlainFileCopiesADiscImageAndRefusesAnythingElse) {
   for (const char* tool : {"ciso", "dax"}) {
     r = runTool(tool, {std::string(tool) == "ciso" ? "0" : "-d", "notes.cso", "notes.iso"}, dir.path);
     EXPECT_EQ(r.status, 2) << tool;
-    EXPECT_NE(r.output.find("is not a CSO, ZSO or DAX file, nor a disc image"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("is not a CSO, ZSO, DAX or CHD file, nor a disc image"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "notes.iso"));
   }
 }
 
 TEST(Converter, OptionsChooseFormatBlockSizeThreadsAndVerify) {
   TempDir dir;
-  const auto iso = mixedBytes(500000, 7);
+  const auto iso = discBytes(500000, 7);
   writeFile(dir / "a.iso", iso);
   ToolRun r = runTool("ciso", {"--verify", "-t", "3", "-b", "16k", "-f", "cso2", "9", "a.iso", "a.cso"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
@@ -100,8 +100,8 @@ TEST(Converter, OptionsChooseFormatBlockSizeThreadsAndVerify) {
 
 TEST(Converter, SeveralInputsEachGetTheirOwnOutputAndReport) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(300000, 1));
-  writeFile(dir / "b.iso", mixedBytes(200000, 2));
+  writeFile(dir / "a.iso", discBytes(300000, 1));
+  writeFile(dir / "b.iso", discBytes(200000, 2));
   RunOptions machine;
   machine.env = {"KIVO_PROGRESS=1"};
   ToolRun r = runTool("ciso", {"-O", "out/cso", "9", "a.iso", "missing.iso", "b.iso"}, dir.path, machine);

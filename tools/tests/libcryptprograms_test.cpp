@@ -60,6 +60,14 @@ TEST(LibCryptPrograms, SbiBesideTheSheetRoundTrips) {
   r = runTool("psx", {"Game", "SLES02080", "9", "out/Back.cue"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(readFile(dir / "EBOOT.PBP"), eboot);
+  // So does a CD CHD, whose .sbi goes beside it as emulators look for it.
+  r = runTool("psxdisc", {"extract", "-f", "chd", "-o", "out/Chd", "EBOOT.PBP"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(has(r, "LibCrypt data of 3 sectors in Chd.sbi")) << r.output;
+  EXPECT_EQ(readFile(dir / "out" / "Chd.sbi"), gameSbi());
+  r = runTool("psx", {"Game", "SLES02080", "9", "out/Chd.chd"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir / "EBOOT.PBP"), eboot);
 
   // Without its .sbi, a disc known to check LibCrypt is made with a warning, and carries none.
   fs::remove(dir / "game.SBI");

@@ -32,7 +32,7 @@ TEST(Programs, MalformedCommandLinesAreUsageErrors) {
 
 TEST(Programs, EveryConversionOfTheConvertPageRoundTrips) {
   TempDir dir;
-  auto iso = mixedBytes(5'000'000 + 1234);
+  auto iso = discBytes(5'000'000 + 1234);
   writeFile(dir / "a.iso", iso);
   auto ok = [&](const std::string& tool, const std::vector<std::string>& args) {
     ToolRun r = runTool(tool, args, dir.path);
@@ -58,7 +58,7 @@ TEST(Programs, EveryConversionOfTheConvertPageRoundTrips) {
 
 TEST(Programs, FailuresLeaveNothingUnderTheOutputName) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(200000));
+  writeFile(dir / "a.iso", discBytes(200000));
   ASSERT_EQ(runTool("ciso", {"9", "a.iso", "a.cso"}, dir.path).status, 0);
   ASSERT_EQ(runTool("dax", {"-l9", "a.iso", "a.dax"}, dir.path).status, 0);
 
@@ -100,7 +100,7 @@ TEST(Programs, FailuresLeaveNothingUnderTheOutputName) {
 
 TEST(Programs, OutputsThroughLinksAndDevicesKeepThem) {
   TempDir dir;
-  auto iso = mixedBytes(100000);
+  auto iso = discBytes(100000);
   writeFile(dir / "a.iso", iso);
   fs::create_directory(dir / "real");
   writeFile(dir / "real" / "a.cso", {1});

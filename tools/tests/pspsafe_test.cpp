@@ -271,7 +271,7 @@ TEST(PspSafe, EveryStreamTheConvertersWriteHasZlibsShapeAndGivesItsBlockBack) {
 
 TEST(PspSafe, CheckCountsOtherShapesAndRepairRewritesOnlyThose) {
   TempDir dir;
-  const auto image = textHeavyBytes(600 * 1024, 5);
+  const auto image = asDisc(textHeavyBytes(600 * 1024, 5));
   const auto other = libdeflateCso(image, 1);
   // The count the strict inflater gives, to be named by --check.
   size_t refused = 0, streams = 0;
@@ -362,7 +362,7 @@ TEST(PspSafe, CheckNamesWhatTheFirmwareDoesNotReadAndRepairTouchesNothingDamaged
 
 TEST(PspSafe, OtherConvertersPaddedLastBlocksReadBackAndOursArePadded) {
   TempDir dir;
-  const auto image = mixedBytes(5 * 8192 + 3000, 8);
+  const auto image = discBytes(5 * 8192 + 3000, 8);
   writeFile(dir / "game.iso", image);
   // A DAX whose last frame inflates to a whole 8192 bytes, zeros past the image.
   const uint32_t frames = uint32_t((image.size() + 8191) / 8192);

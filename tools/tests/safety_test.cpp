@@ -40,7 +40,8 @@ struct Job {
 TEST(Safety, AFullDiskKeepsTheOldOutputAndLeavesNoTemporary) {
   TempDir in;
   // Random bytes do not compress, so every output is about as large as the image.
-  const auto image = randomBytes(1 << 20, 5);
+  auto image = randomBytes(1 << 20, 5);
+  std::copy_n("\x01" "CD001", 6, &image[16 * 2048]); // a disc's volume, or the tools refuse it
   writeFile(in / "a.iso", image);
   ASSERT_EQ(runTool("ciso", {"9", "a.iso", "a.cso"}, in.path).status, 0);
   ASSERT_EQ(runTool("dax", {"-l1", "a.iso", "a.dax"}, in.path).status, 0);
@@ -65,7 +66,7 @@ TEST(Safety, AFullDiskKeepsTheOldOutputAndLeavesNoTemporary) {
 
 TEST(Safety, AReplacedOutputKeepsItsPermissionBits) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(100000));
+  writeFile(dir / "a.iso", discBytes(100000));
   for (mode_t mode : {0600, 0640, 0444}) {
     writeFile(dir / "a.cso", {1});
     fs::permissions(dir / "a.cso", fs::perms(mode));
@@ -130,7 +131,7 @@ TEST(Safety, AToolNeverWritesOverAProgramOfItsFolder) {
   ToolFolderCopy tools({"ciso", "dax"});
   const auto ciso = readFile(tools.bin / "ciso"), dax = readFile(tools.bin / "dax");
   TempDir work;
-  writeFile(work / "a.iso", mixedBytes(50000));
+  writeFile(work / "a.iso", discBytes(50000));
   fs::create_symlink(tools.bin / "dax", work / "game.cso");
   RunOptions from;
   from.toolDir = tools.bin;
@@ -154,7 +155,7 @@ TEST(Safety, AToolNeverWritesOverAProgramOfItsFolder) {
 
 TEST(Safety, AKilledRunLeavesTheOldOutputAndItsTemporaryIsClearedNextTime) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(24 << 20, 3));
+  writeFile(dir / "a.iso", discBytes(24 << 20, 3));
   ASSERT_EQ(runTool("ciso", {"9", "a.iso", "new.cso"}, dir.path).status, 0);
   const auto fresh = readFile(dir / "new.cso");
   const std::vector<uint8_t> old(5000, 'o');
@@ -184,7 +185,7 @@ TEST(Safety, AToolGuardsTheToolFolderItWasStartedFrom) {
   const std::vector<uint8_t> pgf = {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'};
   writeFile(user / "bin" / "pgf", pgf);
   fs::permissions(user / "bin" / "pgf", fs::perms(0755));
-  writeFile(user / "a.iso", mixedBytes(50000));
+  writeFile(user / "a.iso", discBytes(50000));
   RunOptions from;
   from.toolDir = user / "bin";
   for (const Job& job : {Job{"ciso", {"9", "a.iso", (user / "bin" / "pgf").string()}},
@@ -202,7 +203,7 @@ TEST(Safety, AToolGuardsTheToolFolderItWasStartedFrom) {
 
 TEST(Safety, NamesOfUpTo255BytesAreWrittenAndReplaced) {
   TempDir dir;
-  writeFile(dir / "a.iso", mixedBytes(50000));
+  writeFile(dir / "a.iso", discBytes(50000));
   for (size_t length : {244, 250, 255}) {
     const std::string name = std::string(length - 4, 'n') + ".cso";
     for (int round = 0; round < 2; ++round) { // written, then replaced

@@ -61,6 +61,15 @@ std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed) {
   return out;
 }
 
+std::vector<uint8_t> discBytes(size_t size, uint32_t seed) {
+  return asDisc(mixedBytes(size, seed));
+}
+
+std::vector<uint8_t> asDisc(std::vector<uint8_t> bytes) {
+  if (bytes.size() >= 17 * 2048) std::copy_n("\x01" "CD001", 6, &bytes[16 * 2048]);
+  return bytes;
+}
+
 std::vector<uint8_t> textHeavyBytes(size_t size, uint32_t seed) {
   static const char* const words[] = {"the", "level", "enemy", "score", "player", "map", "door", "key",
                                       "sword", "castle", "return", "value", "static", "void", "int"};

@@ -12,6 +12,13 @@ namespace kivo::test {
 /// well, some not at all.
 std::vector<uint8_t> mixedBytes(size_t size, uint32_t seed = 1);
 
+/// mixedBytes with an ISO 9660 volume descriptor in sector 16, so that the converters take the
+/// bytes for a disc image (size: at least 17 sectors).
+std::vector<uint8_t> discBytes(size_t size, uint32_t seed = 1);
+
+/// The same mark on bytes of any kind: the start of a volume descriptor in sector 16.
+std::vector<uint8_t> asDisc(std::vector<uint8_t> bytes);
+
 /// Text as disc images hold it: words, numbers and line ends, with some stretches of letters drawn
 /// at random from a wide alphabet, which deflate encoders store as literals alone.
 std::vector<uint8_t> textHeavyBytes(size_t size, uint32_t seed = 1);

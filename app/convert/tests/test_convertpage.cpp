@@ -149,10 +149,15 @@ private slots:
       QCOMPARE(d.filter(), QString(filter));
       QCOMPARE(d.defaultExt(), QString(ext));
     };
-    check(page.open1, DialogKind::Open, "Open your UMD image...", "*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX", "");
-    check(page.save1, DialogKind::Save, "Save your UMD image to...", "*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX", "");
+    // The described filters, then CHD.
+    check(page.open1, DialogKind::Open, "Open your UMD image...", "*.ISO|*.ISO|*.CSO|*.CSO|*.DAX|*.DAX|*.CHD|*.CHD", "");
+    check(page.save1, DialogKind::Save, "Save your UMD image to...", "*.CSO|*.CSO|*.ISO|*.ISO|*.DAX|*.DAX|*.CHD|*.CHD",
+          "");
     check(page.openX, DialogKind::Open, "Open PSX image",
-          "ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u", ".ISO");
+          "ISO images|*.iso|CUE sheets|*.cue|CloneCD sheets|*.ccd|Playlists of discs|*.m3u|CHD images|*.chd", ".ISO");
+    QCOMPARE(page.isochd->text(), QString("ISO to CHD"));
+    QCOMPARE(page.chdiso->text(), QString("CHD to ISO"));
+    QCOMPARE(page.chdcso->text(), QString("CHD to CSO"));
     check(page.openPNG, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openICON0, DialogKind::Open, "Open a PNG image...", "PNG images|*.PNG", ".PNG");
     check(page.openAT3, DialogKind::Open, "Open an AT3 sound...", "AT3 media files|*.AT3", "");
@@ -212,12 +217,12 @@ private slots:
     FakeServices fakes;
     TFrame1 page(fakes.services);
     page.complvlbox->setCurrentText("5");
-    for (QRadioButton* off : {page.csoiso, page.daxiso}) {
+    for (QRadioButton* off : {page.csoiso, page.daxiso, page.chdiso}) {
       page.isocso->click();
       off->click();
       QVERIFY(!page.complvlbox->isEnabled());
     }
-    for (QRadioButton* on : {page.isocso, page.isodax, page.csodax, page.daxcso}) {
+    for (QRadioButton* on : {page.isocso, page.isodax, page.csodax, page.daxcso, page.isochd, page.chdcso}) {
       page.csoiso->click();
       on->click();
       QVERIFY(page.complvlbox->isEnabled());
@@ -241,6 +246,11 @@ private slots:
     QTest::newRow("dax-cso empty level") << "daxcso" << ""
                                          << QStringList{R"("bin/dax.exe" -d "/g/a.iso" "temp.iso")",
                                                         R"("bin/ciso.exe" "" "temp.iso" "rel.cso")"};
+    QTest::newRow("iso-chd") << "isochd" << "9" << QStringList{R"("bin/ciso.exe" -f chd 9 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("chd-iso") << "chdiso" << "9" << QStringList{R"("bin/ciso.exe" 0 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("chd-cso") << "chdcso" << "4" << QStringList{R"("bin/ciso.exe" 4 "/g/a.iso" "rel.cso")"};
+    QTest::newRow("iso-chd empty level") << "isochd" << ""
+                                         << QStringList{R"("bin/ciso.exe" -f chd "" "/g/a.iso" "rel.cso")"};
   }
   void convertStartsTheSelectedConversion() {
     QFETCH(QString, radio);
@@ -280,6 +290,8 @@ private slots:
       page.convertClick();
       page.daxcso->click();
       page.convertClick();
+      page.isochd->click();
+      page.convertClick();
 
       page.PSXtitle->setText(name);
       page.PSXid1->setCurrentText(name);
@@ -297,6 +309,7 @@ private slots:
           {"-l" + level, in, out},
           {"-d", in, "temp.iso"},
           {level, "temp.iso", out},
+          {"-f", "chd", level, in, out},
           {page.PSXtitle->text(), page.PSXid1->currentText() + page.PSXid2->text(), page.PSXcomplvl->currentText(),
            page.PSXoutput->text()},
           {"-o", page.rastleiso->text(), page.rastlepbp->text()},

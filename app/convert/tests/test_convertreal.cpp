@@ -119,6 +119,16 @@ private slots:
     convert(page, page.csoiso, games("e.cso"), games("f.iso"));
     QVERIFY(waitForFile(games("f.iso"), iso.size()));
     QVERIFY(program.read("games/f.iso") == iso);
+
+    // To and from CHD in one step each: ciso reads a CHD as it reads a CSO.
+    convert(page, page.isochd, games("e.cso"), games("g.chd"));
+    QVERIFY(waitForFile(games("g.chd")));
+    QVERIFY(program.read("games/g.chd").startsWith("MComprHD"));
+    convert(page, page.chdcso, games("g.chd"), games("h.cso"));
+    QVERIFY(waitForFile(games("h.cso")));
+    convert(page, page.chdiso, games("g.chd"), games("i.iso"));
+    QVERIFY(waitForFile(games("i.iso"), iso.size()));
+    QVERIFY(program.read("games/i.iso") == iso);
     QVERIFY(fakes.messages.boxes.empty());
   }
 

@@ -310,6 +310,9 @@ private slots:
     QVERIFY(w.Frame1->csoiso->isChecked());
     QCOMPARE(w.Frame1->source->text(), QString("/games/a b.cso"));
     QCOMPARE(w.Frame1->destination->text(), QString("/games/a b.iso"));
+    w.openForConversion(QStringLiteral("/games/c.CHD"));
+    QVERIFY(w.Frame1->chdiso->isChecked());
+    QCOMPARE(w.Frame1->destination->text(), QString("/games/c.iso"));
     w.openForConversion(QStringLiteral("/games/EBOOT.PBP"));
     QCOMPARE(w.Frame1->rastlepbp->text(), QString("/games/EBOOT.PBP"));
     QCOMPARE(w.Frame1->rastleiso->text(), QString("/games/EBOOT.iso"));

@@ -1,10 +1,10 @@
 #!/bin/sh
-# isoconv.sh TOOLFOLDER cso|dax|iso FILE...
+# isoconv.sh TOOLFOLDER cso|dax|iso|chd FILE...
 # Converts each UMD image beside itself with Kivo's converters (ciso, dax), and writes the disc
 # image of a PS1 EBOOT.PBP beside it with rastle. An existing output is never overwritten.
 set -u
 if [ $# -lt 2 ]; then
-  echo "usage: isoconv.sh TOOLFOLDER cso|dax|iso FILE..." >&2
+  echo "usage: isoconv.sh TOOLFOLDER cso|dax|iso|chd FILE..." >&2
   exit 2
 fi
 tools=$1
@@ -41,6 +41,11 @@ convert() {  # from to in out
   dax-iso) "$(tool dax)" -d "$3" "$4" ;;
   cso-dax) through_iso ciso "$3" 0 dax "-l$level" "$4" ;;
   dax-cso) through_iso dax "$3" -d ciso "$level" "$4" ;;
+  # ciso reads a CHD as it reads the other containers: no intermediate image.
+  iso-chd | cso-chd | dax-chd) "$(tool ciso)" -f chd "$level" "$3" "$4" ;;
+  chd-iso) "$(tool ciso)" 0 "$3" "$4" ;;
+  chd-cso) "$(tool ciso)" "$level" "$3" "$4" ;;
+  chd-dax) "$(tool dax)" "-l$level" "$3" "$4" ;;
   # rastle writes in place: a failed run's partial image (a new file, checked above) goes.
   pbp-iso) "$(tool rastle)" -o "$4" "$3" >&2 || { rm -f -- "$4"; return 1; } ;;
   *) return 1 ;;
@@ -48,7 +53,7 @@ convert() {  # from to in out
 }
 
 case $want in
-cso | dax | iso) ;;
+cso | dax | iso | chd) ;;
 *)
   report "unknown target format '$want'"
   exit 2
@@ -60,9 +65,10 @@ for file in "$@"; do
   *.[iI][sS][oO]) from=iso ;;
   *.[cC][sS][oO]) from=cso ;;
   *.[dD][aA][xX]) from=dax ;;
+  *.[cC][hH][dD]) from=chd ;;
   *.[pP][bB][pP]) from=pbp ;;
   *)
-    report "$file is not an ISO, CSO or DAX image or an EBOOT.PBP"
+    report "$file is not an ISO, CSO, DAX or CHD image or an EBOOT.PBP"
     continue
     ;;
   esac
