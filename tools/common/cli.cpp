@@ -16,16 +16,29 @@ int runTool(const char* name, const std::function<int()>& body) {
   }
 }
 
-int answerHelpOrVersion(const char* name, int argc, char** argv, const char* usage) {
-  if (argc != 2) return -1;
-  if (std::strcmp(argv[1], "--help") == 0) {
+namespace {
+
+int answerWord(const char* name, const char* word, const char* usage) {
+  if (std::strcmp(word, "--help") == 0) {
     std::printf("%s\n", usage);
     return 0;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  if (std::strcmp(word, "--version") == 0) {
     std::printf("%s (Kivo Workbench) %s\n", name, KIVO_VERSION);
     return 0;
   }
+  return -1;
+}
+
+} // namespace
+
+int answerHelpOrVersion(const char* name, int argc, char** argv, const char* usage) {
+  return argc == 2 ? answerWord(name, argv[1], usage) : -1;
+}
+
+int answerHelpOrVersionAnywhere(const char* name, int argc, char** argv, const char* usage) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (const int answered = answerWord(name, argv[i], usage); answered >= 0) return answered;
   return -1;
 }
 

@@ -19,6 +19,9 @@ int reportFailure(const char* name);
 /// VERSION") on standard output and returns 0. Otherwise -1: with other arguments such a word
 /// keeps its place as a title or a path, which Kivo passes on as the user typed it.
 int answerHelpOrVersion(const char* name, int argc, char** argv, const char* usage);
+/// The same for tools whose words are never a title: "--help" or "--version" anywhere before a
+/// "--" is answered.
+int answerHelpOrVersionAnywhere(const char* name, int argc, char** argv, const char* usage);
 
 struct UsageError {
   std::string message;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -244,17 +243,7 @@ int build(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--")) break;
-    if (!std::strcmp(argv[i], "--help")) {
-      std::printf("%s\n", kUsage);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version")) {
-      std::printf("doit (Kivo Workbench) %s\n", KIVO_VERSION);
-      return 0;
-    }
-  }
+  if (const int answered = answerHelpOrVersionAnywhere("doit", argc, argv, kUsage); answered >= 0) return answered;
   return runTool("doit", [&] {
     const Options o = parseArgs(argc, argv);
     return o.list.empty() ? build(o) : list(o.list);

@@ -7,7 +7,6 @@
 #include "render.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -180,17 +179,7 @@ int convert(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--")) break;
-    if (!std::strcmp(argv[i], "--help")) {
-      std::printf("%s\n", kUsage);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version")) {
-      std::printf("pgf (Kivo Workbench) %s\n", KIVO_VERSION);
-      return 0;
-    }
-  }
+  if (const int answered = answerHelpOrVersionAnywhere("pgf", argc, argv, kUsage); answered >= 0) return answered;
   return runTool("pgf", [&] {
     const Options o = parseArgs(argc, argv);
     return o.info.empty() ? convert(o) : info(o.info);

@@ -1,10 +1,27 @@
 #include "hoststatus.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace kivo::psplink {
+
+bool startAsHost() {
+  std::signal(SIGPIPE, SIG_IGN);
+  if (!HostStatus::machineLinesWanted()) return true;
+  const pid_t parent = ::getppid();
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  return ::getppid() == parent;  // Kivo may have ended before the tie was made
+}
+
+const char* startedAs(int argc, char** argv, const char* fallback) {
+  if (argc < 1 || !argv[0]) return fallback;
+  const char* slash = std::strrchr(argv[0], '/');
+  return slash ? slash + 1 : argv[0];
+}
 
 HostStatus::HostStatus(std::string serving, bool machineLines, std::FILE* status, std::FILE* events)
     : serving_(std::move(serving)), machine_(machineLines), status_(status), events_(events) {

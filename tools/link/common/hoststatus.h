@@ -16,6 +16,12 @@ namespace kivo::psplink {
 
 inline constexpr const char* kStatusTag = "KIVO-STATUS";
 
+/// What a host does first: ignore SIGPIPE and, when Kivo started it, end with Kivo (the host has
+/// no window of its own, so it must not serve on unseen). False when Kivo has already ended.
+bool startAsHost();
+/// The name the host was started by (an installed host runs as kivo-usb or kivo-net too).
+const char* startedAs(int argc, char** argv, const char* fallback);
+
 class HostStatus {
 public:
   /// serving: "Serving /home/me/psp"; machineLines: write status lines (KIVO_PROGRESS set).

@@ -4,11 +4,7 @@
 #include "hoststatus.h"
 #include "server.h"
 
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -40,17 +36,8 @@ bool parsePort(const std::string& text, uint16_t& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
-  if (HostStatus::machineLinesWanted()) {
-    // Started by Kivo, the host has no window of its own: its only face is Kivo's tool
-    // activity, so it ends with Kivo instead of serving on unseen.
-    const pid_t parent = ::getppid();
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) return 0;
-  }
-  // Installed, it runs as kivo-net too.
-  const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
-  const char* self = slash ? slash + 1 : argc > 0 ? argv[0] : "net";
+  if (!startAsHost()) return 0;
+  const char* self = startedAs(argc, argv, "net");
   std::string problems;
   DriveMap drives = userDriveMap(&problems);
   if (!problems.empty()) std::fprintf(stderr, "net: %s: %s", driveMapFile().c_str(), problems.c_str());

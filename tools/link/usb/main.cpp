@@ -6,11 +6,7 @@
 #include "usbdevice.h"
 
 #include <chrono>
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -32,17 +28,8 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
-  if (HostStatus::machineLinesWanted()) {
-    // Started by Kivo, the host has no window of its own: its only face is Kivo's tool
-    // activity, so it ends with Kivo instead of serving on unseen.
-    const pid_t parent = ::getppid();
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) return 0;
-  }
-  // Installed, it runs as kivo-usb too.
-  const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
-  const char* self = slash ? slash + 1 : argc > 0 ? argv[0] : "usb";
+  if (!startAsHost()) return 0;
+  const char* self = startedAs(argc, argv, "usb");
   std::string problems;
   DriveMap drives = userDriveMap(&problems);
   if (!problems.empty()) std::fprintf(stderr, "usb: %s: %s", driveMapFile().c_str(), problems.c_str());
